@@ -1,0 +1,94 @@
+// Shared analyzer state: the sample history, the spectra computed from it,
+// the capture flags, the colour scheme, the view geometry and the per-view
+// settings. Every unit reads and writes these directly.
+//
+// Threads: the UI thread, the 20 ms capture tick and the recording library's
+// thread share this state. Flags that cross threads are atomics. Samples,
+// Spectra and SpTmColumn are written only under DataLock (block path and the
+// UI's re-analysis); painting copies what it needs under the same lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// ---- sizes -------------------------------------------------------------
+inline constexpr int HistoryHalf = 4410;                 // frames in one block slot
+inline constexpr int HistorySlots = 2 * HistoryHalf + 1; // k = -4410 .. +4410
+inline constexpr int SliceCount = 10;                    // slices -9 .. 0
+inline constexpr int BinSlots = 2049;                    // bins 0 .. 2048
+inline constexpr int TopBin = 1858;
+inline constexpr uint32_t NoReadMark = 54321;
+
+// ---- sample history and analysis results (guarded by DataLock) ---------
+inline std::mutex DataLock;
+// Samples[channel 0/1][k + 4410]; use Sample(ch, k) with ch = 1 or 2.
+inline int16_t Samples[2][HistorySlots] = {};
+inline int16_t& Sample(int ch, int k) { return Samples[ch - 1][k + HistoryHalf]; }
+// Spectra[channel 0/1][slice + 9][bin]; use Spectrum(ch, slice, bin).
+inline float Spectra[2][SliceCount][BinSlots] = {};
+inline float& Spectrum(int ch, int slice, int bin) { return Spectra[ch - 1][slice + SliceCount - 1][bin]; }
+inline int32_t SpTmColumn = 0;
+
+inline std::atomic<int32_t> BlockLen{4410};
+inline std::atomic<int32_t> SlicesPerBlock{10};
+inline float BinWidth = 10.7666f;
+inline std::atomic<bool> NewData{false};
+
+// ---- capture and user-interface flags ----------------------------------
+inline std::atomic<bool> Paused{false};
+inline std::atomic<bool> Started{false};
+inline std::atomic<bool> Loopback{false};
+inline std::atomic<uint32_t> LoopbackBytes{0};
+inline bool IsInstalled = false;
+inline std::atomic<bool> GenPlaying{false};
+inline std::atomic<bool> GenRefillIdle{false};
+
+// ---- view selection and appearance -------------------------------------
+inline std::atomic<bool> ShowLeft{true};
+inline std::atomic<bool> ShowRight{true};
+inline float LineWidth = 1.0f;
+inline bool ThickLines = false;
+inline bool LightBackground = false;
+inline uint8_t SchemeR[13] = {};
+inline uint8_t SchemeG[13] = {};
+inline uint8_t SchemeB[13] = {};
+inline bool WaveShow = true;
+inline bool SpectShow = true;
+inline bool SpTmShow = true;
+
+// ---- window geometry and per-view settings -----------------------------
+inline int32_t WaveX = 0, WaveY = 100, WaveW = 310, WaveH = 270;
+inline int32_t SpectX = 0, SpectY = 370, SpectW = 310, SpectH = 270;
+inline int32_t SpTmX = 298, SpTmY = 100, SpTmW = 500, SpTmH = 540;
+inline int32_t WaveRangeX = 4410;
+inline int32_t WaveRangeY = 20000;
+inline int32_t SpectRangeX = 5000;
+inline float SpectRangeY = 2.0f;
+inline bool SpectIsLn = true;
+inline float KaSpTm = 10.0f;
+inline std::atomic<int32_t> WindowFunction{1};
+
+// ---- plot-geometry scratch and drag state (UI thread only) -------------
+inline int32_t PlotLeft = 0, PlotRight = 0, PlotTop = 0, PlotBottom = 0;
+inline int32_t GridX = 0, GridY = 0;
+inline bool DragActive = false;
+inline int32_t DragX = 0, DragY = 0;
+
+// ---- strings (UI thread only) ------------------------------------------
+inline std::string DeviceName;
+inline std::string MediaFile;
+inline std::string CaptionSuffix;
+
+// ---- main-window capture bookkeeping (UI thread only) ------------------
+inline std::atomic<uint32_t> RecChannel{0};
+inline int32_t NumInDevs = 0, NumOutDevs = 0, CurInDevs = 0, CurOutDevs = 0;
+inline int32_t DefaultRecDev = -1, PlaybackLoopDev = -1, SelRecDev = -1;
+// Indexed by recording-device number; grown to the device count by EnumDevices.
+inline std::vector<int32_t> DevWaveIn;
+inline std::vector<int32_t> DevWaveOut;
+
+// Fills entries 0-4 of the plot colour table from LightBackground.
+void ApplyColorScheme();

@@ -1,0 +1,54 @@
+#include "platform/dialogs.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QWidget>
+
+#include <mutex>
+
+namespace platform {
+namespace {
+std::mutex hookLock;
+MessageHook installedHook;
+
+MessageHook currentHook()
+{
+    std::lock_guard<std::mutex> guard(hookLock);
+    return installedHook;
+}
+
+QMessageBox::Icon toQt(MsgIcon icon)
+{
+    switch (icon) {
+    case MsgIcon::Information: return QMessageBox::Information;
+    case MsgIcon::Warning: return QMessageBox::Warning;
+    case MsgIcon::Error: return QMessageBox::Critical;
+    case MsgIcon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+} // namespace
+
+void MessageBox(const std::string& caption, const std::string& text, MsgIcon icon)
+{
+    if (MessageHook hook = currentHook()) {
+        hook(caption, text, icon);
+        return;
+    }
+    QWidget* owner = QApplication::activeWindow();
+    QMessageBox box(toQt(icon), QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok, owner);
+    box.exec();
+}
+
+void ShowMessage(const std::string& text)
+{
+    MessageBox("Sonalyx", text, MsgIcon::None);
+}
+
+void SetMessageHook(MessageHook hook)
+{
+    std::lock_guard<std::mutex> guard(hookLock);
+    installedHook = std::move(hook);
+}
+
+} // namespace platform

@@ -1,0 +1,5 @@
+#include "platform/soundserver.h"
+
+namespace platform {
+std::unique_ptr<SoundServer> CreatePulseServer() { return nullptr; }
+}

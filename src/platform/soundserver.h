@@ -1,0 +1,102 @@
+// The sound server as the rest of the program sees it: lists of sources and
+// sinks with their descriptions, defaults and monitor relation, capture and
+// playback streams of 16-bit stereo at 44100 Hz, source and stream volumes,
+// and a change counter that moves whenever the device set changes.
+//
+// Two implementations: PulseAudio (the program and the integration tests)
+// and an in-process server for unit tests that scripts devices and faults.
+// No Qt in here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+inline constexpr int StreamRate = 44100;
+inline constexpr int StreamChannels = 2;
+inline constexpr int FrameBytes = 4; // interleaved signed 16-bit little-endian, left first
+
+struct SourceInfo {
+    std::string name;         // server's name, unique key
+    std::string description;  // what a user sees ("Test Microphone")
+    bool isMonitor = false;   // a sink's monitor (loopback)
+    std::string monitorOfSink; // name of the sink, when isMonitor
+    bool isDefault = false;   // the server's default source
+};
+
+struct SinkInfo {
+    std::string name;
+    std::string description;
+    bool isDefault = false;
+};
+
+// Called on the server's thread with interleaved stereo frames.
+using CaptureCallback = std::function<void(const int16_t* frames, size_t frameCount)>;
+// Called on the server's thread when a stream ends without being closed
+// (device removed, server gone). The stream delivers nothing afterwards.
+using StreamFailureCallback = std::function<void(const std::string& why)>;
+// Called on the server's thread to fill up to maxFrames interleaved frames;
+// returns the number of frames written (the rest is played as silence).
+using PlaybackCallback = std::function<size_t(int16_t* frames, size_t maxFrames)>;
+
+// Closing a stream = destroying it. After the destructor returns no callback
+// of that stream runs any more.
+class CaptureStream {
+public:
+    virtual ~CaptureStream() = default;
+};
+
+class PlaybackStream {
+public:
+    virtual ~PlaybackStream() = default;
+    // Stream volume as 0.0-1.0 per channel (left, right).
+    virtual bool setVolume(float left, float right) = 0;
+    virtual bool volume(float& left, float& right) = 0;
+};
+
+class SoundServer {
+public:
+    virtual ~SoundServer() = default;
+
+    virtual bool connected() = 0;
+    // Version of the client library actually loaded, as (major << 16 | minor);
+    // and the one the program was built against.
+    virtual uint32_t libraryVersion() = 0;
+    virtual uint32_t builtVersion() = 0;
+
+    // Lists in the server's own order (by index).
+    virtual std::vector<SourceInfo> sources() = 0;
+    virtual std::vector<SinkInfo> sinks() = 0;
+    // Moves on every add, remove or change of a source or sink, and when the
+    // server's defaults change.
+    virtual uint64_t changeCount() = 0;
+
+    // Opens a capture stream on a source. On failure returns null and sets
+    // *error to a text a user can read.
+    virtual std::unique_ptr<CaptureStream> openCapture(const std::string& source, CaptureCallback onData,
+                                                       StreamFailureCallback onFailure, std::string* error) = 0;
+    virtual std::unique_ptr<PlaybackStream> openPlayback(const std::string& sink, PlaybackCallback fill,
+                                                         StreamFailureCallback onFailure, std::string* error) = 0;
+
+    // Source volume as 0.0-1.0 (the average over its channels; setting it
+    // sets all channels). Empty / false when the source does not exist.
+    virtual std::optional<float> sourceVolume(const std::string& source) = 0;
+    virtual bool setSourceVolume(const std::string& source, float level) = 0;
+};
+
+// The server the program uses. Created on first use as a PulseAudio client
+// unless a test installed another one first.
+SoundServer& Server();
+void SetServer(std::unique_ptr<SoundServer> server);
+// Tears the current server down (tests, program end).
+void ResetServer();
+
+std::unique_ptr<SoundServer> CreatePulseServer();
+
+} // namespace platform

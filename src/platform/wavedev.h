@@ -1,0 +1,105 @@
+// Wave-in / wave-out devices over the sound server, with the semantics the
+// capture tick and the generator rely on: device ids with the server's
+// default device first (id 0), capability records with a product name of at
+// most 31 characters, open results with an error text, buffer headers whose
+// "bytes recorded" and "done" state another thread polls, output volume.
+//
+// Wave-in devices are the server's sources that are not monitors; wave-out
+// devices are its sinks. Ids are resolved against the server's current lists
+// at each call. No Qt in here.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+using MMResult = uint32_t;
+inline constexpr MMResult MMSYSERR_NOERROR = 0;
+inline constexpr MMResult MMSYSERR_ERROR = 1;
+inline constexpr MMResult MMSYSERR_BADDEVICEID = 2;
+inline constexpr MMResult MMSYSERR_ALLOCATED = 4;
+inline constexpr MMResult MMSYSERR_INVALHANDLE = 5;
+inline constexpr MMResult MMSYSERR_NODRIVER = 6;
+inline constexpr MMResult MMSYSERR_INVALPARAM = 11;
+inline constexpr MMResult WAVERR_BADFORMAT = 32;
+inline constexpr MMResult WAVERR_STILLPLAYING = 33;
+inline constexpr MMResult WAVERR_UNPREPARED = 34;
+
+// Format flag for 44.1 kHz stereo 16-bit.
+inline constexpr uint32_t WAVE_FORMAT_4S16 = 0x800;
+
+inline constexpr uint32_t WHDR_DONE = 0x01;
+inline constexpr uint32_t WHDR_PREPARED = 0x02;
+inline constexpr uint32_t WHDR_INQUEUE = 0x10;
+
+inline constexpr int MaxPnameChars = 31;
+
+struct WaveFormat {
+    uint16_t formatTag = 1; // PCM
+    uint16_t channels = 2;
+    uint32_t samplesPerSec = 44100;
+    uint32_t avgBytesPerSec = 176400;
+    uint16_t blockAlign = 4;
+    uint16_t bitsPerSample = 16;
+    uint16_t cbSize = 0;
+};
+
+struct WaveCaps {
+    std::string productName; // UTF-8, at most 31 characters
+    uint32_t formats = 0;    // WAVE_FORMAT_* flags
+    uint16_t channels = 2;
+};
+
+// A buffer handed to a device. The device thread writes bytesRecorded
+// (capture) and sets WHDR_DONE in flags, both with release order, after the
+// data is in place; the polling thread reads them with acquire order.
+struct WaveHeader {
+    char* data = nullptr;
+    uint32_t bufferLength = 0;
+    std::atomic<uint32_t> bytesRecorded{0};
+    std::atomic<uint32_t> flags{0};
+    uintptr_t user = 0;
+};
+
+class WaveInDevice;
+class WaveOutDevice;
+using HWaveIn = WaveInDevice*;
+using HWaveOut = WaveOutDevice*;
+
+// ---- wave-in ----
+int WaveInGetNumDevs();
+MMResult WaveInGetDevCaps(int id, WaveCaps* caps);
+MMResult WaveInOpen(HWaveIn* handle, int id, const WaveFormat& format);
+MMResult WaveInPrepareHeader(HWaveIn h, WaveHeader* hdr);
+MMResult WaveInUnprepareHeader(HWaveIn h, WaveHeader* hdr);
+MMResult WaveInAddBuffer(HWaveIn h, WaveHeader* hdr);
+MMResult WaveInStart(HWaveIn h);
+// Stops recording and returns every queued buffer marked done.
+MMResult WaveInReset(HWaveIn h);
+MMResult WaveInClose(HWaveIn h);
+std::string WaveInGetErrorText(MMResult result);
+
+// ---- wave-out ----
+int WaveOutGetNumDevs();
+MMResult WaveOutGetDevCaps(int id, WaveCaps* caps);
+MMResult WaveOutOpen(HWaveOut* handle, int id, const WaveFormat& format);
+MMResult WaveOutPrepareHeader(HWaveOut h, WaveHeader* hdr);
+MMResult WaveOutUnprepareHeader(HWaveOut h, WaveHeader* hdr);
+// Queues a prepared buffer for playback; WHDR_DONE is set once it has been
+// handed to the server in full.
+MMResult WaveOutWrite(HWaveOut h, WaveHeader* hdr);
+MMResult WaveOutReset(HWaveOut h);
+MMResult WaveOutClose(HWaveOut h);
+// Volume packed as left in the low 16 bits, right in the high 16 bits,
+// 0xFFFF = full.
+MMResult WaveOutSetVolume(HWaveOut h, uint32_t volume);
+MMResult WaveOutGetVolume(HWaveOut h, uint32_t* volume);
+std::string WaveOutGetErrorText(MMResult result);
+
+// Cuts a UTF-8 text to at most n characters (code points), as device names
+// are cut for matching.
+std::string CutChars(const std::string& text, int n);
+
+} // namespace platform
