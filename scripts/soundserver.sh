@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# Starts or stops a private PulseAudio daemon whose files all live in DIR.
+#
+#   scripts/soundserver.sh start DIR   prints PULSE_SERVER=unix:DIR/native
+#   scripts/soundserver.sh stop DIR
+#
+# The daemon has these devices and nothing of a user's own sound server is
+# read or touched (its own config, runtime, state and home dirs are in DIR):
+#   sink   test_speakers  "Test Speakers"    null sink, default sink
+#   sink   test_headset   "Test Headset"     null sink
+#   source test_mic       "Test Microphone"  1000 Hz sine, default source
+#   source test_line_in   "Test Line In"     stereo remap of test_headset.monitor
+# plus the two sinks' monitors. Clients connect anonymously to DIR/native.
+set -euo pipefail
+
+usage() {
+    echo "usage: $0 start|stop DIR" >&2
+    exit 2
+}
+
+[[ $# -eq 2 ]] || usage
+action=$1
+dir=$(realpath -m "$2")
+
+# Everything the daemon and pactl look at, confined to DIR.
+confine_env() {
+    export HOME="$dir/home"
+    export XDG_CONFIG_HOME="$dir/config"
+    export XDG_RUNTIME_DIR="$dir/runtime"
+    export PULSE_RUNTIME_PATH="$dir/runtime"
+    export PULSE_STATE_PATH="$dir/state"
+    export PULSE_CONFIG_PATH="$dir/config/pulse"
+    export PULSE_SERVER="unix:$dir/native"
+    unset PULSE_SINK PULSE_SOURCE PULSE_COOKIE DISPLAY
+    # A bus that is not there: the daemon must not autolaunch a D-Bus
+    # daemon or register on the user's session bus.
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/no-bus"
+}
+
+write_config() {
+    mkdir -p "$HOME" "$XDG_CONFIG_HOME/pulse" "$PULSE_RUNTIME_PATH" "$PULSE_STATE_PATH"
+    chmod 700 "$dir" "$PULSE_RUNTIME_PATH" "$PULSE_STATE_PATH"
+
+    cat >"$XDG_CONFIG_HOME/pulse/daemon.conf" <<'EOF'
+# Private test daemon: no priority games, the program's native format.
+high-priority = no
+realtime-scheduling = no
+flat-volumes = no
+default-sample-format = s16le
+default-sample-rate = 44100
+alternate-sample-rate = 48000
+default-sample-channels = 2
+default-channel-map = front-left,front-right
+default-fragments = 4
+default-fragment-size-msec = 10
+EOF
+
+    # Quoting: the whole properties value in single quotes, so the
+    # description keeps its blank ("Test Speakers").
+    cat >"$XDG_CONFIG_HOME/pulse/default.pa" <<EOF
+.fail
+load-module module-native-protocol-unix socket=$dir/native auth-anonymous=1
+load-module module-null-sink sink_name=test_speakers rate=44100 channels=2 sink_properties='device.description="Test Speakers"'
+load-module module-null-sink sink_name=test_headset rate=44100 channels=2 sink_properties='device.description="Test Headset"'
+load-module module-sine-source source_name=test_mic rate=44100 frequency=1000
+update-source-proplist test_mic device.description="Test Microphone"
+load-module module-remap-source source_name=test_line_in master=test_headset.monitor channels=2 channel_map=front-left,front-right master_channel_map=front-left,front-right remix=no source_properties='device.description="Test Line In"'
+set-default-sink test_speakers
+set-default-source test_mic
+EOF
+
+    # Clients (pactl, tests) must not try to start a daemon of their own.
+    cat >"$XDG_CONFIG_HOME/pulse/client.conf" <<'EOF'
+autospawn = no
+EOF
+}
+
+daemon_pid() {
+    local pidfile="$PULSE_RUNTIME_PATH/pid"
+    [[ -s $pidfile ]] && cat "$pidfile"
+}
+
+start() {
+    if [[ -S $dir/native ]] && pactl info >/dev/null 2>&1; then
+        echo "PULSE_SERVER=$PULSE_SERVER"
+        return 0
+    fi
+    write_config
+    # Running as root in user mode is what we want here: the daemon warns
+    # about it and carries on.
+    pulseaudio --system=false -n --daemonize=yes --use-pid-file=yes --fail=yes \
+        --exit-idle-time=-1 --disallow-exit=no --disallow-module-loading=no \
+        --high-priority=no --realtime=no --no-cpu-limit=yes \
+        --log-target="file:$dir/pulseaudio.log" \
+        --file="$XDG_CONFIG_HOME/pulse/default.pa" 2>>"$dir/pulseaudio.stderr" || {
+        echo "soundserver: pulseaudio failed to start; log follows" >&2
+        cat "$dir/pulseaudio.log" "$dir/pulseaudio.stderr" >&2 2>/dev/null || true
+        return 1
+    }
+    local tries
+    for tries in $(seq 100); do
+        if pactl info >/dev/null 2>&1; then
+            echo "PULSE_SERVER=$PULSE_SERVER"
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "soundserver: the daemon does not answer on $dir/native" >&2
+    stop
+    return 1
+}
+
+stop() {
+    local pid
+    pid=$(daemon_pid) || true
+    if [[ -z ${pid:-} ]]; then
+        return 0
+    fi
+    if kill -0 "$pid" 2>/dev/null; then
+        kill -TERM "$pid" 2>/dev/null || true
+        local tries
+        for tries in $(seq 50); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null || true
+    fi
+    rm -f "$PULSE_RUNTIME_PATH/pid"
+}
+
+confine_env
+case $action in
+start) start ;;
+stop) stop ;;
+*) usage ;;
+esac
