@@ -1,0 +1,605 @@
+#include "platform/inprocess_server.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <mutex>
+#include <numbers>
+
+namespace platform {
+
+namespace {
+
+constexpr uint32_t DefaultVersion = (16u << 16) | 1u;
+
+enum class StreamKind { Capture, Playback };
+
+// What a stream shares with the server. `ended` is set once, either by the
+// stream's owner closing it or by the server failing it; after that no
+// callback runs. The guard is held around every callback so that closing
+// waits for a running one; it is recursive so that a callback may close its
+// own stream without deadlocking.
+struct StreamState {
+    StreamKind kind;
+    std::string device;
+    CaptureCallback onData;
+    PlaybackCallback fill;
+    StreamFailureCallback onFailure;
+
+    std::recursive_mutex callbackGuard;
+    bool ended = false; // under callbackGuard
+
+    float volumeLeft = 1.0f; // under Core::lock
+    float volumeRight = 1.0f;
+};
+
+using StreamList = std::vector<std::shared_ptr<StreamState>>;
+
+struct Device {
+    std::string name;
+    std::string description;
+    SignalFn signal; // sources: their own signal; sinks: what other programs play
+    uint64_t position = 0;
+    float volume = 1.0f;
+    bool isMonitor = false;
+    std::string monitorOfSink;
+};
+
+// Volumes are fractions 0.0-1.0; anything else (NaN included) is pulled in.
+float ClampVolume(float level)
+{
+    return level >= 0.0f ? std::min(level, 1.0f) : 0.0f;
+}
+
+Device MakeDevice(const std::string& name, const std::string& description, SignalFn signal)
+{
+    Device device;
+    device.name = name;
+    device.description = description;
+    device.signal = std::move(signal);
+    return device;
+}
+
+int16_t Saturate(int32_t value)
+{
+    return static_cast<int16_t>(std::clamp<int32_t>(value, INT16_MIN, INT16_MAX));
+}
+
+std::vector<int16_t> Generate(Device& device, size_t frames)
+{
+    std::vector<int16_t> out(frames * StreamChannels, 0);
+    if (device.signal)
+        device.signal(device.position, out.data(), frames);
+    device.position += frames;
+    return out;
+}
+
+void Scale(std::vector<int16_t>& samples, float volume)
+{
+    if (volume == 1.0f)
+        return;
+    for (int16_t& s : samples)
+        s = Saturate(static_cast<int32_t>(std::lround(s * volume)));
+}
+
+void MixInto(std::vector<int16_t>& mix, const std::vector<int16_t>& add, float left, float right)
+{
+    for (size_t i = 0; i < mix.size(); ++i) {
+        const float gain = (i % 2 == 0) ? left : right;
+        const int32_t scaled = gain == 1.0f ? add[i] : static_cast<int32_t>(std::lround(add[i] * gain));
+        mix[i] = Saturate(mix[i] + scaled);
+    }
+}
+
+void FailStreams(const StreamList& streams, const std::string& why)
+{
+    for (const auto& stream : streams) {
+        std::lock_guard<std::recursive_mutex> guard(stream->callbackGuard);
+        if (stream->ended)
+            continue;
+        stream->ended = true;
+        if (stream->onFailure)
+            stream->onFailure(why);
+    }
+}
+
+} // namespace
+
+// ---- signals ------------------------------------------------------------
+
+SignalFn Silence()
+{
+    return [](uint64_t, int16_t* frames, size_t count) { std::fill(frames, frames + count * StreamChannels, 0); };
+}
+
+SignalFn Sine(double freqLeft, double ampLeft, double freqRight, double ampRight)
+{
+    return [=](uint64_t position, int16_t* frames, size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            const double t = static_cast<double>(position + i) / StreamRate;
+            frames[2 * i] = Saturate(static_cast<int32_t>(
+                std::lround(ampLeft * std::sin(2 * std::numbers::pi * freqLeft * t))));
+            frames[2 * i + 1] = Saturate(static_cast<int32_t>(
+                std::lround(ampRight * std::sin(2 * std::numbers::pi * freqRight * t))));
+        }
+    };
+}
+
+int16_t CountingLeft(uint64_t position) { return static_cast<int16_t>(position & 0xFFFF); }
+int16_t CountingRight(uint64_t position) { return static_cast<int16_t>(~position & 0xFFFF); }
+
+SignalFn CountingSignal()
+{
+    return [](uint64_t position, int16_t* frames, size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            frames[2 * i] = CountingLeft(position + i);
+            frames[2 * i + 1] = CountingRight(position + i);
+        }
+    };
+}
+
+// ---- server state -------------------------------------------------------
+
+struct InProcessServer::Core {
+    mutable std::mutex lock;
+    bool reachable = true;
+    std::vector<Device> sources; // server order, monitors included
+    std::vector<Device> sinks;
+    std::string defaultSource;
+    std::string defaultSink;
+    bool defaultSourceChosen = false;
+    bool defaultSinkChosen = false;
+    uint64_t changes = 0;
+    std::map<std::string, std::string> pendingFailures;
+    StreamList streams; // open and not failed
+
+    Device* findSource(const std::string& name)
+    {
+        auto it = std::find_if(sources.begin(), sources.end(), [&](const Device& d) { return d.name == name; });
+        return it == sources.end() ? nullptr : &*it;
+    }
+    Device* findSink(const std::string& name)
+    {
+        auto it = std::find_if(sinks.begin(), sinks.end(), [&](const Device& d) { return d.name == name; });
+        return it == sinks.end() ? nullptr : &*it;
+    }
+
+    // Removes and returns the streams on `device` of the given kind.
+    StreamList takeStreams(StreamKind kind, const std::string& device)
+    {
+        StreamList taken;
+        std::erase_if(streams, [&](const std::shared_ptr<StreamState>& s) {
+            if (s->kind != kind || s->device != device)
+                return false;
+            taken.push_back(s);
+            return true;
+        });
+        return taken;
+    }
+
+    void unregister(const StreamState* state)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        std::erase_if(streams, [&](const std::shared_ptr<StreamState>& s) { return s.get() == state; });
+    }
+
+    bool registered(const StreamState* state) const
+    {
+        return std::any_of(streams.begin(), streams.end(),
+                           [&](const std::shared_ptr<StreamState>& s) { return s.get() == state; });
+    }
+
+    void fallBackDefaults()
+    {
+        if (!defaultSource.empty() && !findSource(defaultSource)) {
+            auto it = std::find_if(sources.begin(), sources.end(), [](const Device& d) { return !d.isMonitor; });
+            defaultSource = it == sources.end() ? std::string() : it->name;
+        }
+        if (!defaultSink.empty() && !findSink(defaultSink))
+            defaultSink = sinks.empty() ? std::string() : sinks.front().name;
+    }
+
+    // Checks everything that makes an open fail; returns the reason or "".
+    std::string openRefusal(const std::string& device, bool exists)
+    {
+        if (!reachable)
+            return "Connection refused";
+        auto pending = pendingFailures.find(device);
+        if (pending != pendingFailures.end()) {
+            std::string text = pending->second;
+            pendingFailures.erase(pending);
+            return text;
+        }
+        return exists ? std::string() : "No such entity";
+    }
+
+    uint32_t libraryVersion = DefaultVersion;
+    uint32_t builtVersion = DefaultVersion;
+};
+
+namespace {
+
+using Core = InProcessServer::Core;
+
+void CloseStream(Core& core, StreamState& state)
+{
+    core.unregister(&state);
+    std::lock_guard<std::recursive_mutex> guard(state.callbackGuard);
+    state.ended = true;
+}
+
+class InProcessCapture final : public CaptureStream {
+public:
+    InProcessCapture(std::shared_ptr<Core> core, std::shared_ptr<StreamState> state)
+        : core_(std::move(core)), state_(std::move(state)) {}
+    ~InProcessCapture() override { CloseStream(*core_, *state_); }
+
+private:
+    std::shared_ptr<Core> core_;
+    std::shared_ptr<StreamState> state_;
+};
+
+class InProcessPlayback final : public PlaybackStream {
+public:
+    InProcessPlayback(std::shared_ptr<Core> core, std::shared_ptr<StreamState> state)
+        : core_(std::move(core)), state_(std::move(state)) {}
+    ~InProcessPlayback() override { CloseStream(*core_, *state_); }
+
+    bool setVolume(float left, float right) override
+    {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        if (!core_->registered(state_.get()))
+            return false;
+        state_->volumeLeft = ClampVolume(left);
+        state_->volumeRight = ClampVolume(right);
+        return true;
+    }
+
+    bool volume(float& left, float& right) override
+    {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        if (!core_->registered(state_.get()))
+            return false;
+        left = state_->volumeLeft;
+        right = state_->volumeRight;
+        return true;
+    }
+
+private:
+    std::shared_ptr<Core> core_;
+    std::shared_ptr<StreamState> state_;
+};
+
+// One sink's share of a period: what it plays, and the streams to pull.
+struct SinkPeriod {
+    std::string name;
+    std::vector<int16_t> mix;
+    std::vector<std::shared_ptr<StreamState>> streams;
+    std::vector<std::pair<float, float>> volumes;
+};
+
+struct SourcePeriod {
+    std::vector<int16_t> data;
+    StreamList streams;
+};
+
+void PullPlayback(SinkPeriod& sink, size_t frames)
+{
+    std::vector<int16_t> played(frames * StreamChannels);
+    for (size_t i = 0; i < sink.streams.size(); ++i) {
+        StreamState& stream = *sink.streams[i];
+        std::fill(played.begin(), played.end(), 0);
+        {
+            std::lock_guard<std::recursive_mutex> guard(stream.callbackGuard);
+            if (stream.ended || !stream.fill)
+                continue;
+            const size_t written = std::min(stream.fill(played.data(), frames), frames);
+            std::fill(played.begin() + static_cast<ptrdiff_t>(written * StreamChannels), played.end(), 0);
+        }
+        MixInto(sink.mix, played, sink.volumes[i].first, sink.volumes[i].second);
+    }
+}
+
+void DeliverCapture(const SourcePeriod& source, size_t frames)
+{
+    for (const auto& stream : source.streams) {
+        std::lock_guard<std::recursive_mutex> guard(stream->callbackGuard);
+        if (!stream->ended && stream->onData)
+            stream->onData(source.data.data(), frames);
+    }
+}
+
+} // namespace
+
+// ---- scripting ----------------------------------------------------------
+
+InProcessServer::InProcessServer() : core_(std::make_shared<Core>()) {}
+
+InProcessServer::~InProcessServer() = default;
+
+void InProcessServer::addSource(const std::string& name, const std::string& description, SignalFn signal)
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    core_->sources.push_back(MakeDevice(name, description, std::move(signal)));
+    if (core_->defaultSource.empty() && !core_->defaultSourceChosen)
+        core_->defaultSource = name;
+    ++core_->changes;
+}
+
+void InProcessServer::addSink(const std::string& name, const std::string& description, SignalFn played)
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    core_->sinks.push_back(MakeDevice(name, description, std::move(played)));
+    Device monitor = MakeDevice(name + ".monitor", "Monitor of " + description, Silence());
+    monitor.isMonitor = true;
+    monitor.monitorOfSink = name;
+    core_->sources.push_back(std::move(monitor));
+    if (core_->defaultSink.empty() && !core_->defaultSinkChosen)
+        core_->defaultSink = name;
+    ++core_->changes;
+}
+
+void InProcessServer::setSourceSignal(const std::string& name, SignalFn signal)
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    if (Device* source = core_->findSource(name))
+        source->signal = std::move(signal);
+}
+
+void InProcessServer::setDefaultSource(const std::string& name)
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    core_->defaultSource = name;
+    core_->defaultSourceChosen = true;
+    ++core_->changes;
+}
+
+void InProcessServer::setDefaultSink(const std::string& name)
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    core_->defaultSink = name;
+    core_->defaultSinkChosen = true;
+    ++core_->changes;
+}
+
+bool InProcessServer::removeSource(const std::string& name)
+{
+    StreamList failed;
+    {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        const auto removed = std::erase_if(core_->sources, [&](const Device& d) { return d.name == name; });
+        if (removed == 0)
+            return false;
+        failed = core_->takeStreams(StreamKind::Capture, name);
+        core_->fallBackDefaults();
+        ++core_->changes;
+    }
+    FailStreams(failed, "No such entity");
+    return true;
+}
+
+bool InProcessServer::removeSink(const std::string& name)
+{
+    StreamList failed;
+    {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        const auto removed = std::erase_if(core_->sinks, [&](const Device& d) { return d.name == name; });
+        if (removed == 0)
+            return false;
+        failed = core_->takeStreams(StreamKind::Playback, name);
+        std::erase_if(core_->sources, [&](const Device& d) {
+            if (!d.isMonitor || d.monitorOfSink != name)
+                return false;
+            StreamList monitorStreams = core_->takeStreams(StreamKind::Capture, d.name);
+            failed.insert(failed.end(), monitorStreams.begin(), monitorStreams.end());
+            return true;
+        });
+        core_->fallBackDefaults();
+        ++core_->changes;
+    }
+    FailStreams(failed, "No such entity");
+    return true;
+}
+
+void InProcessServer::failNextOpen(const std::string& device, const std::string& text)
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    core_->pendingFailures[device] = text;
+}
+
+void InProcessServer::setReachable(bool reachable)
+{
+    StreamList failed;
+    {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        if (core_->reachable == reachable)
+            return;
+        core_->reachable = reachable;
+        if (!reachable)
+            failed.swap(core_->streams);
+        ++core_->changes;
+    }
+    FailStreams(failed, "Connection terminated");
+}
+
+void InProcessServer::pump(size_t frames)
+{
+    if (frames == 0)
+        return;
+
+    std::vector<SinkPeriod> sinks;
+    {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        if (!core_->reachable)
+            return;
+        for (Device& sink : core_->sinks) {
+            SinkPeriod period{sink.name, Generate(sink, frames), {}, {}};
+            for (const auto& s : core_->streams) {
+                if (s->kind == StreamKind::Playback && s->device == sink.name) {
+                    period.streams.push_back(s);
+                    period.volumes.emplace_back(s->volumeLeft, s->volumeRight);
+                }
+            }
+            sinks.push_back(std::move(period));
+        }
+    }
+    for (SinkPeriod& sink : sinks)
+        PullPlayback(sink, frames);
+
+    std::vector<SourcePeriod> sources;
+    {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        if (!core_->reachable)
+            return;
+        for (Device& source : core_->sources) {
+            SourcePeriod period;
+            if (source.isMonitor) {
+                auto played = std::find_if(sinks.begin(), sinks.end(),
+                                           [&](const SinkPeriod& p) { return p.name == source.monitorOfSink; });
+                period.data = played != sinks.end() ? played->mix
+                                                    : std::vector<int16_t>(frames * StreamChannels, 0);
+                source.position += frames;
+            } else {
+                period.data = Generate(source, frames);
+            }
+            Scale(period.data, source.volume);
+            for (const auto& s : core_->streams)
+                if (s->kind == StreamKind::Capture && s->device == source.name)
+                    period.streams.push_back(s);
+            sources.push_back(std::move(period));
+        }
+    }
+    for (const SourcePeriod& source : sources)
+        DeliverCapture(source, frames);
+}
+
+int InProcessServer::captureStreamCount(const std::string& source) const
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    return static_cast<int>(std::count_if(core_->streams.begin(), core_->streams.end(), [&](const auto& s) {
+        return s->kind == StreamKind::Capture && s->device == source;
+    }));
+}
+
+int InProcessServer::playbackStreamCount(const std::string& sink) const
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    return static_cast<int>(std::count_if(core_->streams.begin(), core_->streams.end(), [&](const auto& s) {
+        return s->kind == StreamKind::Playback && s->device == sink;
+    }));
+}
+
+void InProcessServer::setVersions(uint32_t library, uint32_t built)
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    core_->libraryVersion = library;
+    core_->builtVersion = built;
+}
+
+// ---- SoundServer --------------------------------------------------------
+
+bool InProcessServer::connected()
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    return core_->reachable;
+}
+
+uint32_t InProcessServer::libraryVersion()
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    return core_->libraryVersion;
+}
+
+uint32_t InProcessServer::builtVersion()
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    return core_->builtVersion;
+}
+
+std::vector<SourceInfo> InProcessServer::sources()
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    std::vector<SourceInfo> list;
+    if (!core_->reachable)
+        return list;
+    for (const Device& d : core_->sources)
+        list.push_back(SourceInfo{d.name, d.description, d.isMonitor, d.monitorOfSink, d.name == core_->defaultSource});
+    return list;
+}
+
+std::vector<SinkInfo> InProcessServer::sinks()
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    std::vector<SinkInfo> list;
+    if (!core_->reachable)
+        return list;
+    for (const Device& d : core_->sinks)
+        list.push_back(SinkInfo{d.name, d.description, d.name == core_->defaultSink});
+    return list;
+}
+
+uint64_t InProcessServer::changeCount()
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    return core_->changes;
+}
+
+std::unique_ptr<CaptureStream> InProcessServer::openCapture(const std::string& source, CaptureCallback onData,
+                                                            StreamFailureCallback onFailure, std::string* error)
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    const std::string refusal = core_->openRefusal(source, core_->findSource(source) != nullptr);
+    if (!refusal.empty()) {
+        if (error)
+            *error = refusal;
+        return nullptr;
+    }
+    auto state = std::make_shared<StreamState>();
+    state->kind = StreamKind::Capture;
+    state->device = source;
+    state->onData = std::move(onData);
+    state->onFailure = std::move(onFailure);
+    core_->streams.push_back(state);
+    return std::make_unique<InProcessCapture>(core_, std::move(state));
+}
+
+std::unique_ptr<PlaybackStream> InProcessServer::openPlayback(const std::string& sink, PlaybackCallback fill,
+                                                              StreamFailureCallback onFailure, std::string* error)
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    const std::string refusal = core_->openRefusal(sink, core_->findSink(sink) != nullptr);
+    if (!refusal.empty()) {
+        if (error)
+            *error = refusal;
+        return nullptr;
+    }
+    auto state = std::make_shared<StreamState>();
+    state->kind = StreamKind::Playback;
+    state->device = sink;
+    state->fill = std::move(fill);
+    state->onFailure = std::move(onFailure);
+    core_->streams.push_back(state);
+    return std::make_unique<InProcessPlayback>(core_, std::move(state));
+}
+
+std::optional<float> InProcessServer::sourceVolume(const std::string& source)
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    const Device* device = core_->reachable ? core_->findSource(source) : nullptr;
+    if (!device)
+        return std::nullopt;
+    return device->volume;
+}
+
+bool InProcessServer::setSourceVolume(const std::string& source, float level)
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    Device* device = core_->reachable ? core_->findSource(source) : nullptr;
+    if (!device)
+        return false;
+    device->volume = ClampVolume(level);
+    ++core_->changes; // a changed source is a change, as on the real server
+    return true;
+}
+
+} // namespace platform

@@ -1,0 +1,98 @@
+// A sound server that lives inside the test process. Tests script its
+// sources (each with a signal), its sinks (each with a monitor source that
+// carries what the sink plays), its defaults and its faults, and drive time
+// by hand: pump(frames) runs one server period on the calling thread, which
+// plays the role of the server thread.
+//
+// Thread-safe: the test thread scripts and pumps while other threads (the
+// recording library's, a timer's) list devices and open or close streams.
+// Callbacks never run under the server's own lock, so a callback may call
+// back into the server. No Qt in here.
+#pragma once
+
+#include "platform/soundserver.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// Produces frameCount interleaved stereo frames of a signal, starting at
+// frame `position` (frames counted from when the device was added).
+using SignalFn = std::function<void(uint64_t position, int16_t* frames, size_t frameCount)>;
+
+SignalFn Silence();
+// A sine per channel; amplitudes in sample units (0 ... 32767).
+SignalFn Sine(double freqLeft, double ampLeft, double freqRight, double ampRight);
+// Every frame different and predictable: left = low 16 bits of the frame
+// position, right = their complement. Lets tests check data byte for byte.
+SignalFn CountingSignal();
+// The sample values CountingSignal gives for frame `position`.
+int16_t CountingLeft(uint64_t position);
+int16_t CountingRight(uint64_t position);
+
+class InProcessServer final : public SoundServer {
+public:
+    InProcessServer();
+    ~InProcessServer() override;
+    InProcessServer(const InProcessServer&) = delete;
+    InProcessServer& operator=(const InProcessServer&) = delete;
+
+    // ---- scripting -------------------------------------------------------
+    // The first source that is not a monitor and the first sink become the
+    // defaults unless defaults were set. Adding a sink also adds its monitor
+    // "<sink>.monitor" to the sources, right behind the sources added so far.
+    void addSource(const std::string& name, const std::string& description, SignalFn signal = Silence());
+    // `played` is what other programs play into the sink; the sink mixes it
+    // with every playback stream opened on it.
+    void addSink(const std::string& name, const std::string& description, SignalFn played = Silence());
+    void setSourceSignal(const std::string& name, SignalFn signal);
+    // An empty name means "no default". A name that is not listed is kept
+    // and takes effect once such a device exists.
+    void setDefaultSource(const std::string& name);
+    void setDefaultSink(const std::string& name);
+    // Removing a device fails its streams (failure callback) and moves the
+    // change counter. A removed default falls back to the first remaining
+    // non-monitor source / first sink. Removing a sink removes its monitor.
+    bool removeSource(const std::string& name);
+    bool removeSink(const std::string& name);
+    // The next open of a stream on `device` fails with `text`.
+    void failNextOpen(const std::string& device, const std::string& text);
+    // false: the server goes away (every stream fails, lists are empty, opens
+    // fail, volumes are unknown). true: it is back with the same devices.
+    void setReachable(bool reachable);
+
+    // Runs one server period: pulls `frames` frames from every playback
+    // stream, mixes each sink into its monitor, and delivers `frames` frames
+    // of every source to every capture stream open on it.
+    void pump(size_t frames);
+
+    // Versions reported as libraryVersion() / builtVersion().
+    void setVersions(uint32_t library, uint32_t built);
+
+    int captureStreamCount(const std::string& source) const;
+    int playbackStreamCount(const std::string& sink) const;
+
+    // ---- SoundServer -----------------------------------------------------
+    bool connected() override;
+    uint32_t libraryVersion() override;
+    uint32_t builtVersion() override;
+    std::vector<SourceInfo> sources() override;
+    std::vector<SinkInfo> sinks() override;
+    uint64_t changeCount() override;
+    std::unique_ptr<CaptureStream> openCapture(const std::string& source, CaptureCallback onData,
+                                               StreamFailureCallback onFailure, std::string* error) override;
+    std::unique_ptr<PlaybackStream> openPlayback(const std::string& sink, PlaybackCallback fill,
+                                                 StreamFailureCallback onFailure, std::string* error) override;
+    std::optional<float> sourceVolume(const std::string& source) override;
+    bool setSourceVolume(const std::string& source, float level) override;
+
+    struct Core; // shared with the streams, which may outlive the server object
+
+private:
+    std::shared_ptr<Core> core_;
+};
+
+} // namespace platform
