@@ -1,0 +1,631 @@
+#include "platform/wavedev.h"
+
+#include "platform/soundserver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+// Every source and sink delivers 44.1 and 48 kHz, mono or stereo, 8 or
+// 16 bits (the server converts), so every device reports the same flags.
+constexpr uint32_t WAVE_FORMAT_4M08 = 0x0100;
+constexpr uint32_t WAVE_FORMAT_4S08 = 0x0200;
+constexpr uint32_t WAVE_FORMAT_4M16 = 0x0400;
+constexpr uint32_t WAVE_FORMAT_48M08 = 0x1000;
+constexpr uint32_t WAVE_FORMAT_48S08 = 0x2000;
+constexpr uint32_t WAVE_FORMAT_48M16 = 0x4000;
+constexpr uint32_t WAVE_FORMAT_48S16 = 0x8000;
+constexpr uint32_t SupportedFormats = WAVE_FORMAT_4M08 | WAVE_FORMAT_4S08 | WAVE_FORMAT_4M16 | WAVE_FORMAT_4S16 |
+                                      WAVE_FORMAT_48M08 | WAVE_FORMAT_48S08 | WAVE_FORMAT_48M16 | WAVE_FORMAT_48S16;
+
+// The only stream format the devices open with.
+bool IsStreamFormat(const WaveFormat& f)
+{
+    return f.formatTag == 1 && f.channels == StreamChannels && f.samplesPerSec == StreamRate &&
+           f.bitsPerSample == 16 && f.blockAlign == FrameBytes && f.avgBytesPerSec == StreamRate * FrameBytes;
+}
+
+// The server's reason for the last failed open on this thread. The thread
+// that opens a device is the one that asks for the error text, so keeping it
+// per thread ties the text to that open without any sharing between threads.
+struct OpenFailure {
+    MMResult code = MMSYSERR_NOERROR;
+    std::string detail;
+};
+thread_local OpenFailure lastWaveInFailure;
+thread_local OpenFailure lastWaveOutFailure;
+
+std::string BaseErrorText(MMResult result)
+{
+    switch (result) {
+    case MMSYSERR_NOERROR: return "The operation completed successfully.";
+    case MMSYSERR_ERROR: return "The sound server could not open the device.";
+    case MMSYSERR_BADDEVICEID: return "There is no audio device with this number.";
+    case MMSYSERR_ALLOCATED: return "The audio device is already in use.";
+    case MMSYSERR_INVALHANDLE: return "The audio device handle is not valid.";
+    case MMSYSERR_NODRIVER: return "The sound server is not reachable.";
+    case MMSYSERR_INVALPARAM: return "An invalid parameter was passed to an audio device function.";
+    case WAVERR_BADFORMAT: return "The audio format is not supported (44100 Hz, 16-bit stereo PCM only).";
+    case WAVERR_STILLPLAYING: return "Buffers are still queued on the audio device; reset it first.";
+    case WAVERR_UNPREPARED: return "The audio buffer header was not prepared.";
+    default: return "Unknown audio device error " + std::to_string(result) + ".";
+    }
+}
+
+std::string ErrorText(MMResult result, const OpenFailure& last)
+{
+    std::string text = BaseErrorText(result);
+    if (result != MMSYSERR_NOERROR && last.code == result && !last.detail.empty())
+        text += " Reason: " + last.detail;
+    return text;
+}
+
+MMResult RecordOpenFailure(OpenFailure& last, MMResult code, std::string detail)
+{
+    last.code = code;
+    last.detail = std::move(detail);
+    return code;
+}
+
+// Wave-in devices: sources that are not monitors, the default one first.
+std::vector<SourceInfo> WaveInSources()
+{
+    std::vector<SourceInfo> inputs;
+    for (SourceInfo& source : Server().sources())
+        if (!source.isMonitor)
+            inputs.push_back(std::move(source));
+    std::stable_partition(inputs.begin(), inputs.end(), [](const SourceInfo& s) { return s.isDefault; });
+    return inputs;
+}
+
+// Wave-out devices: sinks, the default one first.
+std::vector<SinkInfo> WaveOutSinks()
+{
+    std::vector<SinkInfo> outputs = Server().sinks();
+    std::stable_partition(outputs.begin(), outputs.end(), [](const SinkInfo& s) { return s.isDefault; });
+    return outputs;
+}
+
+template <class Info>
+const Info* ById(const std::vector<Info>& list, int id)
+{
+    return id >= 0 && static_cast<size_t>(id) < list.size() ? &list[static_cast<size_t>(id)] : nullptr;
+}
+
+void FillCaps(WaveCaps* caps, const std::string& description)
+{
+    caps->productName = CutChars(description, MaxPnameChars);
+    caps->formats = SupportedFormats;
+    caps->channels = StreamChannels;
+}
+
+// The detail for a bad device id: an empty list usually means the server is gone.
+std::string MissingDeviceDetail()
+{
+    return Server().connected() ? std::string() : "the sound server is not reachable";
+}
+
+MMResult StreamOpenFailure(OpenFailure& last, const std::string& why)
+{
+    const MMResult code = Server().connected() ? MMSYSERR_ERROR : MMSYSERR_NODRIVER;
+    return RecordOpenFailure(last, code, why);
+}
+
+void MarkDone(WaveHeader* hdr)
+{
+    hdr->flags.fetch_and(~WHDR_INQUEUE, std::memory_order_relaxed);
+    hdr->flags.fetch_or(WHDR_DONE, std::memory_order_release);
+}
+
+MMResult Prepare(WaveHeader* hdr)
+{
+    if (!hdr || (!hdr->data && hdr->bufferLength > 0))
+        return MMSYSERR_INVALPARAM;
+    if (hdr->flags.load(std::memory_order_acquire) & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    hdr->flags.fetch_or(WHDR_PREPARED, std::memory_order_relaxed);
+    return MMSYSERR_NOERROR;
+}
+
+MMResult Unprepare(WaveHeader* hdr)
+{
+    if (!hdr)
+        return MMSYSERR_INVALPARAM;
+    if (hdr->flags.load(std::memory_order_acquire) & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    hdr->flags.fetch_and(~WHDR_PREPARED, std::memory_order_relaxed);
+    return MMSYSERR_NOERROR;
+}
+
+// Checks a header about to be queued: prepared, not queued already, with memory.
+MMResult Queueable(const WaveHeader* hdr)
+{
+    if (!hdr || (!hdr->data && hdr->bufferLength > 0))
+        return MMSYSERR_INVALPARAM;
+    const uint32_t flags = hdr->flags.load(std::memory_order_acquire);
+    if (!(flags & WHDR_PREPARED))
+        return WAVERR_UNPREPARED;
+    if (flags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    return MMSYSERR_NOERROR;
+}
+
+void Enqueue(std::deque<WaveHeader*>& queue, WaveHeader* hdr)
+{
+    hdr->flags.fetch_and(~WHDR_DONE, std::memory_order_relaxed);
+    if (hdr->bufferLength == 0) {
+        MarkDone(hdr);
+        return;
+    }
+    hdr->flags.fetch_or(WHDR_INQUEUE, std::memory_order_relaxed);
+    queue.push_back(hdr);
+}
+
+void MarkAllDone(std::deque<WaveHeader*>& queue)
+{
+    for (WaveHeader* hdr : queue)
+        MarkDone(hdr);
+    queue.clear();
+}
+
+// Live handles. A handle is only dereferenced after it is found here, so a
+// stale or null handle gives MMSYSERR_INVALHANDLE instead of a crash. The
+// map holds shared pointers, so a device stays alive while a call on another
+// thread still uses it. Never destroyed: devices left open at exit must not
+// outlive the server they would close their streams on.
+template <class Device>
+class Registry {
+public:
+    void add(const std::shared_ptr<Device>& device)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        live_[device.get()] = device;
+    }
+    std::shared_ptr<Device> find(Device* handle)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = live_.find(handle);
+        return it == live_.end() ? nullptr : it->second;
+    }
+    void remove(Device* handle)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        live_.erase(handle);
+    }
+
+private:
+    std::mutex lock_;
+    std::map<Device*, std::shared_ptr<Device>> live_;
+};
+
+} // namespace
+
+// ---- devices ------------------------------------------------------------
+//
+// Locking: `lock_` guards the queue and state and is the only lock the
+// stream callbacks take. `streamUse_` serialises calls on the stream object
+// with its destruction; it is never taken by a callback, so destroying the
+// stream (which waits for a running callback) cannot deadlock with one.
+
+class WaveInDevice {
+public:
+    MMResult open(const std::string& source, std::string* error)
+    {
+        auto stream = Server().openCapture(
+            source, [this](const int16_t* frames, size_t count) { onData(frames, count); },
+            [this](const std::string&) { onFailure(); }, error);
+        if (!stream)
+            return MMSYSERR_ERROR;
+        std::lock_guard<std::mutex> guard(streamUse_);
+        stream_ = std::move(stream);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMResult addBuffer(WaveHeader* hdr)
+    {
+        if (const MMResult check = Queueable(hdr); check != MMSYSERR_NOERROR)
+            return check;
+        std::lock_guard<std::mutex> guard(lock_);
+        if (closed_)
+            return MMSYSERR_INVALHANDLE;
+        hdr->bytesRecorded.store(0, std::memory_order_relaxed);
+        Enqueue(queue_, hdr);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMResult start()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (closed_)
+            return MMSYSERR_INVALHANDLE;
+        started_ = true;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMResult reset()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (closed_)
+            return MMSYSERR_INVALHANDLE;
+        started_ = false;
+        MarkAllDone(queue_);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMResult close()
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (closed_)
+                return MMSYSERR_INVALHANDLE;
+            if (!queue_.empty())
+                return WAVERR_STILLPLAYING;
+            closed_ = true;
+            started_ = false;
+        }
+        std::lock_guard<std::mutex> guard(streamUse_);
+        stream_.reset();
+        return MMSYSERR_NOERROR;
+    }
+
+private:
+    // Server thread: copies into the queued headers in order; what arrives
+    // before start, after a failure or with no header queued is dropped.
+    void onData(const int16_t* frames, size_t count)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!started_ || ended_ || closed_)
+            return;
+        const char* from = reinterpret_cast<const char*>(frames);
+        size_t left = count * FrameBytes;
+        while (left > 0 && !queue_.empty()) {
+            WaveHeader* hdr = queue_.front();
+            const uint32_t have = hdr->bytesRecorded.load(std::memory_order_relaxed);
+            const uint32_t take = static_cast<uint32_t>(std::min<size_t>(left, hdr->bufferLength - have));
+            std::memcpy(hdr->data + have, from, take);
+            hdr->bytesRecorded.store(have + take, std::memory_order_release);
+            from += take;
+            left -= take;
+            if (have + take == hdr->bufferLength) {
+                queue_.pop_front();
+                MarkDone(hdr);
+            }
+        }
+    }
+
+    // The device went away: queued headers stay queued and unfilled.
+    void onFailure()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        ended_ = true;
+    }
+
+    std::mutex lock_;
+    std::deque<WaveHeader*> queue_;
+    bool started_ = false;
+    bool ended_ = false;
+    bool closed_ = false;
+    std::mutex streamUse_;
+    std::unique_ptr<CaptureStream> stream_; // last: destroyed first, before what its callbacks use
+};
+
+class WaveOutDevice {
+public:
+    MMResult open(const std::string& sink, std::string* error)
+    {
+        auto stream = Server().openPlayback(
+            sink, [this](int16_t* frames, size_t maxFrames) { return fill(frames, maxFrames); },
+            // A sink that goes away just stops pulling: queued headers stay queued.
+            [](const std::string&) {}, error);
+        if (!stream)
+            return MMSYSERR_ERROR;
+        std::lock_guard<std::mutex> guard(streamUse_);
+        stream_ = std::move(stream);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMResult write(WaveHeader* hdr)
+    {
+        if (const MMResult check = Queueable(hdr); check != MMSYSERR_NOERROR)
+            return check;
+        std::lock_guard<std::mutex> guard(lock_);
+        if (closed_)
+            return MMSYSERR_INVALHANDLE;
+        Enqueue(queue_, hdr);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMResult reset()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (closed_)
+            return MMSYSERR_INVALHANDLE;
+        MarkAllDone(queue_);
+        frontOffset_ = 0;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMResult close()
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (closed_)
+                return MMSYSERR_INVALHANDLE;
+            if (!queue_.empty())
+                return WAVERR_STILLPLAYING;
+            closed_ = true;
+        }
+        std::lock_guard<std::mutex> guard(streamUse_);
+        stream_.reset();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMResult setVolume(uint32_t packed)
+    {
+        const float left = static_cast<float>(packed & 0xFFFF) / 65535.0f;
+        const float right = static_cast<float>(packed >> 16) / 65535.0f;
+        std::lock_guard<std::mutex> guard(streamUse_);
+        if (!stream_)
+            return MMSYSERR_INVALHANDLE;
+        return stream_->setVolume(left, right) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+    }
+
+    MMResult getVolume(uint32_t* packed)
+    {
+        float left = 0, right = 0;
+        {
+            std::lock_guard<std::mutex> guard(streamUse_);
+            if (!stream_)
+                return MMSYSERR_INVALHANDLE;
+            if (!stream_->volume(left, right))
+                return MMSYSERR_ERROR;
+        }
+        *packed = ToLevel(left) | (ToLevel(right) << 16);
+        return MMSYSERR_NOERROR;
+    }
+
+private:
+    static uint32_t ToLevel(float fraction)
+    {
+        const float clamped = fraction >= 0.0f ? std::min(fraction, 1.0f) : 0.0f;
+        return static_cast<uint32_t>(std::lround(clamped * 65535.0f));
+    }
+
+    // Server thread: plays the queued headers in order, silence when none is
+    // queued; a header is done once it has been handed over in full.
+    size_t fill(int16_t* frames, size_t maxFrames)
+    {
+        char* to = reinterpret_cast<char*>(frames);
+        const size_t wanted = maxFrames * FrameBytes;
+        size_t given = 0;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            while (!closed_ && given < wanted && !queue_.empty()) {
+                WaveHeader* hdr = queue_.front();
+                const size_t take = std::min<size_t>(wanted - given, hdr->bufferLength - frontOffset_);
+                std::memcpy(to + given, hdr->data + frontOffset_, take);
+                given += take;
+                frontOffset_ += take;
+                if (frontOffset_ == hdr->bufferLength) {
+                    queue_.pop_front();
+                    frontOffset_ = 0;
+                    MarkDone(hdr);
+                }
+            }
+        }
+        std::memset(to + given, 0, wanted - given);
+        return maxFrames;
+    }
+
+    std::mutex lock_;
+    std::deque<WaveHeader*> queue_;
+    size_t frontOffset_ = 0; // bytes of the front header already played
+    bool closed_ = false;
+    std::mutex streamUse_;
+    std::unique_ptr<PlaybackStream> stream_; // last: destroyed first, before what its callbacks use
+};
+
+namespace {
+
+Registry<WaveInDevice>& WaveIns()
+{
+    static auto* registry = new Registry<WaveInDevice>;
+    return *registry;
+}
+
+Registry<WaveOutDevice>& WaveOuts()
+{
+    static auto* registry = new Registry<WaveOutDevice>;
+    return *registry;
+}
+
+} // namespace
+
+// ---- names --------------------------------------------------------------
+
+std::string CutChars(const std::string& text, int n)
+{
+    if (n <= 0)
+        return {};
+    int started = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool continuation = (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+        if (!continuation && started++ == n)
+            return text.substr(0, i);
+    }
+    return text;
+}
+
+// ---- wave-in ------------------------------------------------------------
+
+int WaveInGetNumDevs() { return static_cast<int>(WaveInSources().size()); }
+
+MMResult WaveInGetDevCaps(int id, WaveCaps* caps)
+{
+    if (!caps)
+        return MMSYSERR_INVALPARAM;
+    const auto inputs = WaveInSources();
+    const SourceInfo* source = ById(inputs, id);
+    if (!source)
+        return MMSYSERR_BADDEVICEID;
+    FillCaps(caps, source->description);
+    return MMSYSERR_NOERROR;
+}
+
+MMResult WaveInOpen(HWaveIn* handle, int id, const WaveFormat& format)
+{
+    if (!handle)
+        return MMSYSERR_INVALPARAM;
+    *handle = nullptr;
+    const auto inputs = WaveInSources();
+    const SourceInfo* source = ById(inputs, id);
+    if (!source)
+        return RecordOpenFailure(lastWaveInFailure, MMSYSERR_BADDEVICEID, MissingDeviceDetail());
+    if (!IsStreamFormat(format))
+        return RecordOpenFailure(lastWaveInFailure, WAVERR_BADFORMAT, {});
+    auto device = std::make_shared<WaveInDevice>();
+    std::string why;
+    if (device->open(source->name, &why) != MMSYSERR_NOERROR)
+        return StreamOpenFailure(lastWaveInFailure, why);
+    WaveIns().add(device);
+    *handle = device.get();
+    lastWaveInFailure = {};
+    return MMSYSERR_NOERROR;
+}
+
+MMResult WaveInPrepareHeader(HWaveIn h, WaveHeader* hdr)
+{
+    return WaveIns().find(h) ? Prepare(hdr) : MMSYSERR_INVALHANDLE;
+}
+
+MMResult WaveInUnprepareHeader(HWaveIn h, WaveHeader* hdr)
+{
+    return WaveIns().find(h) ? Unprepare(hdr) : MMSYSERR_INVALHANDLE;
+}
+
+MMResult WaveInAddBuffer(HWaveIn h, WaveHeader* hdr)
+{
+    auto device = WaveIns().find(h);
+    return device ? device->addBuffer(hdr) : MMSYSERR_INVALHANDLE;
+}
+
+MMResult WaveInStart(HWaveIn h)
+{
+    auto device = WaveIns().find(h);
+    return device ? device->start() : MMSYSERR_INVALHANDLE;
+}
+
+MMResult WaveInReset(HWaveIn h)
+{
+    auto device = WaveIns().find(h);
+    return device ? device->reset() : MMSYSERR_INVALHANDLE;
+}
+
+MMResult WaveInClose(HWaveIn h)
+{
+    auto device = WaveIns().find(h);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    const MMResult result = device->close();
+    if (result == MMSYSERR_NOERROR)
+        WaveIns().remove(h);
+    return result;
+}
+
+std::string WaveInGetErrorText(MMResult result) { return ErrorText(result, lastWaveInFailure); }
+
+// ---- wave-out -----------------------------------------------------------
+
+int WaveOutGetNumDevs() { return static_cast<int>(WaveOutSinks().size()); }
+
+MMResult WaveOutGetDevCaps(int id, WaveCaps* caps)
+{
+    if (!caps)
+        return MMSYSERR_INVALPARAM;
+    const auto outputs = WaveOutSinks();
+    const SinkInfo* sink = ById(outputs, id);
+    if (!sink)
+        return MMSYSERR_BADDEVICEID;
+    FillCaps(caps, sink->description);
+    return MMSYSERR_NOERROR;
+}
+
+MMResult WaveOutOpen(HWaveOut* handle, int id, const WaveFormat& format)
+{
+    if (!handle)
+        return MMSYSERR_INVALPARAM;
+    *handle = nullptr;
+    const auto outputs = WaveOutSinks();
+    const SinkInfo* sink = ById(outputs, id);
+    if (!sink)
+        return RecordOpenFailure(lastWaveOutFailure, MMSYSERR_BADDEVICEID, MissingDeviceDetail());
+    if (!IsStreamFormat(format))
+        return RecordOpenFailure(lastWaveOutFailure, WAVERR_BADFORMAT, {});
+    auto device = std::make_shared<WaveOutDevice>();
+    std::string why;
+    if (device->open(sink->name, &why) != MMSYSERR_NOERROR)
+        return StreamOpenFailure(lastWaveOutFailure, why);
+    WaveOuts().add(device);
+    *handle = device.get();
+    lastWaveOutFailure = {};
+    return MMSYSERR_NOERROR;
+}
+
+MMResult WaveOutPrepareHeader(HWaveOut h, WaveHeader* hdr)
+{
+    return WaveOuts().find(h) ? Prepare(hdr) : MMSYSERR_INVALHANDLE;
+}
+
+MMResult WaveOutUnprepareHeader(HWaveOut h, WaveHeader* hdr)
+{
+    return WaveOuts().find(h) ? Unprepare(hdr) : MMSYSERR_INVALHANDLE;
+}
+
+MMResult WaveOutWrite(HWaveOut h, WaveHeader* hdr)
+{
+    auto device = WaveOuts().find(h);
+    return device ? device->write(hdr) : MMSYSERR_INVALHANDLE;
+}
+
+MMResult WaveOutReset(HWaveOut h)
+{
+    auto device = WaveOuts().find(h);
+    return device ? device->reset() : MMSYSERR_INVALHANDLE;
+}
+
+MMResult WaveOutClose(HWaveOut h)
+{
+    auto device = WaveOuts().find(h);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    const MMResult result = device->close();
+    if (result == MMSYSERR_NOERROR)
+        WaveOuts().remove(h);
+    return result;
+}
+
+MMResult WaveOutSetVolume(HWaveOut h, uint32_t volume)
+{
+    auto device = WaveOuts().find(h);
+    return device ? device->setVolume(volume) : MMSYSERR_INVALHANDLE;
+}
+
+MMResult WaveOutGetVolume(HWaveOut h, uint32_t* volume)
+{
+    if (!volume)
+        return MMSYSERR_INVALPARAM;
+    auto device = WaveOuts().find(h);
+    return device ? device->getVolume(volume) : MMSYSERR_INVALHANDLE;
+}
+
+std::string WaveOutGetErrorText(MMResult result) { return ErrorText(result, lastWaveOutFailure); }
+
+} // namespace platform
