@@ -283,7 +283,7 @@ ReadStatus ReadWholeFile(const std::string& path, std::string& content, std::str
 {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == ENOENT)
+        if (errno == ENOENT || errno == ENOTDIR) // ENOTDIR: a folder on the way is a file
             return ReadStatus::NoFile;
         error = ErrnoText(errno);
         return ReadStatus::Failed;
