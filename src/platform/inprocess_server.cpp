@@ -1,6 +1,7 @@
 #include "platform/inprocess_server.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -313,7 +314,13 @@ void DeliverCapture(const SourcePeriod& source, size_t frames)
 
 // ---- scripting ----------------------------------------------------------
 
-InProcessServer::InProcessServer() : core_(std::make_shared<Core>()) {}
+InProcessServer::InProcessServer() : core_(std::make_shared<Core>())
+{
+    // Each server counts from its own base, so that a client comparing
+    // counters cannot take a fresh server for the one it listed before.
+    static std::atomic<uint64_t> instances{0};
+    core_->changes = (instances.fetch_add(1) + 1) << 32;
+}
 
 InProcessServer::~InProcessServer() = default;
 
