@@ -62,8 +62,7 @@ EOF
 load-module module-native-protocol-unix socket=$dir/native auth-anonymous=1
 load-module module-null-sink sink_name=test_speakers rate=44100 channels=2 sink_properties='device.description="Test Speakers"'
 load-module module-null-sink sink_name=test_headset rate=44100 channels=2 sink_properties='device.description="Test Headset"'
-load-module module-sine-source source_name=test_mic rate=44100 frequency=1000
-update-source-proplist test_mic device.description="Test Microphone"
+load-module module-sine-source source_name=test_mic rate=44100 frequency=1000 source_properties='device.description="Test Microphone"'
 load-module module-remap-source source_name=test_line_in master=test_headset.monitor channels=2 channel_map=front-left,front-right master_channel_map=front-left,front-right remix=no source_properties='device.description="Test Line In"'
 set-default-sink test_speakers
 set-default-source test_mic
@@ -110,22 +109,32 @@ start() {
     return 1
 }
 
+# A daemonized process that has exited may linger as a zombie until init
+# reaps it; that counts as gone.
+running() {
+    local state
+    state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
+    [[ -n $state && $state != Z ]]
+}
+
 stop() {
     local pid
     pid=$(daemon_pid) || true
     if [[ -z ${pid:-} ]]; then
         return 0
     fi
-    if kill -0 "$pid" 2>/dev/null; then
+    if running "$pid"; then
         kill -TERM "$pid" 2>/dev/null || true
         local tries
-        for tries in $(seq 50); do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
+        for tries in $(seq 100); do
+            running "$pid" || break
+            sleep 0.05
         done
-        kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null || true
+        if running "$pid"; then
+            kill -KILL "$pid" 2>/dev/null || true
+        fi
     fi
-    rm -f "$PULSE_RUNTIME_PATH/pid"
+    rm -f "$PULSE_RUNTIME_PATH/pid" "$dir/native"
 }
 
 confine_env

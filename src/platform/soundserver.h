@@ -98,5 +98,8 @@ void SetServer(std::unique_ptr<SoundServer> server);
 void ResetServer();
 
 std::unique_ptr<SoundServer> CreatePulseServer();
+// A PulseAudio client of the server at this address ("unix:/path/native");
+// an empty address means the default (PULSE_SERVER, else the session's).
+std::unique_ptr<SoundServer> CreatePulseServer(const std::string& serverAddress);
 
 } // namespace platform

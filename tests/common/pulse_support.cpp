@@ -1,0 +1,164 @@
+#include "common/pulse_support.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sys/wait.h>
+#include <thread>
+
+namespace testsupport {
+
+CommandResult RunCommand(const std::string& command)
+{
+    CommandResult result;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return result;
+    std::array<char, 4096> chunk{};
+    size_t got = 0;
+    while ((got = fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+        result.output.append(chunk.data(), got);
+    int status = pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+CommandResult Pactl(const std::string& arguments) { return RunCommand("pactl " + arguments); }
+
+bool HavePrivateServer()
+{
+    const char* server = std::getenv("PULSE_SERVER");
+    return server && *server;
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return done();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+LoadedModule::LoadedModule(const std::string& name, const std::string& arguments)
+{
+    CommandResult result = Pactl("load-module " + name + " " + arguments);
+    if (result.exitCode == 0)
+        index_ = std::strtol(result.output.c_str(), nullptr, 10);
+}
+
+LoadedModule::~LoadedModule() { unload(); }
+
+bool LoadedModule::unload()
+{
+    if (index_ < 0)
+        return false;
+    bool done = Pactl("unload-module " + std::to_string(index_)).exitCode == 0;
+    index_ = -1;
+    return done;
+}
+
+std::string SourcePath(const std::string& relative)
+{
+    // This file is tests/common/pulse_support.cpp; the tree is two levels up.
+    std::filesystem::path here(__FILE__);
+    return (here.parent_path().parent_path().parent_path() / relative).string();
+}
+
+ScratchDaemon::ScratchDaemon()
+{
+    char pattern[] = "/tmp/sonalyx-scratch-pulse-XXXXXX";
+    if (mkdtemp(pattern))
+        dir_ = pattern;
+    address_ = "unix:" + dir_ + "/native";
+}
+
+ScratchDaemon::~ScratchDaemon()
+{
+    stop();
+    if (!dir_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+}
+
+bool ScratchDaemon::start()
+{
+    if (dir_.empty())
+        return false;
+    return RunCommand("bash " + SourcePath("scripts/soundserver.sh") + " start " + dir_).exitCode == 0;
+}
+
+void ScratchDaemon::stop()
+{
+    if (!dir_.empty())
+        RunCommand("bash " + SourcePath("scripts/soundserver.sh") + " stop " + dir_);
+}
+
+void FrameCollector::add(const int16_t* frames, size_t frameCount)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    frames_.insert(frames_.end(), frames, frames + frameCount * 2);
+}
+
+std::vector<int16_t> FrameCollector::channel(int index) const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    std::vector<int16_t> out;
+    out.reserve(frames_.size() / 2);
+    for (size_t i = static_cast<size_t>(index); i < frames_.size(); i += 2)
+        out.push_back(frames_[i]);
+    return out;
+}
+
+size_t FrameCollector::frameCount() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return frames_.size() / 2;
+}
+
+size_t FrameCollector::framesSinceSignal(int threshold) const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    for (size_t i = 0; i < frames_.size(); ++i) {
+        if (std::abs(frames_[i]) > threshold)
+            return (frames_.size() - i) / 2;
+    }
+    return 0;
+}
+
+double ToneFrequency(const std::vector<int16_t>& samples, int rate, int threshold, size_t maxSamples)
+{
+    size_t start = 0;
+    while (start < samples.size() && std::abs(samples[start]) <= threshold)
+        ++start;
+    size_t end = std::min(samples.size(), start + maxSamples);
+    size_t firstRise = 0;
+    size_t lastRise = 0;
+    size_t rises = 0;
+    for (size_t i = start + 1; i < end; ++i) {
+        if (samples[i - 1] < 0 && samples[i] >= 0) {
+            if (rises == 0)
+                firstRise = i;
+            lastRise = i;
+            ++rises;
+        }
+    }
+    if (rises < 2)
+        return 0.0;
+    return static_cast<double>(rises - 1) * rate / static_cast<double>(lastRise - firstRise);
+}
+
+int PeakLevel(const std::vector<int16_t>& samples)
+{
+    int peak = 0;
+    for (int16_t s : samples)
+        peak = std::max(peak, std::abs(static_cast<int>(s)));
+    return peak;
+}
+
+} // namespace testsupport

@@ -1,0 +1,93 @@
+// Helpers for tests that talk to the private PulseAudio daemon started by
+// scripts/test.sh (PULSE_SERVER names it): running pactl, waiting for a
+// condition, starting a throw-away daemon of their own, and measuring tones.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string output; // stdout and stderr together
+};
+
+// Runs a shell command and captures what it prints.
+CommandResult RunCommand(const std::string& command);
+// Runs pactl with these arguments against the server in PULSE_SERVER.
+CommandResult Pactl(const std::string& arguments);
+
+// True when scripts/test.sh (or the user) named a private server.
+bool HavePrivateServer();
+
+// Polls done() every few milliseconds until it holds or the timeout passes;
+// returns its last result.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+
+// A module loaded through pactl and unloaded again when this goes out of
+// scope (unless unloaded before), so a test leaves the daemon as it found it.
+class LoadedModule {
+public:
+    LoadedModule(const std::string& name, const std::string& arguments);
+    ~LoadedModule();
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+
+    bool loaded() const { return index_ >= 0; }
+    bool unload();
+
+private:
+    long index_ = -1;
+};
+
+// A second private daemon of the test's own, in a temporary directory, for
+// tests that stop and restart a server. Stopped and removed on destruction.
+class ScratchDaemon {
+public:
+    ScratchDaemon();
+    ~ScratchDaemon();
+    ScratchDaemon(const ScratchDaemon&) = delete;
+    ScratchDaemon& operator=(const ScratchDaemon&) = delete;
+
+    bool start();
+    void stop();
+    const std::string& address() const { return address_; } // "unix:DIR/native"
+
+private:
+    std::string dir_;
+    std::string address_;
+};
+
+// Interleaved stereo frames gathered from a capture callback on another
+// thread.
+class FrameCollector {
+public:
+    void add(const int16_t* frames, size_t frameCount);
+    // Copy of one channel (0 = left, 1 = right) so far.
+    std::vector<int16_t> channel(int index) const;
+    size_t frameCount() const;
+    // Frames after the first one whose magnitude passes the threshold.
+    size_t framesSinceSignal(int threshold) const;
+
+private:
+    mutable std::mutex lock_;
+    std::vector<int16_t> frames_;
+};
+
+// Frequency of the strongest tone in samples, from the rising zero crossings
+// after the signal starts (first sample above threshold) up to maxSamples of
+// them; 0 when there is no signal.
+double ToneFrequency(const std::vector<int16_t>& samples, int rate, int threshold, size_t maxSamples);
+
+// Largest magnitude in the samples.
+int PeakLevel(const std::vector<int16_t>& samples);
+
+// Path of a file in the source tree (e.g. "scripts/soundserver.sh").
+std::string SourcePath(const std::string& relative);
+
+} // namespace testsupport
