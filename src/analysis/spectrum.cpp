@@ -220,8 +220,8 @@ void WeightSamples(const int16_t* x, const double* weight, int32_t* weighted, [[
 // x[r(2m)] with b = x[r(2m+1)] under the twiddle (1, 0) with all imaginary
 // parts zero; its results a + b, a - b and +0 are small integers, exact in
 // float and double alike, so integer arithmetic gives the same floats.
-template <typename Sample>
-void ReorderWithFirstStage(const Sample* x, const uint16_t* evenReversed, float* re, float* im)
+template <typename Level>
+void ReorderWithFirstStage(const Level* x, const uint16_t* evenReversed, float* re, float* im)
 {
     for (int m = 0; m < FftSize / 2; ++m) {
         const int a = x[evenReversed[m]];
@@ -269,6 +269,26 @@ void StageSse2(float* re, float* im, int half, const double* twRe, const double*
             StoreTwo(reI + j, _mm_add_pd(iRe, tRe));
             StoreTwo(imI + j, _mm_add_pd(iIm, tIm));
         }
+    }
+}
+
+// The stage of span 4 (half = 2): a group's four values fill one register,
+// and the two twiddle factors are the same for every group.
+void StageSpanFourSse2(float* re, float* im, [[maybe_unused]] int half, const double* twRe, const double* twIm)
+{
+    const __m128d uRe = _mm_load_pd(twRe);
+    const __m128d uIm = _mm_load_pd(twIm);
+    for (int base = 0; base < FftSize; base += 4) {
+        const __m128 groupRe = _mm_load_ps(re + base);
+        const __m128 groupIm = _mm_load_ps(im + base);
+        const __m128d iRe = _mm_cvtps_pd(groupRe);
+        const __m128d iIm = _mm_cvtps_pd(groupIm);
+        const __m128d pRe = _mm_cvtps_pd(_mm_movehl_ps(groupRe, groupRe));
+        const __m128d pIm = _mm_cvtps_pd(_mm_movehl_ps(groupIm, groupIm));
+        const __m128d tRe = _mm_sub_pd(_mm_mul_pd(pRe, uRe), _mm_mul_pd(pIm, uIm));
+        const __m128d tIm = _mm_add_pd(_mm_mul_pd(pIm, uRe), _mm_mul_pd(pRe, uIm));
+        _mm_store_ps(re + base, _mm_movelh_ps(_mm_cvtpd_ps(_mm_add_pd(iRe, tRe)), _mm_cvtpd_ps(_mm_sub_pd(iRe, tRe))));
+        _mm_store_ps(im + base, _mm_movelh_ps(_mm_cvtpd_ps(_mm_add_pd(iIm, tIm)), _mm_cvtpd_ps(_mm_sub_pd(iIm, tIm))));
     }
 }
 
@@ -343,6 +363,8 @@ StageKernel KernelFor([[maybe_unused]] VectorUnit unit, [[maybe_unused]] int hal
         return StageAvx;
 #endif
 #if defined(__SSE2__)
+    if (unit >= VectorUnit::Sse2 && half == 2)
+        return StageSpanFourSse2;
     if (unit >= VectorUnit::Sse2 && half >= 2)
         return StageSse2;
 #endif
@@ -356,13 +378,15 @@ void RunStages(float* re, float* im, const FastTables& tables, VectorUnit unit)
         KernelFor(unit, half)(re, im, half, tables.twiddleRe + half, tables.twiddleIm + half);
 }
 
-void StoreMagnitudes(const float* re, const float* im, float* magnitudes, [[maybe_unused]] VectorUnit unit)
-{
-    int k = 0;
 #if defined(__SSE2__)
+// Magnitudes of bins 0..3 mod 4 up to the last whole group of four; returns
+// the first bin left to do.
+int StoreMagnitudesSse2(const float* re, const float* im, float* magnitudes)
+{
     const __m128 two = _mm_set1_ps(2.0f);
     const __m128 size = _mm_set1_ps(float(FftSize));
-    for (; unit >= VectorUnit::Sse2 && k + 4 <= BinCount; k += 4) {
+    int k = 0;
+    for (; k + 4 <= BinCount; k += 4) {
         const __m128 scaledRe = _mm_div_ps(_mm_mul_ps(two, _mm_load_ps(re + k)), size);
         const __m128 scaledIm = _mm_div_ps(_mm_mul_ps(two, _mm_load_ps(im + k)), size);
         const __m128d lowRe = _mm_cvtps_pd(scaledRe);
@@ -373,6 +397,37 @@ void StoreMagnitudes(const float* re, const float* im, float* magnitudes, [[mayb
         const __m128d high = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(highRe, highRe), _mm_mul_pd(highIm, highIm)));
         _mm_storeu_ps(magnitudes + k, _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high)));
     }
+    return k;
+}
+#endif
+
+#if defined(SONALYX_HAVE_WIDE_KERNELS)
+__attribute__((target("avx"))) int StoreMagnitudesAvx(const float* re, const float* im, float* magnitudes)
+{
+    const __m128 two = _mm_set1_ps(2.0f);
+    const __m128 size = _mm_set1_ps(float(FftSize));
+    int k = 0;
+    for (; k + 4 <= BinCount; k += 4) {
+        const __m256d scaledRe = _mm256_cvtps_pd(_mm_div_ps(_mm_mul_ps(two, _mm_load_ps(re + k)), size));
+        const __m256d scaledIm = _mm256_cvtps_pd(_mm_div_ps(_mm_mul_ps(two, _mm_load_ps(im + k)), size));
+        const __m256d squares = _mm256_add_pd(_mm256_mul_pd(scaledRe, scaledRe), _mm256_mul_pd(scaledIm, scaledIm));
+        _mm_storeu_ps(magnitudes + k, _mm256_cvtpd_ps(_mm256_sqrt_pd(squares)));
+    }
+    return k;
+}
+#endif
+
+void StoreMagnitudes(const float* re, const float* im, float* magnitudes, [[maybe_unused]] VectorUnit unit)
+{
+    int k = 0;
+#if defined(SONALYX_HAVE_WIDE_KERNELS)
+    if (unit >= VectorUnit::Avx)
+        k = StoreMagnitudesAvx(re, im, magnitudes);
+    else
+#endif
+#if defined(__SSE2__)
+    if (unit >= VectorUnit::Sse2)
+        k = StoreMagnitudesSse2(re, im, magnitudes);
 #endif
     for (; k < BinCount; ++k)
         magnitudes[k] = Magnitude(re[k], im[k]);

@@ -6,7 +6,7 @@
 // SpTmColumn and NewData without taking DataLock themselves. Callers hold
 // DataLock around them; the block path stores a block and analyses it under
 // one hold of the lock, so painting never sees a half-written spectrum.
-// The working storage of a slice lives on the caller's stack (about 56 KB),
+// The working storage of a slice lives on the caller's stack (48 KB),
 // so two threads may analyse different rows at the same time.
 #pragma once
 
