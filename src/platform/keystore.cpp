@@ -439,7 +439,12 @@ LoadResult KeyStore::load()
     } catch (const ParseError& e) {
         error_ = e.what();
     }
+    return moveAside();
+}
 
+// The unparsable file is renamed, never overwritten; the key starts empty.
+LoadResult KeyStore::moveAside()
+{
     preamble_.clear();
     sections_.clear();
     const std::string bad = freeBadPath();

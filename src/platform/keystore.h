@@ -88,6 +88,7 @@ private:
 
     void reset();
     void parse(std::string_view text);
+    LoadResult moveAside();
     Item* findValue(std::string_view name);
     const Item* findValue(std::string_view name) const;
     Item& valueToSet(std::string_view name);
