@@ -15,27 +15,19 @@
 namespace {
 
 constexpr int BinCount = TopBin + 1;
-using Slice = std::array<int16_t, FftSize>;
+using Slice = std::vector<int16_t>; // FftSize samples, or a longer stream
 using Bins = std::array<float, BinCount>;
 
 constexpr int Rectangular = 0, Hann = 1, Hamming = 2;
 
-std::vector<int16_t> RandomSamples(unsigned variant, size_t count)
+Slice RandomSamples(unsigned variant, size_t count = FftSize)
 {
     std::mt19937 generator(variant);
     std::uniform_int_distribution<int> level(-32768, 32767);
-    std::vector<int16_t> samples(count);
+    Slice samples(count);
     for (auto& s : samples)
         s = static_cast<int16_t>(level(generator));
     return samples;
-}
-
-Slice RandomSlice(unsigned variant)
-{
-    Slice x;
-    const auto samples = RandomSamples(variant, FftSize);
-    std::copy(samples.begin(), samples.end(), x.begin());
-    return x;
 }
 
 // Full-scale values only, the ones most likely to overflow a weighting step.
@@ -43,22 +35,17 @@ Slice ExtremeSlice(unsigned variant)
 {
     constexpr int16_t levels[] = {-32768, 32767, -32767, 0};
     std::mt19937 generator(variant);
-    Slice x;
+    Slice x(FftSize);
     for (auto& s : x)
         s = levels[generator() % 4];
     return x;
 }
 
-Slice ConstantSlice(int16_t level)
-{
-    Slice x;
-    x.fill(level);
-    return x;
-}
+Slice ConstantSlice(int16_t level) { return Slice(FftSize, level); }
 
 Slice SineOnBin(int bin, double amplitude)
 {
-    Slice x;
+    Slice x(FftSize);
     for (int n = 0; n < FftSize; ++n)
         x[n] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * std::numbers::pi * bin * n / FftSize)));
     return x;
@@ -97,7 +84,7 @@ TEST(SliceMagnitudes, MatchesPlainComputationBitForBit)
 {
     std::vector<Slice> inputs;
     for (unsigned variant = 1; variant <= 4; ++variant) {
-        inputs.push_back(RandomSlice(variant));
+        inputs.push_back(RandomSamples(variant));
         inputs.push_back(ExtremeSlice(variant));
     }
     inputs.push_back(ConstantSlice(-32768));
@@ -152,7 +139,7 @@ TEST(SliceMagnitudes, ConstantLandsInBinZeroOnlyAndSilenceIsExactZero)
 
 TEST(SliceMagnitudes, UnlistedWindowLeavesSamplesUnweighted)
 {
-    const Slice x = RandomSlice(11);
+    const Slice x = RandomSamples(11);
     const Bins rectangular = Fast(x, Rectangular);
     EXPECT_TRUE(BitIdentical(rectangular, Fast(x, 5)));
     EXPECT_TRUE(BitIdentical(rectangular, Fast(x, -1)));
@@ -202,7 +189,7 @@ TEST_F(AnalyseBlockTest, SlicesFollowEachOther441SamplesApartAcrossBlocks)
     constexpr int Blocks = 4;
     // Each channel's stream starts with one block of silence: the previous
     // block is still zero when the first one is analysed.
-    std::vector<int16_t> stream[2];
+    Slice stream[2];
     for (int ch = 0; ch < 2; ++ch) {
         stream[ch] = RandomSamples(20 + ch, HistoryHalf * (Blocks + 1));
         std::fill_n(stream[ch].begin(), HistoryHalf, int16_t{0});
