@@ -1,9 +1,454 @@
 #include "app/main.h"
 
+#include "analysis/spectrum.h"
+#include "app/arrange.h"
+#include "app/global.h"
+#include "app/main_ticks.h"
+#include "app/settings.h"
+#include "capture/WaveIn.h"
+#include "capture/audiolib.h"
+#include "generator/WaveOut.h"
+#include "platform/dialogs.h"
+#include "platform/reclib.h"
+#include "platform/timer.h"
+#include "platform/wavedev.h"
+#include "views/SpTmForm.h"
+#include "views/SpectForm.h"
+#include "views/WaveForm.h"
+
 #include <QApplication>
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QPainter>
+#include <QWindowStateChangeEvent>
+
+#include <cfenv>
+#include <cmath>
+#if defined(__x86_64__) || defined(__i386__)
+#include <xmmintrin.h>
+#endif
+
+namespace {
+
+QFont StripFont()
+{
+    QFont font("Tahoma");
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(12);
+    return font;
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& text, int x, int y)
+{
+    auto* label = new QLabel(text, parent);
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}
+
+QFrame* MakeBevel(QWidget* parent, int x, int y, int h)
+{
+    auto* bevel = new QFrame(parent);
+    bevel->setFrameShape(QFrame::VLine);
+    bevel->setFrameShadow(QFrame::Sunken);
+    bevel->setGeometry(x, y, 3, h);
+    return bevel;
+}
+
+// 24 x 24 pictures of a microphone and a loudspeaker.
+QPixmap MicrophonePicture()
+{
+    QPixmap pix(24, 24);
+    pix.fill(Qt::transparent);
+    QPainter p(&pix);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(40, 40, 40), 2));
+    p.setBrush(QColor(90, 90, 110));
+    p.drawRoundedRect(QRectF(8, 2, 8, 13), 4, 4);
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(5, 6, 14, 12), 180 * 16, 180 * 16);
+    p.drawLine(QPointF(12, 18), QPointF(12, 21));
+    p.drawLine(QPointF(8, 21), QPointF(16, 21));
+    return pix;
+}
+
+QPixmap SpeakerPicture()
+{
+    QPixmap pix(24, 24);
+    pix.fill(Qt::transparent);
+    QPainter p(&pix);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(40, 40, 40), 2));
+    p.setBrush(QColor(90, 90, 110));
+    const QPointF cone[] = {{3, 9}, {8, 9}, {14, 4}, {14, 20}, {8, 15}, {3, 15}};
+    p.drawPolygon(cone, 6);
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(12, 7, 6, 10), -60 * 16, 120 * 16);
+    p.drawArc(QRectF(12, 3, 10, 18), -60 * 16, 120 * 16);
+    return pix;
+}
+
+void MaskFloatingPointExceptions()
+{
+    // Faults yield infinities and NaNs instead of traps, in every thread
+    // started afterwards too (threads inherit the control word).
+    fedisableexcept(FE_ALL_EXCEPT);
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_setcsr(_mm_getcsr() | 0x1F80); // all six SSE masks, denormal included
+#endif
+}
+
+} // namespace
+
+TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
+{
+    FormMain = this;
+    setWindowTitle("Sonalyx");
+    BuildControlStrip();
+    TimerInfo = new QTimer(this);
+    TimerInfo->setInterval(100);
+    connect(TimerInfo, &QTimer::timeout, this, &TFormMain::TimerInfoTimer);
+    FormCreate();
+}
+
+TFormMain::~TFormMain()
+{
+    FormDestroy();
+    if (FormMain == this)
+        FormMain = nullptr;
+}
+
+void TFormMain::BuildControlStrip()
+{
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+    PanelControl = new QFrame(client);
+    PanelControl->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    PanelControl->setAutoFillBackground(true);
+    QPalette pal = PanelControl->palette();
+    pal.setColor(QPalette::Window, QColor(221, 222, 207));
+    PanelControl->setPalette(pal);
+    PanelControl->setFont(StripFont());
+    PanelControl->setGeometry(0, 0, 1200, 49);
+
+    QWidget* p = PanelControl;
+    CmbBoxAIn = new QComboBox(p);
+    CmbBoxAIn->setGeometry(13, 16, 281, 22);
+    CmbBoxAIn->setToolTip("Recording Devices");
+    CmbBoxAIn->setMaxVisibleItems(12);
+    connect(CmbBoxAIn, &QComboBox::activated, this, &TFormMain::CmbBoxAInChange);
+    LabAIndev = MakeLabel(p, " Audio Source:", 110, 2);
+    LabInOut = MakeLabel(p, "", 200, 2);
+    LabInOut->hide();
+    MakeBevel(p, 300, 2, 45);
+    ImageMicro = new QLabel(p);
+    ImageMicro->setGeometry(306, 15, 24, 24);
+    ImageMicro->setPixmap(MicrophonePicture());
+    ImageSpeaker = new QLabel(p);
+    ImageSpeaker->setGeometry(306, 15, 24, 24);
+    ImageSpeaker->setPixmap(SpeakerPicture());
+    ImageSpeaker->hide();
+    LabLevel = MakeLabel(p, "Input Volume", 345, 2);
+    TrBarVolume = new QSlider(Qt::Horizontal, p);
+    TrBarVolume->setGeometry(323, 16, 164, 23);
+    TrBarVolume->setRange(0, 100);
+    TrBarVolume->setToolTip("Input Level");
+    TrBarVolume->setTickPosition(QSlider::NoTicks);
+    connect(TrBarVolume, &QSlider::valueChanged, this, &TFormMain::TrBarVolumeChange);
+    LabInpValue = MakeLabel(p, "100%", 426, 2);
+    MakeBevel(p, 495, 2, 45);
+    RBtn12 = new QRadioButton("Left/Right", p);
+    RBtn12->setGeometry(504, 12, 73, 27);
+    RBtn12->setChecked(true);
+    RBtn1 = new QRadioButton("Left", p);
+    RBtn1->setGeometry(583, 17, 40, 17);
+    RBtn2 = new QRadioButton("Right", p);
+    RBtn2->setGeometry(637, 15, 44, 21);
+    MakeBevel(p, 695, 2, 45);
+    LabWindow = MakeLabel(p, "Window Function:", 711, 2);
+    CmbBoxWindow = new QComboBox(p);
+    CmbBoxWindow->setEditable(true);
+    CmbBoxWindow->addItems({"Recrangular", "Hann", "Hamming"});
+    CmbBoxWindow->setGeometry(711, 17, 95, 22);
+    connect(CmbBoxWindow, &QComboBox::activated, this, &TFormMain::CmbBoxWindowChange);
+    // Typing counts as a change; setting the item from the program does not.
+    connect(CmbBoxWindow->lineEdit(), &QLineEdit::textEdited, this,
+            [this](const QString& text) { CmbBoxWindowChange(CmbBoxWindow->findText(text, Qt::MatchExactly)); });
+    MakeBevel(p, 821, 1, 46);
+    BtnPause = new QPushButton("Pause", p);
+    BtnPause->setGeometry(844, 15, 65, 24);
+    connect(BtnPause, &QPushButton::clicked, this, &TFormMain::BtnPauseClick);
+    MakeBevel(p, 930, 2, 46);
+    LabInfo = MakeLabel(p, "", 1108, 9);
+    LabInfo->hide();
+    LabData = MakeLabel(p, "", 1108, 28);
+    LabData->hide();
+}
+
+void TFormMain::FormCreate()
+{
+    // Restore from minimised is seen in changeEvent (SetRestore).
+    ShowLeft = true;
+    ShowRight = true;
+    LineWidth = 1.0f;
+    BinWidth = 10.7666f;
+    SlicesPerBlock = 10;
+    BlockLen = 4410;
+    RegistryRead();
+    ApplyColorScheme();
+    CheckLibraryVersion();
+    NumInDevs = platform::WaveInGetNumDevs();
+    NumOutDevs = platform::WaveOutGetNumDevs();
+    TimerInfo->start();
+    Paused = false;
+    EnumDevices();
+    CmbBoxWindow->setCurrentIndex(WindowFunction);
+    MMTimerID = platform::TimeSetEvent(20, CaptureTick, nullptr);
+}
+
+void TFormMain::TimerInfoTimer()
+{
+    LabData->setText(QString::number(LoopbackBytes.load()));
+    UpdateViewCaptions();
+    LoopbackBytes = NoReadMark;
+    CurInDevs = platform::WaveInGetNumDevs();
+    CurOutDevs = platform::WaveOutGetNumDevs();
+    LabInfo->setText(QString("In=%1  Out=%2").arg(CurInDevs).arg(CurOutDevs));
+    if (CurInDevs + CurOutDevs != NumInDevs + NumOutDevs) {
+        NumInDevs = CurInDevs;
+        NumOutDevs = CurOutDevs;
+        EnumDevices();
+        SelRecDev = DefaultRecDev;
+        StartSource();
+        platform::ShowMessage("The number of audio devices\rhas changed!");
+    }
+    if (!Loopback) {
+        float volume = 0;
+        if (platform::rec::RecordGetInput(0, &volume)) {
+            TrBarVolume->setValue(static_cast<int>(std::nearbyint(volume * 100)));
+            LabInpValue->setText(QString::number(TrBarVolume->value()) + "%");
+        }
+    }
+    if (FormWave && !FormWave->FrameIntact())
+        FormWave->DrawWaveFrame();
+    if (FormSpect && !FormSpect->FrameIntact())
+        FormSpect->DrawSpectFrame();
+    if (FormSpTm && !FormSpTm->FrameIntact())
+        FormSpTm->DrawSpTmFrame();
+    if (Paused || Started)
+        return;
+    // First activation, one view per tick.
+    if (WaveShow && FormWave && FormWave->isEnabled() && !FormWave->isVisible()) {
+        FormWave->show();
+        return;
+    }
+    if (SpectShow && FormSpect && FormSpect->isEnabled() && !FormSpect->isVisible()) {
+        FormSpect->show();
+        return;
+    }
+    if (SpTmShow && FormSpTm && FormSpTm->isEnabled() && !FormSpTm->isVisible())
+        FormSpTm->show();
+    Started = true;
+    if (!IsInstalled)
+        for (int i = 0; i < 4; ++i)
+            ArrangeViews();
+    SelRecDev = PlaybackLoopDev;
+    StartSource();
+    if (CurInDevs > 0) {
+        SelRecDev = DefaultRecDev;
+        StartSource();
+    }
+}
+
+void TFormMain::TrBarVolumeChange(int position)
+{
+    if (TrBarVolumeTag == 0)
+        platform::rec::RecordSetInput(-1, 0, position / 100.0f);
+    LabInpValue->setText(QString::number(position) + "%");
+}
+
+void TFormMain::BtnPauseClick()
+{
+    const bool pause = !Paused;
+    Paused = pause;
+    BtnPause->setText(pause ? "Resume" : "Pause");
+}
+
+void TFormMain::CmbBoxWindowChange(int index)
+{
+    WindowFunction = index;
+}
+
+void TFormMain::SetRestore()
+{
+    if (WaveShow && FormWave)
+        FormWave->DrawWaveFrame();
+    if (SpectShow && FormSpect)
+        FormSpect->DrawSpectFrame();
+    if (SpTmShow && FormSpTm)
+        FormSpTm->DrawSpTmFrame();
+}
+
+void TFormMain::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    auto* change = static_cast<QWindowStateChangeEvent*>(event);
+    if ((change->oldState() & Qt::WindowMinimized) && !(windowState() & Qt::WindowMinimized))
+        SetRestore();
+}
+
+void TFormMain::ArrangeViews()
+{
+    const QWidget* client = centralWidget();
+    const ViewLayout layout = DefaultViewLayout(client->width(), client->height(), PanelControl->y(),
+                                                PanelControl->height());
+    FormWave->SetOuterGeometry(layout.wave.x(), layout.wave.y(), layout.wave.width(), layout.wave.height());
+    FormWave->FormCloseQuery(); // copies the resulting geometry into the shared fields
+    const int spectTop = layout.wave.y() + FormWave->OuterGeometry().height();
+    FormSpect->SetOuterGeometry(layout.spect.x(), spectTop, layout.spect.width(), layout.spect.height());
+    FormSpect->FormCloseQuery();
+    FormSpTm->SetOuterGeometry(layout.sptm.x(), layout.sptm.y(), layout.sptm.width(), layout.sptm.height());
+    FormSpTm->FormCloseQuery();
+    FormWave->show();
+    FormSpect->show();
+    FormSpTm->show();
+    FormWave->DrawWaveFrame();
+    FormSpect->DrawSpectFrame();
+    FormSpTm->DrawSpTmFrame();
+}
+
+void TFormMain::UpdateCaption()
+{
+    setWindowTitle(QString::fromStdString("Sonalyx - " + DeviceName + "    " + MediaFile));
+}
+
+void TFormMain::UpdateViewCaptions()
+{
+    CaptionSuffix.clear();
+    const bool noRead = LoopbackBytes == NoReadMark;
+    if (noRead && Loopback)
+        CaptionSuffix = " - Device has stopped playing!";
+    if (!noRead && Loopback && !MediaFile.empty())
+        CaptionSuffix = " - " + MediaFile;
+    const QString suffix = QString::fromStdString(CaptionSuffix);
+    if (FormWave)
+        FormWave->setWindowTitle("Waveform" + suffix);
+    if (FormSpect)
+        FormSpect->setWindowTitle("Spectum" + suffix);
+    if (FormSpTm)
+        FormSpTm->setWindowTitle("Spectrogram" + suffix);
+}
+
+void TFormMain::ShowBassError(const std::string& text, bool always)
+{
+    const int code = platform::rec::ErrorGetCode();
+    if (!always && code == 0)
+        return;
+    platform::MessageBox("Error", text + "\r\n\r\n(Error Code: " + std::to_string(code) + ")",
+                         platform::MsgIcon::Warning);
+}
+
+void TFormMain::RepaintShownViews()
+{
+    if (WaveShow && FormWave)
+        FormWave->InvRectWave();
+    if (SpectShow && FormSpect)
+        FormSpect->InvRectSpect();
+    if (SpTmShow && FormSpTm)
+        FormSpTm->InvRectSpTm();
+}
+
+void PostRepaintShownViews()
+{
+    if (TFormMain* main = FormMain)
+        QMetaObject::invokeMethod(main, &TFormMain::RepaintShownViews, Qt::QueuedConnection);
+}
+
+void TFormMain::closeEvent(QCloseEvent* event)
+{
+    FormCloseQuery();
+    event->accept();
+    FormClose();
+    emit Closed();
+}
+
+bool TFormMain::FormCloseQuery()
+{
+    if (FormSpect)
+        FormSpect->FormCloseQuery();
+    if (FormSpTm)
+        FormSpTm->FormCloseQuery();
+    if (FormWave)
+        FormWave->FormCloseQuery();
+    IsInstalled = true;
+    RegistryWrite();
+    QApplication::processEvents();
+    if (FormSpect)
+        FormSpect->close();
+    if (FormSpTm)
+        FormSpTm->close();
+    if (FormWave)
+        FormWave->close();
+    CloseWaveOut();
+    WaveInClose();
+    return true;
+}
+
+void TFormMain::FormClose()
+{
+    platform::rec::StreamFree(RecChannel);
+    // A media player started for "Open Media File..." is the desktop's own
+    // application; it is left running.
+}
+
+void TFormMain::FormDestroy()
+{
+    if (destroyed)
+        return;
+    destroyed = true;
+    platform::rec::ChannelStop(RecChannel);
+    RecChannel = 0;
+    platform::rec::RecordFree();
+    platform::rec::Free();
+    platform::TimeKillEvent(MMTimerID);
+    MMTimerID = 0;
+    TimerInfo->stop();
+}
+
+void CreateForms()
+{
+    new TFormMain;
+    FormWave = new TFormWave;
+    FormSpect = new TFormSpect;
+    FormSpTm = new TFormSpTm;
+}
+
+void DestroyForms()
+{
+    if (FormMain)
+        FormMain->FormDestroy();
+    delete FormWave;
+    FormWave = nullptr;
+    delete FormSpect;
+    FormSpect = nullptr;
+    delete FormSpTm;
+    FormSpTm = nullptr;
+    delete FormMain;
+}
 
 int RunSonalyx(int argc, char** argv)
 {
+    MaskFloatingPointExceptions();
     QApplication app(argc, argv);
-    return app.exec();
+    QApplication::setApplicationName("Sonalyx");
+    QApplication::setOrganizationName("Vortan");
+    CreateForms();
+    QObject::connect(FormMain, &TFormMain::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    FormMain->showMaximized();
+    const int code = app.exec();
+    DestroyForms();
+    return code;
 }

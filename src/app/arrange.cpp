@@ -1,0 +1,13 @@
+#include "app/arrange.h"
+
+ViewLayout DefaultViewLayout(int clientWidth, int clientHeight, int panelTop, int panelHeight)
+{
+    const int w = clientWidth;
+    const int h = clientHeight - panelHeight;
+    const int top = panelTop + panelHeight + 51;
+    ViewLayout layout;
+    layout.wave = QRect(0, top, w / 3, h / 2);
+    layout.spect = QRect(0, top + h / 2, w / 3, h / 2);
+    layout.sptm = QRect(w / 3 + 1, top, (w / 3) * 2 - 2, h - 2);
+    return layout;
+}

@@ -1,0 +1,27 @@
+// The block path: the 20 ms capture tick, the loopback recording procedure,
+// and the routines that move a block from a capture thread to the views.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// The Tag of TrBarVolume: 1 while a capture tick runs. The level handler
+// writes the input level to the device only while it is 0.
+inline std::atomic<int> TrBarVolumeTag{0};
+inline uint32_t MMTimerID = 0;
+
+// Every 20 ms on the timer thread.
+void CaptureTick(uint32_t timerId, void* user);
+// On the recording library's thread while a loopback source is captured.
+bool RecordProc(uint32_t handle, const void* buffer, uint32_t length, void* user);
+
+// Moves the newest block to the previous-block half. Caller holds DataLock.
+void ShiftHistory();
+// Asks the shown views to repaint when a new block was analysed; any thread.
+void RepaintViews();
+// Zeroes the newest block, analyses it, clears the spectrogram, repaints.
+// UI thread.
+void ClearBlock();
+// Stores one block of interleaved stereo bytes as the newest block; bytes
+// beyond `bytes` are silence. Caller holds DataLock.
+void StoreInterleavedBlock(const uint8_t* data, uint32_t bytes);

@@ -1,0 +1,118 @@
+#include "capture/WaveIn.h"
+
+#include "app/global.h"
+#include "app/main_ticks.h"
+#include "platform/dialogs.h"
+
+#include <mutex>
+
+using namespace platform;
+
+namespace {
+// Open and close run on the UI thread, polling on the capture tick: the lock
+// keeps a close from pulling the device out from under a poll.
+std::mutex waveInLock;
+
+WaveFormat CaptureFormat()
+{
+    WaveFormat format;
+    format.formatTag = 1;
+    format.channels = 2;
+    format.samplesPerSec = 44100;
+    format.avgBytesPerSec = 176400;
+    format.blockAlign = 4;
+    format.bitsPerSample = 16;
+    format.cbSize = 0;
+    return format;
+}
+
+void QueueLocked(int i)
+{
+    WaveHeader& hdr = InHeaders[i];
+    hdr.data = reinterpret_cast<char*>(InBuffer.data() + i * InBufSamples);
+    hdr.bufferLength = InBufBytes;
+    hdr.bytesRecorded.store(0, std::memory_order_relaxed);
+    hdr.flags.store(0, std::memory_order_relaxed);
+    hdr.user = 0;
+    WaveInPrepareHeader(InHandle, &hdr);
+    WaveInAddBuffer(InHandle, &hdr);
+    WaveInStart(InHandle);
+}
+} // namespace
+
+void WaveInOpenDev(int id)
+{
+    std::string failure;
+    {
+        std::lock_guard<std::mutex> guard(waveInLock);
+        if (InOpen)
+            return;
+        WaveCaps caps;
+        WaveInGetDevCaps(id, &caps);
+        if (caps.formats < WAVE_FORMAT_4S16) {
+            failure = "44100 Hz is not supported!";
+        } else {
+            BlockLen = 4410;
+            InBuffer.assign(2 * InBufSamples, 0);
+            InResult = WaveInOpen(&InHandle, id, CaptureFormat());
+            if (InResult == MMSYSERR_NOERROR) {
+                InOpen = true;
+                QueueLocked(0);
+                QueueLocked(1);
+            } else {
+                InHandle = nullptr;
+                failure = WaveInGetErrorText(InResult);
+            }
+        }
+    }
+    if (!failure.empty())
+        ShowMessage(failure); // outside the lock: the box runs an event loop
+}
+
+void WaveInQueue(int buffer)
+{
+    std::lock_guard<std::mutex> guard(waveInLock);
+    if (InOpen)
+        QueueLocked(buffer);
+}
+
+int WaveInPoll()
+{
+    std::lock_guard<std::mutex> guard(waveInLock);
+    if (!InOpen)
+        return -1;
+    int taken = -1;
+    for (int i = 0; i < 2; ++i) {
+        if (InHeaders[i].bytesRecorded.load(std::memory_order_acquire) != InBufBytes)
+            continue;
+        NewData = true;
+        ShiftHistory();
+        WaveInTake(i);
+        QueueLocked(i);
+        taken = i;
+    }
+    return taken;
+}
+
+void WaveInTake(int buffer)
+{
+    const int16_t* block = InBuffer.data() + buffer * InBufSamples;
+    const int frames = BlockLen;
+    for (int f = 0; f < frames; ++f) {
+        Sample(1, f) = block[2 * f];
+        Sample(2, f) = block[2 * f + 1];
+    }
+}
+
+void WaveInClose()
+{
+    std::lock_guard<std::mutex> guard(waveInLock);
+    if (!InOpen)
+        return;
+    WaveInReset(InHandle);
+    WaveInUnprepareHeader(InHandle, &InHeaders[0]);
+    WaveInUnprepareHeader(InHandle, &InHeaders[1]);
+    platform::WaveInClose(InHandle);
+    InHandle = nullptr;
+    InOpen = false;
+}

@@ -1,0 +1,162 @@
+#include "capture/devices.h"
+
+#include "app/global.h"
+#include "app/main.h"
+#include "app/main_ticks.h"
+#include "capture/WaveIn.h"
+#include "platform/dialogs.h"
+#include "platform/reclib.h"
+#include "platform/wavedev.h"
+
+#include <QApplication>
+
+namespace rec = platform::rec;
+
+namespace {
+constexpr int NameKeyChars = 31;
+
+std::string NameKey(const std::string& name)
+{
+    return platform::CutChars(name, NameKeyChars);
+}
+
+// The last id in the list whose name matches the key, or -1.
+int32_t LastMatch(const std::vector<std::string>& names, const std::string& key)
+{
+    int32_t match = -1;
+    for (size_t id = 0; id < names.size(); ++id)
+        if (NameKey(names[id]) == key)
+            match = static_cast<int32_t>(id);
+    return match;
+}
+} // namespace
+
+int32_t TableEntry(const std::vector<int32_t>& table, int device)
+{
+    if (device < 0 || static_cast<size_t>(device) >= table.size())
+        return -1;
+    return table[device];
+}
+
+DeviceMatch MatchDevices(const std::vector<RecordingDevice>& devices, const std::vector<std::string>& waveInNames,
+                         const std::vector<std::string>& waveOutNames)
+{
+    DeviceMatch m;
+    m.devWaveIn.assign(devices.size() + 1, -1);
+    m.devWaveOut.assign(devices.size() + 1, -1);
+    for (size_t i = 0; i < devices.size(); ++i) {
+        const int d = static_cast<int>(i) + 1;
+        const RecordingDevice& dev = devices[i];
+        const std::string key = NameKey(dev.name);
+        if (dev.flags & rec::DEVICE_ENABLED) {
+            m.comboDevices.push_back(d);
+            m.comboNames.push_back(dev.name);
+        }
+        if (!(dev.flags & rec::DEVICE_LOOPBACK)) {
+            m.devWaveIn[d] = LastMatch(waveInNames, key);
+        } else {
+            m.devWaveOut[d] = LastMatch(waveOutNames, key);
+            if (m.devWaveOut[d] == 0)
+                m.playbackLoopDev = d;
+        }
+        if (dev.flags & rec::DEVICE_DEFAULT) {
+            m.defaultRecDev = d;
+            m.defaultComboIndex = (dev.flags & rec::DEVICE_ENABLED) ? static_cast<int>(m.comboDevices.size()) - 1 : -1;
+        }
+    }
+    return m;
+}
+
+// ---- the main window's device handling ---------------------------------
+
+void TFormMain::EnumDevices()
+{
+    rec::ChannelStop(RecChannel);
+    RecChannel = 0;
+    rec::RecordFree();
+
+    std::vector<RecordingDevice> devices;
+    rec::DeviceInfo info;
+    for (int d = 1; rec::RecordGetDeviceInfo(d, &info); ++d)
+        devices.push_back({info.name, info.flags});
+    std::vector<std::string> waveIn, waveOut;
+    platform::WaveCaps caps;
+    for (int w = 0; w < NumInDevs; ++w)
+        waveIn.push_back(platform::WaveInGetDevCaps(w, &caps) == platform::MMSYSERR_NOERROR ? caps.productName : "");
+    for (int o = 0; o < NumOutDevs; ++o)
+        waveOut.push_back(platform::WaveOutGetDevCaps(o, &caps) == platform::MMSYSERR_NOERROR ? caps.productName : "");
+
+    const DeviceMatch m = MatchDevices(devices, waveIn, waveOut);
+    DevWaveIn = m.devWaveIn;
+    DevWaveOut = m.devWaveOut;
+    ComboDevices = m.comboDevices;
+    PlaybackLoopDev = m.playbackLoopDev;
+    CmbBoxAIn->clear();
+    for (const std::string& name : m.comboNames)
+        CmbBoxAIn->addItem(QString::fromStdString(name));
+    CmbBoxAIn->setCurrentIndex(m.defaultComboIndex);
+    DefaultRecDev = m.defaultRecDev;
+    SelRecDev = m.defaultRecDev;
+}
+
+void TFormMain::SelectComboDevice(int device)
+{
+    int index = -1;
+    for (size_t k = 0; k < ComboDevices.size(); ++k)
+        if (ComboDevices[k] == device)
+            index = static_cast<int>(k);
+    CmbBoxAIn->setCurrentIndex(index);
+}
+
+void TFormMain::ShowLoopbackControls(bool loopback)
+{
+    ImageMicro->setVisible(!loopback);
+    ImageSpeaker->setVisible(loopback);
+    TrBarVolume->setEnabled(!loopback);
+    LabLevel->setText(loopback ? "LoopBack Device" : "Input Volume");
+    LabLevel->adjustSize();
+}
+
+void TFormMain::StartSource()
+{
+    const int d = SelRecDev;
+    Paused = true;
+    WaveInClose();
+    SelectComboDevice(d);
+    rec::RecordFree();
+    if (!rec::RecordInit(d)) {
+        ShowBassError("Can''t initialize recording device", false);
+        return;
+    }
+    const int32_t waveIn = TableEntry(DevWaveIn, d);
+    const int32_t waveOut = TableEntry(DevWaveOut, d);
+    if (waveOut == -1 && waveIn >= 0) {
+        ShowLoopbackControls(false);
+        Loopback = false;
+        QApplication::processEvents();
+        WaveInOpenDev(waveIn);
+    }
+    if (waveIn == -1 && waveOut >= 0) {
+        Loopback = true;
+        ShowLoopbackControls(true);
+        LabInpValue->setText("");
+        RecChannel = rec::RecordStart(44100, 2, 0, RecordProc, nullptr);
+        if (RecChannel == 0)
+            platform::MessageBox("Sonalyx", "Couldn't start recording!ErrorCode " + std::to_string(rec::ErrorGetCode()),
+                                 platform::MsgIcon::Error);
+        ClearBlock();
+    }
+    DeviceName = CmbBoxAIn->currentText().toStdString();
+    UpdateCaption();
+    Paused = false;
+    BtnPause->setText("Pause");
+}
+
+void TFormMain::CmbBoxAInChange(int index)
+{
+    if (RecChannel != 0)
+        RecChannel = 1; // given up; the channel ends when the device is freed
+    SelRecDev = (index >= 0 && static_cast<size_t>(index) < ComboDevices.size()) ? ComboDevices[index] : -1;
+    LabInOut->setText(QString("In=%1 Out=%2").arg(TableEntry(DevWaveIn, SelRecDev)).arg(TableEntry(DevWaveOut, SelRecDev)));
+    StartSource();
+}

@@ -1,0 +1,112 @@
+#include "views/viewform.h"
+
+#include <QCloseEvent>
+#include <QMetaObject>
+#include <QPainter>
+#include <QShowEvent>
+
+#include <algorithm>
+
+TViewForm::TViewForm(const QString& caption, Geometry fields_, QSize minimumOuter_, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
+      fields(fields_), minimumOuter(minimumOuter_)
+{
+    setWindowTitle(caption);
+    setMinimumSize(minimumOuter);
+    setAttribute(Qt::WA_OpaquePaintEvent); // invalidation never erases
+}
+
+bool TViewForm::FrameIntact() const
+{
+    return !canvas.isNull() && (canvas.pixel(0, 0) & 0xFFFFFF) == 0;
+}
+
+QRect TViewForm::OuterGeometry() const
+{
+    return frameGeometry();
+}
+
+void TViewForm::SetOuterGeometry(int left, int top, int width, int height)
+{
+    // Without a window manager frame and client coincide; with one, the
+    // frame's extra size comes off the client size.
+    const QSize extra = frameGeometry().size() - size();
+    move(left, top);
+    resize(std::max(1, width - extra.width()), std::max(1, height - extra.height()));
+}
+
+void TViewForm::Invalidate()
+{
+    QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+}
+
+void TViewForm::DrawFrame()
+{
+    EnsureCanvas();
+    QPainter painter(&canvas);
+    painter.fillRect(canvas.rect(), palette().window());
+    painter.end();
+    canvas.setPixel(0, 0, qRgb(0, 0, 0));
+    update();
+}
+
+void TViewForm::FormShow()
+{
+    SetOuterGeometry(*fields.x, *fields.y, *fields.w, *fields.h);
+    *fields.show = true;
+}
+
+bool TViewForm::FormCloseQuery()
+{
+    const QRect outer = OuterGeometry();
+    *fields.w = outer.width();
+    *fields.h = outer.height();
+    *fields.x = outer.x();
+    *fields.y = outer.y();
+    return true;
+}
+
+void TViewForm::FormClose()
+{
+    *fields.show = false;
+}
+
+void TViewForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous()) // a restore from the task bar keeps the geometry
+        FormShow();
+}
+
+void TViewForm::closeEvent(QCloseEvent* event)
+{
+    FormCloseQuery();
+    FormClose();
+    event->accept(); // the form is hidden, not freed
+}
+
+void TViewForm::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    DrawFrame();
+}
+
+void TViewForm::paintEvent(QPaintEvent*)
+{
+    EnsureCanvas();
+    QPainter painter(this);
+    painter.drawImage(0, 0, canvas);
+}
+
+void TViewForm::EnsureCanvas()
+{
+    if (canvas.size() == size())
+        return;
+    QImage grown(size(), QImage::Format_RGB32);
+    grown.fill(palette().window().color());
+    if (!canvas.isNull()) {
+        QPainter painter(&grown);
+        painter.drawImage(0, 0, canvas);
+    }
+    canvas = grown;
+}

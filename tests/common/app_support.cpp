@@ -1,0 +1,77 @@
+#include "common/app_support.h"
+
+#include "app/global.h"
+#include "app/main.h"
+#include "capture/WaveIn.h"
+#include "platform/dialogs.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <cstdlib>
+#include <cstring>
+
+void ResetSharedState()
+{
+    Started = false;
+    Paused = false;
+    Loopback = false;
+    NewData = false;
+    LoopbackBytes = 0;
+    IsInstalled = false;
+    LightBackground = false;
+    GenPlaying = false;
+    RecChannel = 0;
+    DeviceName.clear();
+    MediaFile.clear();
+    {
+        std::lock_guard<std::mutex> guard(DataLock);
+        std::memset(Samples, 0, sizeof Samples);
+        std::memset(Spectra, 0, sizeof Spectra);
+        SpTmColumn = 0;
+    }
+}
+
+AppHarness::AppHarness(bool stopInfoTimer)
+{
+    qputenv("XDG_CONFIG_HOME", configDir.path().toUtf8());
+    platform::SetMessageHook([this](const std::string&, const std::string& text, platform::MsgIcon) {
+        messages.push_back(text);
+    });
+    ResetSharedState();
+    CreateForms();
+    if (stopInfoTimer)
+        FormMain->TimerInfo->stop();
+}
+
+AppHarness::~AppHarness()
+{
+    DestroyForms();
+    ResetSharedState();
+    platform::SetMessageHook({});
+}
+
+int AppHarness::TicksUntilStarted(int maxTicks)
+{
+    for (int tick = 1; tick <= maxTicks; ++tick) {
+        FormMain->TimerInfoTimer();
+        QCoreApplication::processEvents();
+        if (Started)
+            return tick;
+    }
+    return 0;
+}
+
+bool WaitFor(const std::function<bool()>& cond, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!cond()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+    return true;
+}

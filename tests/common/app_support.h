@@ -1,0 +1,30 @@
+// Runs the real main window and views inside a test: a private settings
+// folder, messages recorded instead of shown, shared state reset, forms
+// created in start-up order and destroyed at the end.
+#pragma once
+
+#include <QTemporaryDir>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class AppHarness {
+public:
+    // stopInfoTimer: the test calls TimerInfoTimer itself.
+    explicit AppHarness(bool stopInfoTimer);
+    ~AppHarness();
+
+    std::vector<std::string> messages;
+    QTemporaryDir configDir;
+
+    // Drives the 100 ms tick until the first activation is done; returns the
+    // number of ticks it took (0 when it did not happen within maxTicks).
+    int TicksUntilStarted(int maxTicks = 10);
+};
+
+// Resets the shared state that start-up does not set itself.
+void ResetSharedState();
+
+// Processes events until cond() holds or timeoutMs passes.
+bool WaitFor(const std::function<bool()>& cond, int timeoutMs);
