@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# Builds Sonalyx and runs the whole test suite (unit, integration, GUI)
+# against a private PulseAudio daemon and, when DISPLAY is unset, a private
+# Xvfb. Installs missing Debian packages first (see scripts/setup.sh).
+#
+#   bash scripts/test.sh                    build dir build/
+#   SANITIZE=thread bash scripts/test.sh    build-tsan/  (ThreadSanitizer)
+#   SANITIZE=address bash scripts/test.sh   build-asan/  (AddressSanitizer + UBSan)
+#
+# Optional: BUILD_DIR (another build dir), CTEST_TIMEOUT (seconds per test),
+# CTEST_ARGS (more ctest arguments, e.g. "-R PulseServer").
+#
+# The tests see: PULSE_SERVER (the private daemon), PULSE_CLIENTCONFIG,
+# XDG_CONFIG_HOME and XDG_RUNTIME_DIR (scratch dirs, so no settings of the
+# user's are read or written), DISPLAY and LIBGL_ALWAYS_SOFTWARE=1 (when Xvfb
+# was started here), and TSAN_OPTIONS / ASAN_OPTIONS / LSAN_OPTIONS /
+# UBSAN_OPTIONS with the suppression files in tests/sanitizers/.
+# Everything started here is stopped on exit; the exit code is ctest's.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=scripts/setup.sh
+source "$root/scripts/setup.sh"
+
+sanitize=${SANITIZE:-}
+cmake_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+case $sanitize in
+"")
+    build=${BUILD_DIR:-$root/build}
+    timeout=${CTEST_TIMEOUT:-180}
+    ;;
+thread)
+    build=${BUILD_DIR:-$root/build-tsan}
+    cmake_args+=(-DSANITIZE=thread -DSONALYX_BENCH=OFF)
+    timeout=${CTEST_TIMEOUT:-400}
+    ;;
+address)
+    build=${BUILD_DIR:-$root/build-asan}
+    cmake_args+=(-DSANITIZE=address -DSONALYX_BENCH=OFF)
+    timeout=${CTEST_TIMEOUT:-400}
+    ;;
+*)
+    echo "SANITIZE must be empty, thread or address (not '$sanitize')" >&2
+    exit 2
+    ;;
+esac
+
+ensure_packages
+configure_and_build "$build" -- "${cmake_args[@]}"
+
+work=$(mktemp -d -t sonalyx-test.XXXXXX)
+xvfb_pid=
+
+cleanup() {
+    local rc=$?
+    trap - EXIT
+    if [[ -n $xvfb_pid ]]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
+    bash "$root/scripts/soundserver.sh" stop "$work/pulse" >/dev/null 2>&1 || true
+    rm -rf "$work"
+    exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+start_sound_server() {
+    mkdir -p "$work/pulse"
+    local line
+    line=$(bash "$root/scripts/soundserver.sh" start "$work/pulse")
+    export "${line?}"
+    export PULSE_CLIENTCONFIG="$work/pulse/config/pulse/client.conf"
+    unset PULSE_SINK PULSE_SOURCE
+    echo "Private sound server: $PULSE_SERVER"
+}
+
+# Xvfb on the first display number from 99 on that nobody uses.
+start_xvfb() {
+    local n tries
+    for n in $(seq 99 199); do
+        [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+        Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
+        xvfb_pid=$!
+        for tries in $(seq 100); do
+            if [[ -S /tmp/.X11-unix/X$n ]]; then
+                export DISPLAY=":$n" LIBGL_ALWAYS_SOFTWARE=1
+                echo "Private X server: DISPLAY=$DISPLAY"
+                return 0
+            fi
+            kill -0 "$xvfb_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+        xvfb_pid=
+    done
+    echo "Could not start Xvfb:" >&2
+    cat "$work/xvfb.log" >&2 || true
+    return 1
+}
+
+set_sanitizer_options() {
+    local supp="$root/tests/sanitizers"
+    export TSAN_OPTIONS="suppressions=$supp/tsan.supp second_deadlock_stack=1 history_size=4"
+    export ASAN_OPTIONS="detect_leaks=1:check_initialization_order=1:strict_init_order=1"
+    export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"
+    export UBSAN_OPTIONS="suppressions=$supp/ubsan.supp:print_stacktrace=1:halt_on_error=1"
+}
+
+# ThreadSanitizer in GCC 12 cannot map its shadow memory when the kernel
+# randomises addresses with more than 28 bits; run without ASLR then.
+tsan_launcher() {
+    local bits
+    bits=$(cat /proc/sys/vm/mmap_rnd_bits 2>/dev/null || echo 28)
+    if [[ $sanitize == thread && $bits -gt 28 ]]; then
+        echo setarch "$(uname -m)" -R
+    fi
+}
+
+start_sound_server
+if [[ -z ${DISPLAY:-} ]]; then
+    start_xvfb
+fi
+mkdir -p "$work/config" "$work/runtime"
+chmod 700 "$work/runtime"
+export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
+set_sanitizer_options
+
+launcher=$(tsan_launcher)
+rc=0
+# shellcheck disable=SC2086
+(cd "$build" && $launcher ctest --output-on-failure --timeout "$timeout" -j 2 ${CTEST_ARGS:-}) || rc=$?
+exit "$rc"
