@@ -36,8 +36,10 @@ struct DeviceInfo {
     uint32_t flags = 0;
 };
 
-// Called on the library's thread each time a full block (17640 bytes) can be
-// read; returns true to go on recording.
+// Called on the library's thread each time another block (17640 bytes) has
+// arrived and at least a block is buffered, with buffer = nullptr and length
+// = the bytes buffered; the procedure reads them with ChannelGetData. Returns
+// true to go on recording. The buffer keeps the newest second of data.
 using RecordProc = bool (*)(uint32_t handle, const void* buffer, uint32_t length, void* user);
 
 // (major << 16 | minor) of the sound-server client library loaded at run time.
@@ -46,17 +48,27 @@ uint32_t GetVersion();
 uint32_t BuiltVersion();
 
 bool RecordGetDeviceInfo(int device, DeviceInfo* info);
+// Fails with ERROR_DEVICE for a number not listed (-1 included), with
+// ERROR_DRIVER when the sound server is not reachable.
 bool RecordInit(int device);
-// Releases the initialised device and ends any recording on it.
+// Releases the initialised device and ends any recording on it, waiting for
+// a running procedure call to return (so the procedure must not wait for
+// the thread that calls this).
 bool RecordFree();
 // Starts capture on the initialised device; returns a channel handle, 0 on failure.
+// Handles are never 0 or 1. Only one recording runs at a time. A failing
+// stream (device or server gone) ends the procedure calls.
 uint32_t RecordStart(uint32_t freq, uint32_t chans, uint32_t flags, RecordProc proc, void* user);
 // Reads up to length bytes of captured data; returns the bytes delivered, or
 // (uint32_t)-1 on failure.
 uint32_t ChannelGetData(uint32_t handle, void* buffer, uint32_t length);
+// Both end the recording and release its handle; false (ERROR_HANDLE) for a
+// handle that names no running recording.
 bool ChannelStop(uint32_t handle);
 bool StreamFree(uint32_t handle);
-// Level of the initialised device's source, 0.0-1.0.
+// Level of the initialised device's source, 0.0-1.0. Inputs 0 and -1 (the
+// master) are the same single level. Setting a negative level leaves it as
+// it is; above 1.0 is full.
 bool RecordGetInput(int input, float* volume);
 bool RecordSetInput(int input, uint32_t flags, float volume);
 // Code of the last failure on the calling thread; OK when the last call succeeded.

@@ -78,7 +78,11 @@ MMResult WaveInAddBuffer(HWaveIn h, WaveHeader* hdr);
 MMResult WaveInStart(HWaveIn h);
 // Stops recording and returns every queued buffer marked done.
 MMResult WaveInReset(HWaveIn h);
+// Fails with WAVERR_STILLPLAYING while buffers are queued (reset first).
+// Once it returns, the device touches no header any more.
 MMResult WaveInClose(HWaveIn h);
+// A readable text for a result code. For the code of the calling thread's
+// last failed open it also gives the sound server's reason.
 std::string WaveInGetErrorText(MMResult result);
 
 // ---- wave-out ----
@@ -91,11 +95,13 @@ MMResult WaveOutUnprepareHeader(HWaveOut h, WaveHeader* hdr);
 // handed to the server in full.
 MMResult WaveOutWrite(HWaveOut h, WaveHeader* hdr);
 MMResult WaveOutReset(HWaveOut h);
+// Fails with WAVERR_STILLPLAYING while buffers are queued (reset first).
 MMResult WaveOutClose(HWaveOut h);
 // Volume packed as left in the low 16 bits, right in the high 16 bits,
 // 0xFFFF = full.
 MMResult WaveOutSetVolume(HWaveOut h, uint32_t volume);
 MMResult WaveOutGetVolume(HWaveOut h, uint32_t* volume);
+// As WaveInGetErrorText, for wave-out opens.
 std::string WaveOutGetErrorText(MMResult result);
 
 // Cuts a UTF-8 text to at most n characters (code points), as device names
