@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPainter>
+#include <QScreen>
 #include <QWindowStateChangeEvent>
 
 #include <cfenv>
@@ -447,6 +448,8 @@ int RunSonalyx(int argc, char** argv)
     QApplication::setOrganizationName("Vortan");
     CreateForms();
     QObject::connect(FormMain, &TFormMain::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    // Without a window manager "maximised" means nothing: fill the screen.
+    FormMain->setGeometry(QApplication::primaryScreen()->availableGeometry());
     FormMain->showMaximized();
     const int code = app.exec();
     DestroyForms();

@@ -178,6 +178,15 @@ const std::vector<DeviceInfo>& Devices(Library& lib)
     return lib.devices;
 }
 
+// Source name of the device flagged default; empty when there is none.
+std::string DefaultSourceName(const std::vector<DeviceInfo>& devices)
+{
+    for (const DeviceInfo& info : devices)
+        if (info.flags & DEVICE_DEFAULT)
+            return info.driver;
+    return {};
+}
+
 uint32_t NextHandle(Library& lib)
 {
     uint32_t handle = lib.nextHandle++;
@@ -299,9 +308,14 @@ bool RecordInit(int device)
     if (!Server().connected())
         return Fail(ERROR_DRIVER);
     const auto& devices = Devices(lib);
-    if (device < 1 || static_cast<size_t>(device) > devices.size())
+    if (device == DefaultDevice) {
+        // The default recording device, whichever it is at the time.
+        lib.initSource = DefaultSourceName(devices);
+    } else if (device < 1 || static_cast<size_t>(device) > devices.size()) {
         return Fail(ERROR_DEVICE);
-    lib.initSource = devices[static_cast<size_t>(device) - 1].driver;
+    } else {
+        lib.initSource = devices[static_cast<size_t>(device) - 1].driver;
+    }
     lib.initialised = true;
     return Succeed();
 }

@@ -50,6 +50,8 @@ uint32_t BuiltVersion();
 bool RecordGetDeviceInfo(int device, DeviceInfo* info);
 // Fails with ERROR_DEVICE for a number not listed (-1 included), with
 // ERROR_DRIVER when the sound server is not reachable.
+// Device -1 stands for the default recording device.
+inline constexpr int DefaultDevice = -1;
 bool RecordInit(int device);
 // Releases the initialised device and ends any recording on it, waiting for
 // a running procedure call to return (so the procedure must not wait for

@@ -194,3 +194,22 @@ TEST_F(DeviceWatch, AFailingOpenIsReportedAndTheProgramRunsOn)
     EXPECT_TRUE(InOpen) << "a later start works";
 }
 } // namespace
+
+namespace {
+TEST(FirstActivationWithoutPlayback, StartsTheMicrophoneWithoutComplaint)
+{
+    auto server = std::make_unique<platform::InProcessServer>();
+    server->addSource("test_mic", "Test Microphone");
+    platform::SetServer(std::move(server));
+    {
+        AppHarness app(true);
+        IsInstalled = true;
+        ASSERT_GT(app.TicksUntilStarted(), 0);
+        EXPECT_EQ(PlaybackLoopDev, -1);
+        EXPECT_TRUE(app.messages.empty()) << app.messages.front();
+        EXPECT_TRUE(InOpen);
+        EXPECT_EQ(DeviceName, "Test Microphone");
+    }
+    platform::ResetServer();
+}
+} // namespace

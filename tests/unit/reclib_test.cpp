@@ -159,9 +159,14 @@ TEST_F(RecLibTest, ListsEverySourceWithFlagsAndLoopbackNames)
     EXPECT_FALSE(RecordGetDeviceInfo(4, &info));
 }
 
-TEST_F(RecLibTest, InitAcceptsOnlyListedDevices)
+TEST_F(RecLibTest, InitAcceptsListedDevicesAndTheDefault)
 {
-    EXPECT_FALSE(RecordInit(-1));
+    // -1 is the default device: the first activation initialises it when no
+    // playback device has a loopback, and must not be told off for it.
+    EXPECT_TRUE(RecordInit(-1));
+    EXPECT_EQ(ErrorGetCode(), OK);
+    EXPECT_TRUE(RecordFree());
+    EXPECT_FALSE(RecordInit(-2));
     EXPECT_EQ(ErrorGetCode(), ERROR_DEVICE);
     EXPECT_FALSE(RecordInit(0));
     EXPECT_FALSE(RecordInit(4));

@@ -1,0 +1,224 @@
+// The running program against the private PulseAudio daemon: blocks at ten
+// per second, known tones at their bins through both capture paths, device
+// choice, the input level both ways, hot-plugged and vanishing devices.
+#include "common/app_support.h"
+#include "common/pulse_support.h"
+
+#include "app/global.h"
+#include "app/main.h"
+#include "app/main_ticks.h"
+#include "capture/WaveIn.h"
+#include "platform/soundserver.h"
+#include "platform/timer.h"
+
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <thread>
+
+using namespace std::chrono_literals;
+using testsupport::LoadedModule;
+using testsupport::Pactl;
+
+namespace {
+
+int PeakBin(int channel)
+{
+    std::lock_guard<std::mutex> guard(DataLock);
+    int best = 0;
+    for (int bin = 1; bin <= TopBin; ++bin)
+        if (Spectrum(channel, 0, bin) > Spectrum(channel, 0, best))
+            best = bin;
+    return best;
+}
+
+int32_t BlocksSoFar()
+{
+    std::lock_guard<std::mutex> guard(DataLock);
+    return SpTmColumn;
+}
+
+// Waits until `count` further blocks have been analysed.
+bool WaitForBlocks(int count, int timeoutMs = 3000)
+{
+    const int32_t start = BlocksSoFar();
+    return WaitFor([&] { return BlocksSoFar() >= start + count; }, timeoutMs);
+}
+
+bool Choose(const QString& device)
+{
+    const int index = FormMain->CmbBoxAIn->findText(device);
+    if (index < 0)
+        return false;
+    FormMain->CmbBoxAInChange(index);
+    return true;
+}
+
+class LiveCapture : public ::testing::Test {
+protected:
+    std::unique_ptr<AppHarness> app;
+
+    void SetUp() override
+    {
+        if (!testsupport::HavePrivateServer())
+            GTEST_SKIP() << "needs the private sound server of scripts/test.sh";
+        app = std::make_unique<AppHarness>(false);
+        IsInstalled = true;
+        ASSERT_TRUE(WaitFor([] { return Started && InOpen; }, 3000)) << "first activation";
+    }
+
+    void TearDown() override
+    {
+        app.reset();
+        platform::ResetServer();
+    }
+
+    size_t DeviceMessages() const
+    {
+        size_t n = 0;
+        for (const std::string& m : app->messages)
+            n += m == "The number of audio devices\rhas changed!";
+        return n;
+    }
+};
+
+TEST_F(LiveCapture, TestMicrophoneGivesTenBlocksPerSecondPeakingAtBin93)
+{
+    EXPECT_EQ(DeviceName, "Test Microphone");
+    ASSERT_TRUE(WaitForBlocks(3));
+    const int32_t start = BlocksSoFar();
+    QTest::qWait(2000);
+    const int32_t blocks = BlocksSoFar() - start;
+    EXPECT_GE(blocks, 18);
+    EXPECT_LE(blocks, 22);
+    EXPECT_EQ(PeakBin(1), 93);
+    EXPECT_EQ(PeakBin(2), 93);
+    EXPECT_TRUE(app->messages.empty());
+}
+
+TEST_F(LiveCapture, ToneIntoTheHeadsetShowsAtBin279ThroughLineInAndLoopback)
+{
+    LoadedModule tone("module-sine", "sink=test_headset frequency=3000");
+    ASSERT_TRUE(tone.loaded());
+
+    ASSERT_TRUE(Choose("Test Line In"));
+    EXPECT_FALSE(Loopback);
+    EXPECT_TRUE(InOpen);
+    ASSERT_TRUE(WaitForBlocks(3));
+    EXPECT_EQ(PeakBin(1), 279);
+    EXPECT_EQ(PeakBin(2), 279);
+
+    ASSERT_TRUE(Choose("Test Headset"));
+    EXPECT_TRUE(Loopback);
+    EXPECT_FALSE(InOpen);
+    EXPECT_EQ(FormMain->windowTitle(), "Sonalyx - Test Headset    ");
+    EXPECT_FALSE(FormMain->TrBarVolume->isEnabled());
+    ASSERT_TRUE(WaitForBlocks(3));
+    EXPECT_EQ(LoopbackBytes.load() == 17640u || LoopbackBytes.load() == NoReadMark, true);
+    EXPECT_EQ(PeakBin(1), 279);
+    EXPECT_EQ(PeakBin(2), 279);
+    EXPECT_TRUE(app->messages.empty());
+}
+
+TEST_F(LiveCapture, InputLevelGoesBothWays)
+{
+    // The capture tick holds the level handler off while it runs; stop it so
+    // the program's own write is not skipped by chance.
+    platform::TimeKillEvent(MMTimerID);
+    TrBarVolumeTag = 0;
+
+    FormMain->TrBarVolume->setValue(37);
+    ASSERT_TRUE(testsupport::WaitUntil([] { return Pactl("get-source-volume test_mic").output.find("37%") != std::string::npos; }, 1000ms))
+        << Pactl("get-source-volume test_mic").output;
+
+    ASSERT_EQ(Pactl("set-source-volume test_mic 55%").exitCode, 0);
+    // The client's cached volume follows within the tick's period, and the
+    // next 100 ms tick shows it.
+    EXPECT_TRUE(testsupport::WaitUntil(
+        [] { return std::fabs(platform::Server().sourceVolume("test_mic").value_or(0) - 0.55f) < 0.01f; }, 100ms));
+    FormMain->TimerInfoTimer();
+    EXPECT_EQ(FormMain->TrBarVolume->value(), 55);
+    EXPECT_EQ(FormMain->LabInpValue->text(), "55%");
+
+    Pactl("set-source-volume test_mic 100%");
+}
+
+TEST_F(LiveCapture, AFurtherSinkGivesOneMessageAndANewList)
+{
+    const int before = FormMain->CmbBoxAIn->count();
+    {
+        LoadedModule sink("module-null-sink", "sink_name=extra_sink sink_properties=device.description=Extra");
+        ASSERT_TRUE(sink.loaded());
+        ASSERT_TRUE(WaitFor([&] { return DeviceMessages() >= 1; }, 2000));
+        QTest::qWait(300);
+        EXPECT_EQ(DeviceMessages(), 1u);
+        EXPECT_EQ(FormMain->CmbBoxAIn->count(), before + 1);
+        EXPECT_NE(FormMain->CmbBoxAIn->findText("Extra"), -1);
+        EXPECT_EQ(DeviceName, "Test Microphone") << "the default device was started again";
+        EXPECT_TRUE(InOpen);
+    }
+    ASSERT_TRUE(WaitFor([&] { return DeviceMessages() >= 2; }, 2000));
+    EXPECT_EQ(FormMain->CmbBoxAIn->count(), before);
+}
+
+TEST_F(LiveCapture, UnloadingTheCapturedDeviceLeavesTheProgramRunning)
+{
+    {
+        LoadedModule mic("module-sine-source",
+                         "source_name=extra_mic rate=44100 frequency=2000 source_properties=device.description=ExtraMic");
+        ASSERT_TRUE(mic.loaded());
+        ASSERT_TRUE(WaitFor([&] { return DeviceMessages() >= 1; }, 2000));
+        ASSERT_TRUE(Choose("ExtraMic"));
+        EXPECT_TRUE(InOpen);
+        ASSERT_TRUE(WaitForBlocks(2));
+        ASSERT_TRUE(mic.unload());
+        // The device watch notices, reads the list again and restarts the
+        // default device.
+        ASSERT_TRUE(WaitFor([&] { return DeviceMessages() >= 2; }, 2000));
+    }
+    EXPECT_EQ(DeviceName, "Test Microphone");
+    ASSERT_TRUE(WaitForBlocks(3));
+    EXPECT_EQ(PeakBin(1), 93);
+
+    // The same with a loopback device.
+    {
+        LoadedModule sink("module-null-sink", "sink_name=gone_sink sink_properties=device.description=GoneSink");
+        ASSERT_TRUE(WaitFor([&] { return DeviceMessages() >= 3; }, 2000));
+        ASSERT_TRUE(Choose("GoneSink"));
+        EXPECT_TRUE(Loopback);
+        ASSERT_TRUE(WaitForBlocks(2));
+        ASSERT_TRUE(sink.unload());
+        ASSERT_TRUE(WaitFor([&] { return DeviceMessages() >= 4; }, 2000));
+    }
+    EXPECT_FALSE(Loopback);
+    ASSERT_TRUE(WaitForBlocks(3)) << "a later start works";
+}
+
+TEST_F(LiveCapture, FifteenExtraSinksAreListedAndEachStarts)
+{
+    std::vector<std::unique_ptr<LoadedModule>> sinks;
+    for (int i = 1; i <= 15; ++i) {
+        const std::string n = std::to_string(i);
+        sinks.push_back(std::make_unique<LoadedModule>(
+            "module-null-sink", "sink_name=many" + n + " sink_properties=device.description=Many" + n));
+        ASSERT_TRUE(sinks.back()->loaded());
+    }
+    ASSERT_TRUE(WaitFor([&] { return FormMain->CmbBoxAIn->findText("Many15") >= 0; }, 3000));
+    QTest::qWait(300); // let the watch settle on the final count
+    for (int i = 1; i <= 15; ++i) {
+        const QString name = QString("Many%1").arg(i);
+        ASSERT_TRUE(Choose(name)) << name.toStdString();
+        EXPECT_TRUE(Loopback);
+        EXPECT_GT(RecChannel.load(), 1u);
+        EXPECT_TRUE(WaitForBlocks(1)) << name.toStdString();
+        EXPECT_EQ(FormMain->CmbBoxAIn->currentText(), name);
+    }
+    const size_t messagesBefore = DeviceMessages();
+    sinks.clear();
+    ASSERT_TRUE(WaitFor([&] { return DeviceMessages() > messagesBefore && FormMain->CmbBoxAIn->findText("Many1") < 0; },
+                        3000));
+}
+} // namespace
