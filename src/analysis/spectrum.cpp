@@ -1,6 +1,7 @@
 #include "analysis/spectrum.h"
 
 #include "app/global.h"
+#include "views/SpTmBlocks.h"
 
 #include <algorithm>
 #include <cmath>
@@ -472,5 +473,6 @@ void AnalyseBlock()
         AnalyseSlice(2, slice);
     }
     ++SpTmColumn;
+    SpTmKeepBlock();
     NewData = true;
 }

@@ -16,7 +16,8 @@ inline constexpr int FftSize = 4096;   // samples per slice and points of the tr
 inline constexpr int SliceStep = 441;  // samples between the starts of two slices
 
 // Analyses slices 1 - SlicesPerBlock .. 0, channel 1 then channel 2 for each
-// slice, then advances SpTmColumn and raises NewData. Caller holds DataLock.
+// slice, then advances SpTmColumn, hands the block to the spectrogram
+// (SpTmKeepBlock) and raises NewData. Caller holds DataLock.
 void AnalyseBlock();
 
 // Rewrites bins 0..TopBin of Spectra row (channel, slice) from the 4096
