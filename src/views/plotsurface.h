@@ -1,0 +1,247 @@
+// What the three live views share:
+//
+// - TPlotSurface, the OpenGL plot panel of a view: a compatibility-profile
+//   context, immediate mode, every vertex in normalised device coordinates
+//   with no projection. Each paint runs inside the render bracket (context
+//   current, viewport on the whole panel, cleared with the scheme's clear
+//   colour unless the surface keeps its content between paints).
+// - The grid and trace conventions of the line plots (dashed grids, solid
+//   traces, left channel before right) and the plot colour table.
+// - The frame conventions, painted with QPainter on the form's retained
+//   canvas: bevel shading, texts placed by their top-left corner, the channel
+//   legend and the marker pixel (0, 0).
+// - TScalePanel, the floating scale panel of a view with its close button,
+//   and the drag that moves it (5-pixel dead zone, anchor kept).
+//
+// Everything here runs on the UI thread except TPlotSurface::Invalidate.
+#pragma once
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFont>
+#include <QFrame>
+#include <QImage>
+#include <QOpenGLWidget>
+#include <QPainter>
+#include <QRect>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// ---- plain conventions (no display needed) -------------------------------
+
+struct PlotVertex {
+    float x, y;
+};
+
+struct PlotRgba {
+    float r, g, b, a;
+};
+
+// Clear colour of the plot surfaces: light (0.9, 0.9, 0.9), dark (0, 0, 0.1).
+PlotRgba SchemeClearColor(bool lightBackground);
+
+// Colour-table entries of the line plots.
+enum PlotColor : int {
+    ColorGrid = 0,
+    ColorGridEmphasised = 1,
+    ColorZeroLine = 2,
+    ColorLeft = 3,
+    ColorRight = 4,
+};
+
+// Line stipple patterns: grids 12 pixels drawn, 4 skipped; traces solid.
+inline constexpr uint16_t GridStipple = 0x0FFF;
+inline constexpr uint16_t TraceStipple = 0xFFFF;
+
+// The plot area of a view in form client pixels, inclusive on all sides.
+struct PlotRect {
+    int left, right, top, bottom;
+    friend bool operator==(const PlotRect&, const PlotRect&) = default;
+};
+
+// The plot panel covers the plot rectangle exactly.
+QRect PlotPanelRect(const PlotRect& plot);
+// Copies the rectangle into PlotLeft, PlotRight, PlotTop and PlotBottom.
+void SetPlotRect(const PlotRect& plot);
+
+// One line of the bevel shading, from (x1, y1) towards (x2, y2) with the end
+// point left out (as window-system lines are drawn), in grey (g, g, g).
+struct ShadeLine {
+    int x1, y1, x2, y2;
+    int grey;
+};
+
+// How a view shades the left and bottom edges of its plot. Line i (from 1)
+// has the grey (k * i + 150) mod 256.
+struct ShadingStyle {
+    int verticalCount;      // vertical lines i = 1 .. verticalCount
+    int verticalK;          // k of the vertical lines
+    bool verticalFromTopMinusI; // start row top - i instead of top
+    bool verticalFirst;     // all vertical lines, then the horizontal ones;
+                            // otherwise one loop, horizontal then vertical
+};
+inline constexpr int HorizontalShadeCount = 25; // horizontal lines, k = 4
+
+std::vector<ShadeLine> ShadingLines(const PlotRect& plot, const ShadingStyle& style);
+
+// A text with the top-left corner of its cell at (x, y).
+struct FrameText {
+    int x, y;
+    std::string text;
+    friend bool operator==(const FrameText&, const FrameText&) = default;
+};
+
+// The channel legend under the plot: two swatches with "Left" and "Right".
+struct LegendSwatch {
+    int x1, x2, y;
+    int colorEntry;
+};
+struct Legend {
+    LegendSwatch left, right;
+    FrameText leftText, rightText;
+};
+Legend ChannelLegend(const PlotRect& plot);
+
+// Scale-panel drag: a move leaves the panel where it is while the pointer
+// stays within 5 pixels of the anchor in both directions.
+bool DragLeavesDeadZone(int x, int y, int dragX, int dragY);
+
+// ---- frame painting on a form canvas --------------------------------------
+
+// The frame font: `family` at `pixelHeight` pixels. Tahoma and MS Sans Serif
+// are looked up first among the installed fonts, then among the
+// metric-compatible copies of the Wine font package; a plain sans font
+// stands in when neither has them.
+QFont FrameFont(const QString& family, int pixelHeight);
+
+// Paints the canvas background, ready for a new frame.
+void ClearFrameCanvas(QPainter& painter, const QColor& background);
+void DrawShading(QPainter& painter, const std::vector<ShadeLine>& lines);
+// Brush clear, text and pen black.
+void BeginFrameText(QPainter& painter);
+void DrawFrameText(QPainter& painter, const FrameText& text);
+void DrawFrameTexts(QPainter& painter, const std::vector<FrameText>& texts);
+// Grey underlay, coloured swatches in table entries 3 and 4, the two texts.
+void DrawChannelLegend(QPainter& painter, const PlotRect& plot);
+// The last step of every frame: canvas pixel (0, 0) black.
+void SetFrameMarker(QImage& canvas);
+
+// ---- OpenGL drawing inside a render bracket --------------------------------
+
+namespace plotgl {
+// glColor3ub with a colour-table entry.
+void Color(int entry);
+// Stipple on, width 0.1, pattern 0x0FFF.
+void BeginGrid();
+// Width LineWidth, pattern 0xFFFF (stippling stays on).
+void BeginTraces();
+// One GL_LINES batch (pairs of vertices) in one colour-table entry.
+void Lines(const std::vector<PlotVertex>& vertices, int entry);
+// One GL_LINE_STRIP in one colour-table entry.
+void LineStrip(const std::vector<PlotVertex>& vertices, int entry);
+} // namespace plotgl
+
+// ---- the plot panel ---------------------------------------------------------
+
+class TPlotSurface : public QOpenGLWidget {
+    Q_OBJECT
+public:
+    // `name` labels the paint statistics.
+    explicit TPlotSurface(const QString& name, QWidget* parent = nullptr);
+    ~TPlotSurface() override;
+
+    // The drawing of one paint; runs inside the render bracket.
+    std::function<void()> OnRender;
+
+    // Keep the content between paints: no clear before OnRender, nothing
+    // discarded after it (QOpenGLWidget::PartialUpdate), so each paint draws
+    // on top of the last. For the single-buffered spectrogram. Off by default.
+    // A new or resized framebuffer has no content to keep: it starts cleared.
+    void SetKeepContent(bool keep);
+    bool KeepContent() const { return keepContent; }
+
+    // Clears the surface now with the scheme's clear colour (bracket steps 1,
+    // 2, 3, 6) and requests a paint. UI thread.
+    void ClearSurface();
+
+    // Requests a paint; from any thread (queued to the UI thread).
+    void Invalidate();
+
+    // True while OnRender runs.
+    bool Rendering() const { return rendering; }
+
+    // Paint durations (ms) recorded when SONALYX_PAINT_STATS is set in the
+    // environment; printed with their median to stderr when the surface is
+    // destroyed.
+    const std::vector<double>& PaintTimes() const { return paintTimes; }
+
+signals:
+    void DblClick();
+
+protected:
+    void initializeGL() override;
+    void resizeGL(int width, int height) override;
+    void paintGL() override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    // Bracket step 2, and step 3 unless the content is kept.
+    void OpenBracket(bool clear);
+
+    QString name;
+    bool keepContent = false;
+    bool rendering = false;
+    bool recordTimes = false;
+    std::vector<double> paintTimes;
+};
+
+// ---- floating scale panels --------------------------------------------------
+
+// A raised panel with bevel width 2 on a view's plot panel, hidden at start,
+// with the small close button BtnClose. Mouse presses, moves and releases on
+// the panel itself are passed on as signals: the view connects them to its
+// own handlers, which call ScalePanelMouseDown/Move/Up.
+class TScalePanel : public QFrame {
+    Q_OBJECT
+public:
+    TScalePanel(QWidget* plotPanel, const QRect& geometry, const QPoint& closeButtonAt);
+
+    QAbstractButton* BtnClose = nullptr;
+
+    // Shows the panel at (5, 5) of the plot panel.
+    void ShowAtHome();
+
+signals:
+    void MouseDown(Qt::MouseButton button, QPoint position);
+    void MouseMove(QPoint position);
+    void MouseUp(Qt::MouseButton button, QPoint position);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// The drag shared by the three scale panels, on DragActive, DragX, DragY.
+// Down: the left button starts a drag anchored at `position` (panel
+// coordinates), any other button ends one. Move: beyond the dead zone the
+// panel moves by the full offset; the anchor stays. Up: the drag ends.
+void ScalePanelMouseDown(Qt::MouseButton button, QPoint position);
+void ScalePanelMouseMove(QWidget* panel, QPoint position);
+void ScalePanelMouseUp();
+
+// A check box whose text wraps inside its fixed width.
+class TWrapCheckBox : public QCheckBox {
+    Q_OBJECT
+public:
+    TWrapCheckBox(const QString& text, QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool hitButton(const QPoint& position) const override;
+};

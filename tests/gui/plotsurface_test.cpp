@@ -1,0 +1,146 @@
+// The plot surface on Mesa under Xvfb: clear colours of both schemes, the
+// dashed grid and solid trace conventions, kept content between paints, and
+// the scale panel's drag.
+#include "app/global.h"
+#include "views/plotsurface.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+QColor At(const QImage& image, int x, int y)
+{
+    return QColor(image.pixel(x, y));
+}
+
+QColor TableColor(int entry)
+{
+    return QColor(SchemeR[entry], SchemeG[entry], SchemeB[entry]);
+}
+
+class PlotSurfaceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        LightBackground = false;
+        ApplyColorScheme();
+        surface = std::make_unique<TPlotSurface>("test");
+        surface->resize(160, 100);
+        surface->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(surface.get()));
+    }
+    void TearDown() override
+    {
+        surface.reset();
+        LightBackground = false;
+        ApplyColorScheme();
+    }
+    std::unique_ptr<TPlotSurface> surface;
+};
+
+TEST_F(PlotSurfaceTest, ClearsWithTheSchemeColour)
+{
+    QImage image = surface->grabFramebuffer();
+    EXPECT_EQ(At(image, 80, 50), QColor(0, 0, 26)); // (0, 0, 0.1)
+    LightBackground = true;
+    ApplyColorScheme();
+    image = surface->grabFramebuffer();
+    EXPECT_EQ(At(image, 0, 0), QColor(230, 230, 230)); // 0.9 grey
+}
+
+TEST_F(PlotSurfaceTest, GridIsDashedAndTracesAreSolid)
+{
+    surface->OnRender = [] {
+        plotgl::BeginGrid();
+        plotgl::Lines({{-1, 0.5f}, {1, 0.5f}}, ColorGrid);
+        plotgl::BeginTraces();
+        plotgl::LineStrip({{-1, -0.5f}, {1, -0.5f}}, ColorLeft);
+    };
+    const QImage image = surface->grabFramebuffer();
+    // Find the rows of the two lines (their exact row depends on rounding).
+    auto rowWith = [&](const QColor& color) {
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (At(image, x, y) == color)
+                    return y;
+        return -1;
+    };
+    const int gridRow = rowWith(TableColor(ColorGrid));
+    const int traceRow = rowWith(TableColor(ColorLeft));
+    ASSERT_GE(gridRow, 0);
+    ASSERT_GE(traceRow, 0);
+    EXPECT_LT(gridRow, traceRow) << "y grows downwards in the image";
+    int gridPixels = 0, tracePixels = 0;
+    for (int x = 0; x < image.width(); ++x) {
+        gridPixels += At(image, x, gridRow) == TableColor(ColorGrid);
+        tracePixels += At(image, x, traceRow) == TableColor(ColorLeft);
+    }
+    EXPECT_EQ(tracePixels, image.width());
+    // 12 of every 16 pixels drawn.
+    EXPECT_NEAR(gridPixels, image.width() * 12 / 16, 4);
+}
+
+TEST_F(PlotSurfaceTest, KeptContentSurvivesAPaintThatDrawsNothing)
+{
+    surface->SetKeepContent(true);
+    surface->resize(161, 100); // a new framebuffer, cleared
+    bool drawn = false;
+    surface->OnRender = [&] {
+        if (drawn)
+            return;
+        drawn = true;
+        plotgl::BeginTraces();
+        plotgl::LineStrip({{-1, 0}, {1, 0}}, ColorRight);
+    };
+    QImage image = surface->grabFramebuffer();
+    const QColor right = TableColor(ColorRight);
+    auto countRight = [&](const QImage& img) {
+        int n = 0;
+        for (int y = 0; y < img.height(); ++y)
+            n += At(img, 80, y) == right;
+        return n;
+    };
+    ASSERT_EQ(countRight(image), 1);
+    image = surface->grabFramebuffer();
+    EXPECT_EQ(countRight(image), 1) << "the second paint drew on top of the first";
+    EXPECT_EQ(At(image, 80, 5), QColor(0, 0, 26));
+
+    surface->ClearSurface();
+    image = surface->grabFramebuffer();
+    EXPECT_EQ(countRight(image), 0);
+}
+
+TEST(ScalePanelDrag, DeadZoneRightButtonAndRelease)
+{
+    QWidget plot;
+    plot.resize(300, 300);
+    TScalePanel panel(&plot, QRect(3, 3, 120, 170), QPoint(100, 4));
+    EXPECT_TRUE(panel.isHidden());
+    panel.ShowAtHome();
+    EXPECT_EQ(panel.pos(), QPoint(5, 5));
+
+    ScalePanelMouseDown(Qt::LeftButton, QPoint(20, 30));
+    ScalePanelMouseMove(&panel, QPoint(25, 35)); // 5 both ways: stays
+    EXPECT_EQ(panel.pos(), QPoint(5, 5));
+    ScalePanelMouseMove(&panel, QPoint(26, 30)); // 6 in x: the full offset
+    EXPECT_EQ(panel.pos(), QPoint(11, 5));
+    ScalePanelMouseMove(&panel, QPoint(20, 24)); // 6 in y, anchor kept
+    EXPECT_EQ(panel.pos(), QPoint(11, -1));
+
+    ScalePanelMouseDown(Qt::RightButton, QPoint(0, 0));
+    EXPECT_FALSE(DragActive);
+    ScalePanelMouseMove(&panel, QPoint(60, 60));
+    EXPECT_EQ(panel.pos(), QPoint(11, -1));
+
+    ScalePanelMouseDown(Qt::LeftButton, QPoint(10, 10));
+    ScalePanelMouseUp();
+    ScalePanelMouseMove(&panel, QPoint(60, 60));
+    EXPECT_EQ(panel.pos(), QPoint(11, -1));
+}
+
+} // namespace
