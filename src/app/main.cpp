@@ -22,6 +22,7 @@
 #include <QMetaObject>
 #include <QPainter>
 #include <QScreen>
+#include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 
 #include <cfenv>
@@ -131,7 +132,12 @@ void TFormMain::BuildControlStrip()
     pal.setColor(QPalette::Window, QColor(221, 222, 207));
     PanelControl->setPalette(pal);
     PanelControl->setFont(StripFont());
-    PanelControl->setGeometry(0, 0, 1200, 49);
+    PanelControl->setFixedHeight(49);
+    auto* column = new QVBoxLayout(client); // the strip is top-aligned, full width
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(PanelControl);
+    column->addStretch(1);
 
     QWidget* p = PanelControl;
     CmbBoxAIn = new QComboBox(p);
