@@ -212,7 +212,8 @@ void RegistryWrite()
 
 int32_t UsableWaveRangeX(int32_t rangeX)
 {
-    return rangeX < 2 ? 4410 : rangeX;
+    // The waveform shows at most the newest block.
+    return (rangeX < 2 || rangeX > HistoryHalf) ? 4410 : rangeX;
 }
 
 int32_t UsableWaveRangeY(int32_t rangeY)

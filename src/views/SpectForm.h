@@ -1,15 +1,73 @@
-// The spectrum view window.
+// The spectrum view window: the newest magnitude spectrum of each channel on
+// the OpenGL plot panel PanelSpec, logarithmic (decibels over a logarithmic
+// frequency axis) or linear (percent over hertz), the axis frame around it on
+// the form's canvas, and the floating scale panel PanelSpectScale with the
+// mode check box and the two range track bars of the linear mode.
 #pragma once
 
+#include "app/global.h"
+#include "views/plotsurface.h"
 #include "views/viewform.h"
+
+#include <QLabel>
+#include <QSlider>
+
+#include <vector>
 
 class TFormSpect : public TViewForm {
     Q_OBJECT
 public:
     explicit TFormSpect(QWidget* parent = nullptr);
 
-    void DrawSpectFrame() { DrawFrame(); }
-    void InvRectSpect() { Invalidate(); }
+    TPlotSurface* PanelSpec = nullptr;
+    TScalePanel* PanelSpectScale = nullptr;
+    QLabel* LabY = nullptr;
+    QSlider* TrackBarFY = nullptr;
+    QLabel* LabAmpl = nullptr;
+    TWrapCheckBox* CheckLnSnd = nullptr;
+    QLabel* LabFX = nullptr;
+    QSlider* TrackBarFX = nullptr;
+    QLabel* LabFreq = nullptr;
+
+    // Shading, numbers and captions of the current mode, legend and marker on
+    // the canvas; places PanelSpec on the plot rectangle.
+    void DrawSpectFrame();
+    void DrawFrame() override { DrawSpectFrame(); }
+    // Requests a repaint of the plot (any thread); the frame stays.
+    void InvRectSpect();
+    // Grid and traces of either mode. Called while the plot paints, they
+    // draw; called from elsewhere they request a paint, which renders the
+    // mode SpectIsLn selects.
+    void RenderSpectLinear();
+    void RenderSpectLog();
+
+public slots:
+    // Loads the mode and ranges into the controls (also run on creation).
+    void FormCreate();
+    void FormShow() override;
+    void FormActivate();
+    void FormPaint();
+    void FormResize();
+    void PanelSpecDblClick();
+    void SpectScalesShow();
+    void CheckLnSndClick();
+    void TrackBarFXChange(int position);
+    void TrackBarFYChange(int position);
+    void BtnCloseClick();
+    void PanelSpectScaleMouseDown(Qt::MouseButton button, QPoint position);
+    void PanelSpectScaleMouseMove(QPoint position);
+    void PanelSpectScaleMouseUp(Qt::MouseButton button, QPoint position);
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void BuildScalePanel();
+    // Slice 0 of both channels, copied under DataLock.
+    void CopyNewestSpectra();
+    float rows[2][BinSlots] = {};
+    std::vector<PlotVertex> trace;
 };
 
 inline TFormSpect* FormSpect = nullptr;

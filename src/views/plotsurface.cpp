@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <QFontDatabase>
+#include <QLabel>
+#include <QSlider>
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -400,6 +402,43 @@ void ScalePanelMouseMove(QWidget* panel, QPoint position)
 void ScalePanelMouseUp()
 {
     DragActive = false;
+}
+
+QLabel* PanelLabel(QWidget* parent, const QString& text, const QRect& geometry, int pixelHeight, bool wrap)
+{
+    auto* label = new QLabel(text, parent);
+    label->setFont(FrameFont("Tahoma", pixelHeight));
+    label->setWordWrap(wrap);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    if (geometry.size().isEmpty()) {
+        label->adjustSize();
+        label->move(geometry.topLeft());
+    } else {
+        label->setGeometry(geometry);
+    }
+    return label;
+}
+
+QSlider* PanelTrackBar(QWidget* parent, Qt::Orientation orientation, int min, int max, int position,
+                       const QRect& geometry, const QString& hint)
+{
+    auto* bar = new QSlider(orientation, parent);
+    bar->setRange(min, max);
+    bar->setValue(position);
+    bar->setSingleStep(1);
+    bar->setPageStep(1);
+    bar->setTickInterval(1);
+    if (orientation == Qt::Vertical) {
+        // Windows-style: the minimum at the top.
+        bar->setInvertedAppearance(true);
+        bar->setInvertedControls(true);
+        bar->setTickPosition(QSlider::TicksRight);
+    } else {
+        bar->setTickPosition(QSlider::TicksBelow);
+    }
+    bar->setGeometry(geometry);
+    bar->setToolTip(hint);
+    return bar;
 }
 
 // ---- wrapping check box ---------------------------------------------------------------------

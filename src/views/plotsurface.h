@@ -235,6 +235,16 @@ void ScalePanelMouseDown(Qt::MouseButton button, QPoint position);
 void ScalePanelMouseMove(QWidget* panel, QPoint position);
 void ScalePanelMouseUp();
 
+// Controls of the scale panels, placed at fixed geometry in panel pixels;
+// fonts are Tahoma at `pixelHeight`. Track bars run from min at the left or
+// top to max at the right or bottom, with a tick at every stop; `hint` is
+// their tool tip.
+class QLabel;
+class QSlider;
+QLabel* PanelLabel(QWidget* parent, const QString& text, const QRect& geometry, int pixelHeight, bool wrap = false);
+QSlider* PanelTrackBar(QWidget* parent, Qt::Orientation orientation, int min, int max, int position,
+                       const QRect& geometry, const QString& hint = {});
+
 // A check box whose text wraps inside its fixed width.
 class TWrapCheckBox : public QCheckBox {
     Q_OBJECT

@@ -39,7 +39,9 @@ public:
     virtual void DrawFrame();
 
 public slots:
-    void FormShow();
+    // Places the window at its stored geometry and raises its show flag;
+    // runs on every show that is not a restore from minimised.
+    virtual void FormShow();
     bool FormCloseQuery();
     void FormClose();
 
