@@ -12,7 +12,6 @@ namespace {
 Block ring[KeptBlocks];
 int oldest = 0;  // ring index of the oldest block not yet taken
 int pending = 0; // blocks kept since the last take
-int newest = -1; // ring index of the newest block kept, -1 before the first
 
 void CopyRows(Block& block)
 {
@@ -27,30 +26,19 @@ void CopyRows(Block& block)
 int TakeBlocks(int width, Block* out)
 {
     std::lock_guard<std::mutex> guard(DataLock);
-    int count = 0;
-    if (pending > 0) {
-        // Columns were counted from the origin SpTmColumn had when each block
-        // arrived; a wrap moves the origin for the blocks after it.
-        int32_t origin = 0;
-        for (; count < pending; ++count) {
-            out[count] = ring[(oldest + count) % KeptBlocks];
-            out[count].column -= origin;
-            if (SweepWraps(out[count].column, width))
-                origin += out[count].column;
-        }
-        SpTmColumn -= origin;
-        oldest = (oldest + pending) % KeptBlocks;
-        pending = 0;
-    } else {
-        if (newest >= 0)
-            out[0] = ring[newest];
-        else
-            std::memset(out[0].rows, 0, sizeof out[0].rows);
-        out[0].column = SpTmColumn;
-        if (SweepWraps(SpTmColumn, width))
-            SpTmColumn = 0;
-        count = 1;
+    // Columns were counted from the origin SpTmColumn had when each block
+    // arrived; a wrap moves the origin for the blocks after it.
+    int32_t origin = 0;
+    for (int i = 0; i < pending; ++i) {
+        out[i] = ring[(oldest + i) % KeptBlocks];
+        out[i].column -= origin;
+        if (SweepWraps(out[i].column, width))
+            origin += out[i].column;
     }
+    SpTmColumn -= origin;
+    const int count = pending;
+    oldest = (oldest + pending) % KeptBlocks;
+    pending = 0;
     return count;
 }
 
@@ -59,7 +47,6 @@ void ForgetBlocks()
     std::lock_guard<std::mutex> guard(DataLock);
     oldest = 0;
     pending = 0;
-    newest = -1;
 }
 
 } // namespace sptm
@@ -71,8 +58,8 @@ void SpTmKeepBlock()
         oldest = (oldest + 1) % KeptBlocks;
         --pending;
     }
-    newest = (oldest + pending) % KeptBlocks;
-    ring[newest].column = SpTmColumn;
-    CopyRows(ring[newest]);
+    Block& block = ring[(oldest + pending) % KeptBlocks];
+    block.column = SpTmColumn;
+    CopyRows(block);
     ++pending;
 }

@@ -27,12 +27,11 @@ struct Block {
 inline constexpr int KeptBlocks = 8;
 
 // Takes the blocks kept since the last call, oldest first, into `out`
-// (room for KeptBlocks) and returns how many. Each gets the column it is
-// to be drawn at on a panel `width` pixels wide: a block that reaches the
-// right edge wraps the sweep, and the blocks after it (and SpTmColumn)
-// count on from the left edge. When no block arrived, the newest block is
-// handed out again at the current sweep position, as a repaint draws it.
-// Takes DataLock. UI thread.
+// (room for KeptBlocks) and returns how many (0 when none arrived: the
+// surface still holds everything drawn). Each gets the column it is to be
+// drawn at on a panel `width` pixels wide: a block that reaches the right
+// edge wraps the sweep, and the blocks after it (and SpTmColumn) count on
+// from the left edge. Takes DataLock. UI thread.
 int TakeBlocks(int width, Block* out);
 
 // Forgets every kept block (tests).

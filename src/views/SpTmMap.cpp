@@ -103,7 +103,7 @@ void AddBandScale(ScaleDrawing& scale, const PlotRect& plot, int base, float r, 
     for (int k = 1; k <= 2 * n; ++k) {
         const int y = ScaleRow(base, static_cast<float>(k * step * 1000), r);
         AddTick(scale, y, plot.left);
-        scale.texts.push_back({plot.left - 20, y - 7, QString::number(k * step)});
+        scale.texts.push_back({plot.left - 20, y - 7, std::to_string(k * step)});
     }
     scale.texts.push_back({plot.left - 22, ScaleRow(base, 20000.0f, r) - 18, "kHz"});
 }
@@ -201,6 +201,11 @@ PlotRect PlotArea(int clientWidth, int clientHeight)
     return {25, clientWidth - 25, 0, clientHeight - 25};
 }
 
+ShadingStyle Shading()
+{
+    return ShadingStyle{25, 4, false, false};
+}
+
 TickDensity FreqTickDensity(int outerHeight)
 {
     return outerHeight <= 700 ? TickDensity{5, 2} : TickDensity{10, 1};
@@ -233,7 +238,7 @@ ScaleDrawing TimeScale(const PlotRect& plot)
     for (int d = 0; 100 * d < plot.right - plot.left - 100; ++d) {
         const int x = plot.left + 100 * d;
         scale.lines.push_back({x, plot.bottom, x, plot.bottom + 5});
-        scale.texts.push_back({x - 5, plot.bottom + 5, QString::number(d)});
+        scale.texts.push_back({x - 5, plot.bottom + 5, std::to_string(d)});
     }
     scale.texts.push_back({plot.right - 50, plot.bottom + 5, "Time, s"});
     return scale;
@@ -253,9 +258,9 @@ int LegendTickRow(int tick, int plotBottom)
     return plotBottom - RoundEven(std::sqrt(static_cast<double>(tick)) * h);
 }
 
-QString LegendLabel(int tick, const QLocale& locale)
+std::string LegendLabel(int tick, const QLocale& locale)
 {
-    return locale.toString(tick * 0.1, 'f', 1);
+    return locale.toString(tick * 0.1, 'f', 1).toStdString();
 }
 
 Captions ChannelCaptions(bool showLeft, bool showRight)

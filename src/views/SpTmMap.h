@@ -8,6 +8,8 @@
 // ties to even.
 #pragma once
 
+#include "views/plotsurface.h"
+
 #include <QLocale>
 #include <QString>
 
@@ -82,12 +84,12 @@ int PeakBin(const float* magnitudes);
 
 // ---- frame -----------------------------------------------------------------
 
-struct PlotRect {
-    int left, right, top, bottom;
-};
 // Plot area on the form: 25 px strips left (frequency), below (time) and
 // right (colour legend).
 PlotRect PlotArea(int clientWidth, int clientHeight);
+// Bevel shading left of and under the plot: 25 lines each way, k = 4,
+// the vertical ones from the top row, one loop.
+ShadingStyle Shading();
 
 // Tick density of the two-band frequency scale: n ticks per decade of
 // `step` units. Outer height up to 700: n 5, step 2; above: n 10, step 1.
@@ -100,13 +102,9 @@ TickDensity FreqTickDensity(int outerHeight);
 struct Line {
     int x0, y0, x1, y1;
 };
-struct Text {
-    int x, y; // top-left corner
-    QString text;
-};
 struct ScaleDrawing {
-    std::vector<Line> lines;
-    std::vector<Text> texts;
+    std::vector<Line> lines;      // drawn without their end points
+    std::vector<FrameText> texts; // placed by their top-left corner
 };
 
 // Form row of frequency `hz` in a band whose 0 Hz row is `base`, with
@@ -124,7 +122,7 @@ int LegendLevel(int k, int plotBottom);
 // Row of legend tick i (1..9), labelled i * 0.1.
 int LegendTickRow(int tick, int plotBottom);
 // Label of legend tick i in the given locale: 0.1 .. 0.9 (0,1 with a comma).
-QString LegendLabel(int tick, const QLocale& locale);
+std::string LegendLabel(int tick, const QLocale& locale);
 
 // Channel captions inside the plot panel.
 struct Captions {
