@@ -1,0 +1,246 @@
+#include "views/SpTmGraph.h"
+
+#include "app/global.h"
+#include "views/SpTmForm.h"
+
+#include <QPainter>
+
+#include <GL/gl.h>
+
+#include <array>
+#include <memory>
+
+namespace sptm {
+
+namespace {
+
+// Upper edge of every bin's cell in one band, and the lower edge of bin 1's.
+struct BandRows {
+    float bottom;                     // y of f(0) = 3 Hz
+    std::array<float, ShownBins> top; // y of f(j), j = 0..1858 (j = 0 unused)
+};
+
+void FillBandRows(const Band& band, float binWidth, BandRows& rows)
+{
+    rows.bottom = band.Y(FirstBinLowHz);
+    for (int bin = FirstBin; bin <= LastBin; ++bin)
+        rows.top[bin] = band.Y(BinHz(bin, binWidth));
+}
+
+void AddChannelCells(const Block& block, int channel, const BandRows& rows, const Look& look,
+                     BlockDrawing& out)
+{
+    for (int slice = 1 - SliceCount; slice <= 0; ++slice) {
+        const float x = PixelX(SliceColumn(block.column, slice), look.width);
+        const float* magnitudes = block.Row(channel, slice);
+        float low = rows.bottom;
+        for (int bin = FirstBin; bin <= LastBin; ++bin) {
+            const Rgb colour = MagnitudeColor(magnitudes[bin], look.gain, look.light);
+            out.cells.Add(x, low, colour);
+            out.cells.Add(x, rows.top[bin], colour);
+            low = rows.top[bin];
+        }
+    }
+}
+
+void AddChannelPeaks(const Block& block, int channel, const BandRows& rows, const Look& look,
+                     BlockDrawing& out)
+{
+    for (int slice = 1 - SliceCount; slice <= 0; ++slice) {
+        const float* magnitudes = block.Row(channel, slice);
+        const int peak = PeakBin(magnitudes);
+        if (peak == 0) // nothing above silence: the mark would not show
+            continue;
+        const float x = PixelX(SliceColumn(block.column, slice), look.width);
+        out.peaks.Add(x, rows.top[peak], MagnitudeColor(magnitudes[peak], look.gain, look.light));
+    }
+}
+
+} // namespace
+
+Rgb EraseColor(bool light)
+{
+    return PaletteColor(0, light);
+}
+
+Rgb CursorColor(bool light)
+{
+    return light ? Rgb{200, 200, 200} : Rgb{100, 100, 100};
+}
+
+ClearColor SurfaceClearColor(bool light)
+{
+    return light ? ClearColor{0.9f, 0.9f, 0.9f, 1.0f} : ClearColor{0.0f, 0.0f, 0.1f, 1.0f};
+}
+
+void DrawingOfBlock(const Block& block, const Look& look, BlockDrawing& out)
+{
+    out.erase.Clear();
+    out.cells.Clear();
+    out.peaks.Clear();
+    out.cursor.Clear();
+
+    const Rgb erase = EraseColor(look.light);
+    for (int slice = 1 - SliceCount; slice <= 0; ++slice) {
+        const float x = PixelX(SliceColumn(block.column, slice), look.width);
+        out.erase.Add(x, -1, erase);
+        out.erase.Add(x, 1, erase);
+    }
+
+    static BandRows rows; // UI thread only; 7 KB kept off the stack
+    for (int channel = 1; channel <= 2; ++channel) {
+        const auto band = ChannelBand(channel, look.showLeft, look.showRight);
+        if (!band)
+            continue;
+        FillBandRows(*band, look.binWidth, rows);
+        AddChannelCells(block, channel, rows, look, out);
+        AddChannelPeaks(block, channel, rows, look, out);
+    }
+
+    const float cursor = CursorX(block.column, look.width);
+    out.cursor.Add(cursor, -1, CursorColor(look.light));
+    out.cursor.Add(cursor, 1, CursorColor(look.light));
+}
+
+} // namespace sptm
+
+// ---- frame ------------------------------------------------------------------------
+
+namespace sptm {
+
+namespace {
+
+// A line as the window system draws it: the end point is left out.
+void LineWithoutEnd(QPainter& painter, const Line& line)
+{
+    const int dx = (line.x1 > line.x0) - (line.x1 < line.x0);
+    const int dy = (line.y1 > line.y0) - (line.y1 < line.y0);
+    if (dx == 0 && dy == 0)
+        return;
+    painter.drawLine(line.x0, line.y0, line.x1 - dx, line.y1 - dy);
+}
+
+void DrawScale(QPainter& painter, const ScaleDrawing& scale)
+{
+    for (const Line& line : scale.lines)
+        LineWithoutEnd(painter, line);
+    DrawFrameTexts(painter, scale.texts);
+}
+
+// The bar of all levels on the right strip, level 0 at the bottom row, with
+// ticks at the rows where the magnitude is 0.1 .. 0.9 of the top colour's.
+void DrawColourLegend(QPainter& painter, const PlotRect& plot, const FrameLook& look)
+{
+    const int left = plot.right + 1;
+    const int right = plot.right + 25;
+    painter.fillRect(QRect(plot.right, 0, 25, plot.bottom + 25), QColor(200, 200, 200));
+    for (int k = 0; k <= plot.bottom; ++k) {
+        const Rgb c = PaletteColor(LegendLevel(k, plot.bottom), look.light);
+        painter.setPen(QPen(QColor(c.r, c.g, c.b), 0));
+        LineWithoutEnd(painter, {left, plot.bottom - k, right, plot.bottom - k});
+    }
+    BeginFrameText(painter);
+    for (int tick = 1; tick <= 9; ++tick) {
+        const int y = LegendTickRow(tick, plot.bottom);
+        LineWithoutEnd(painter, {left, y, right, y});
+        DrawFrameText(painter, {plot.right + 7, y - 12, LegendLabel(tick, look.locale)});
+    }
+}
+
+} // namespace
+
+void PaintFrame(QImage& canvas, const PlotRect& plot, const FrameLook& look)
+{
+    QPainter painter(&canvas);
+    ClearFrameCanvas(painter, look.background);
+    DrawShading(painter, ShadingLines(plot, Shading()));
+    painter.setFont(look.font);
+    BeginFrameText(painter);
+    DrawScale(painter, FrequencyScale(plot, look.showLeft && look.showRight, look.outerHeight));
+    DrawScale(painter, TimeScale(plot));
+    DrawColourLegend(painter, plot, look);
+    painter.end();
+    SetFrameMarker(canvas);
+}
+
+} // namespace sptm
+
+// ---- rendering -------------------------------------------------------------------------
+
+namespace {
+
+// UI thread only.
+std::unique_ptr<sptm::Block[]> takenBlocks;
+sptm::BlockDrawing drawing;
+
+void DrawBatch(GLenum mode, const sptm::Vertices& vertices)
+{
+    if (vertices.Count() == 0)
+        return;
+    glVertexPointer(2, GL_FLOAT, 0, vertices.xy.data());
+    glColorPointer(3, GL_UNSIGNED_BYTE, 0, vertices.rgb.data());
+    glDrawArrays(mode, 0, vertices.Count());
+}
+
+// Inside the plot panel's render bracket: erase lines, cells, peak marks
+// and cursor of each block, oldest first.
+void DrawBlocks(int width)
+{
+    if (!takenBlocks)
+        takenBlocks.reset(new sptm::Block[sptm::KeptBlocks]);
+    const int count = sptm::TakeBlocks(width, takenBlocks.get());
+    if (count == 0)
+        return;
+
+    const sptm::Look look{width, ShowLeft, ShowRight, KaSpTm, LightBackground, BinWidth};
+    glDisable(GL_LINE_STIPPLE);
+    glLineWidth(1.0f);
+    glPointSize(1.0f);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    for (int i = 0; i < count; ++i) {
+        sptm::DrawingOfBlock(takenBlocks[i], look, drawing);
+        DrawBatch(GL_LINES, drawing.erase);
+        DrawBatch(GL_LINES, drawing.cells);
+        DrawBatch(GL_POINTS, drawing.peaks);
+        DrawBatch(GL_LINES, drawing.cursor);
+    }
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+}
+
+} // namespace
+
+void RenderSpTm()
+{
+    TFormSpTm* form = FormSpTm;
+    if (!form)
+        return;
+    TPlotSurface* panel = form->PanelSpTm;
+    if (!panel->Rendering()) { // outside a paint: ask for one
+        panel->update();
+        return;
+    }
+    SpTmFreqScale = sptm::FreqScale(ShowLeft, ShowRight);
+    if (panel->width() > 0)
+        DrawBlocks(panel->width());
+}
+
+void ClearSpTm()
+{
+    if (!FormSpTm)
+        return;
+    FormSpTm->PanelSpTm->ClearSurface();
+}
+
+void DrawSpTmFrame()
+{
+    if (FormSpTm)
+        FormSpTm->DrawSpTmFrame();
+}
+
+void SpTmColor(float magnitude)
+{
+    const sptm::Rgb c = sptm::MagnitudeColor(magnitude, KaSpTm, LightBackground);
+    glColor3ub(c.r, c.g, c.b);
+}
