@@ -8,9 +8,13 @@
 # read or touched (its own config, runtime, state and home dirs are in DIR):
 #   sink   test_speakers  "Test Speakers"    null sink, default sink
 #   sink   test_headset   "Test Headset"     null sink
-#   source test_mic       "Test Microphone"  1000 Hz sine, default source
+#   source test_mic       "Test Microphone"  hears "Test Speakers", where a
+#                                            1000 Hz sine plays; default source
 #   source test_line_in   "Test Line In"     stereo remap of test_headset.monitor
-# plus the two sinks' monitors. Clients connect anonymously to DIR/native.
+# plus the two sinks' monitors. The microphone is a microphone in the room
+# of the speakers: a sine source module would deliver its tone in 2 s bursts
+# (its latency is fixed), which no real microphone does, while the null
+# sink runs on a real-time clock. Clients connect anonymously to DIR/native.
 set -euo pipefail
 
 usage() {
@@ -62,7 +66,8 @@ EOF
 load-module module-native-protocol-unix socket=$dir/native auth-anonymous=1
 load-module module-null-sink sink_name=test_speakers rate=44100 channels=2 sink_properties='device.description="Test Speakers"'
 load-module module-null-sink sink_name=test_headset rate=44100 channels=2 sink_properties='device.description="Test Headset"'
-load-module module-sine-source source_name=test_mic rate=44100 frequency=1000 source_properties='device.description="Test Microphone"'
+load-module module-sine sink=test_speakers frequency=1000
+load-module module-remap-source source_name=test_mic master=test_speakers.monitor channels=2 channel_map=front-left,front-right master_channel_map=front-left,front-right remix=no source_properties='device.description="Test Microphone"'
 load-module module-remap-source source_name=test_line_in master=test_headset.monitor channels=2 channel_map=front-left,front-right master_channel_map=front-left,front-right remix=no source_properties='device.description="Test Line In"'
 set-default-sink test_speakers
 set-default-source test_mic

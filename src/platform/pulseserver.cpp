@@ -243,6 +243,10 @@ protected:
         loop_->waitUntil([&] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; }, StreamOpenTimeoutMs);
         if (pa_stream_get_state(stream_) == PA_STREAM_READY) {
             opened_ = true;
+            // Data or requests that came while the opener waited were held
+            // back (see delivering()); serve them from the loop thread once
+            // the opener has let go of the lock.
+            kick_ = loop_->api()->defer_new(loop_->api(), &StreamBase::onKick, this);
             return true;
         }
         if (error) {
@@ -254,11 +258,28 @@ protected:
 
     std::string failureText() const { return StreamErrorText(context_, device_, kind_); }
 
+    // Program callbacks wait until openCapture/openPlayback has returned: the
+    // opener may hold a lock of its own that they take, and it waits for the
+    // loop thread while it opens.
+    bool delivering() const { return opened_; }
+
+    // Reads what is readable, or writes what is writable, now.
+    virtual void pump() = 0;
+
     std::shared_ptr<Loop> loop_;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
 
 private:
+    static void onKick(pa_mainloop_api* api, pa_defer_event* event, void* user)
+    {
+        auto* self = static_cast<StreamBase*>(user);
+        api->defer_free(event);
+        self->kick_ = nullptr;
+        if (self->stream_ && pa_stream_get_state(self->stream_) == PA_STREAM_READY)
+            self->pump();
+    }
+
     static void onState(pa_stream* stream, void* user)
     {
         auto* self = static_cast<StreamBase*>(user);
@@ -277,6 +298,10 @@ private:
     // returns no callback of this stream runs again.
     void detach()
     {
+        if (kick_) {
+            loop_->api()->defer_free(kick_);
+            kick_ = nullptr;
+        }
         if (!stream_)
             return;
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
@@ -295,6 +320,7 @@ private:
     StreamFailureCallback onFailure_;
     bool opened_ = false;
     bool failed_ = false;
+    pa_defer_event* kick_ = nullptr;
 };
 
 class PulseCapture final : public CaptureStream, private StreamBase {
@@ -337,9 +363,13 @@ public:
     }
 
 private:
+    void pump() override { onReadable(stream_, 0, this); }
+
     static void onReadable(pa_stream* stream, size_t, void* user)
     {
         auto* self = static_cast<PulseCapture*>(user);
+        if (!self->delivering())
+            return; // stays queued in the stream until pump()
         while (pa_stream_readable_size(stream) > 0) {
             const void* data = nullptr;
             size_t bytes = 0;
@@ -476,11 +506,15 @@ public:
 private:
     bool ready() const { return stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY; }
 
+    void pump() override { onWritable(stream_, pa_stream_writable_size(stream_), this); }
+
     // Pull model: the program fills what it has, the rest of the request is
     // silence, so the server never runs dry.
     static void onWritable(pa_stream* stream, size_t requested, void* user)
     {
         auto* self = static_cast<PulsePlayback*>(user);
+        if (!self->delivering())
+            return; // pump() asks again once the stream is open
         while (requested >= FrameBytes) {
             void* buffer = nullptr;
             size_t bytes = requested / FrameBytes * FrameBytes;

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -25,16 +26,17 @@ namespace {
 
 constexpr int SignalThreshold = 500;
 
-const SourceInfo* FindSource(const std::vector<SourceInfo>& list, const std::string& name)
+// Copies, so that a lookup in a list just fetched outlives that list.
+std::optional<SourceInfo> FindSource(const std::vector<SourceInfo>& list, const std::string& name)
 {
     auto found = std::find_if(list.begin(), list.end(), [&](const SourceInfo& s) { return s.name == name; });
-    return found == list.end() ? nullptr : &*found;
+    return found == list.end() ? std::nullopt : std::optional<SourceInfo>(*found);
 }
 
-const SinkInfo* FindSink(const std::vector<SinkInfo>& list, const std::string& name)
+std::optional<SinkInfo> FindSink(const std::vector<SinkInfo>& list, const std::string& name)
 {
     auto found = std::find_if(list.begin(), list.end(), [&](const SinkInfo& s) { return s.name == name; });
-    return found == list.end() ? nullptr : &*found;
+    return found == list.end() ? std::nullopt : std::optional<SinkInfo>(*found);
 }
 
 std::vector<std::string> Names(const std::vector<SourceInfo>& list)
@@ -100,10 +102,10 @@ TEST_F(PulseServerTest, ListsShowTheTestDevicesWithMonitorsAndDefaults)
     ASSERT_EQ(sources.size(), 4u) << ::testing::PrintToString(Names(sources));
     ASSERT_EQ(sinks.size(), 2u) << ::testing::PrintToString(Names(sinks));
 
-    const SourceInfo* mic = FindSource(sources, "test_mic");
-    const SourceInfo* lineIn = FindSource(sources, "test_line_in");
-    const SourceInfo* speakersMonitor = FindSource(sources, "test_speakers.monitor");
-    const SourceInfo* headsetMonitor = FindSource(sources, "test_headset.monitor");
+    const auto mic = FindSource(sources, "test_mic");
+    const auto lineIn = FindSource(sources, "test_line_in");
+    const auto speakersMonitor = FindSource(sources, "test_speakers.monitor");
+    const auto headsetMonitor = FindSource(sources, "test_headset.monitor");
     ASSERT_TRUE(mic && lineIn && speakersMonitor && headsetMonitor);
 
     EXPECT_EQ(mic->description, "Test Microphone");
@@ -119,8 +121,8 @@ TEST_F(PulseServerTest, ListsShowTheTestDevicesWithMonitorsAndDefaults)
     EXPECT_EQ(headsetMonitor->monitorOfSink, "test_headset");
     EXPECT_FALSE(headsetMonitor->isDefault);
 
-    const SinkInfo* speakers = FindSink(sinks, "test_speakers");
-    const SinkInfo* headset = FindSink(sinks, "test_headset");
+    const auto speakers = FindSink(sinks, "test_speakers");
+    const auto headset = FindSink(sinks, "test_headset");
     ASSERT_TRUE(speakers && headset);
     EXPECT_EQ(speakers->description, "Test Speakers");
     EXPECT_TRUE(speakers->isDefault);
@@ -213,6 +215,47 @@ TEST_F(PulseServerTest, PlayedToneComesBackThroughLineInAndHeadsetMonitor)
     EXPECT_NEAR(right, 0.25f, 0.001f);
 }
 
+// The opener may hold a lock of its own that the new stream's callbacks take:
+// they must wait until the open has returned instead of deadlocking with it.
+// (A lock that another open stream's callbacks take must not be held while
+// calling the server at all.)
+TEST_F(PulseServerTest, CallbacksWaitForTheOpenerToReturn)
+{
+    std::mutex playbackLock;
+    std::mutex captureLock;
+    std::atomic<int> fills{0};
+    std::atomic<int> captures{0};
+    std::string error;
+    std::unique_ptr<platform::PlaybackStream> playback;
+    std::unique_ptr<platform::CaptureStream> capture;
+    {
+        std::lock_guard<std::mutex> hold(playbackLock);
+        playback = server->openPlayback(
+            "test_speakers",
+            [&](int16_t*, size_t) {
+                std::lock_guard<std::mutex> guard(playbackLock);
+                ++fills;
+                return size_t{0};
+            },
+            [](const std::string&) {}, &error);
+        ASSERT_TRUE(playback) << error;
+        EXPECT_EQ(fills.load(), 0);
+    }
+    {
+        std::lock_guard<std::mutex> hold(captureLock);
+        capture = server->openCapture(
+            "test_speakers.monitor",
+            [&](const int16_t*, size_t) {
+                std::lock_guard<std::mutex> guard(captureLock);
+                ++captures;
+            },
+            [](const std::string&) {}, &error);
+        ASSERT_TRUE(capture) << error;
+        EXPECT_EQ(captures.load(), 0);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return fills.load() > 0 && captures.load() > 0; }, 3s));
+}
+
 TEST_F(PulseServerTest, SourceVolumeTravelsBothWaysQuickly)
 {
     struct Restore {
@@ -248,16 +291,16 @@ TEST_F(PulseServerTest, LoadedSinkShowsAndUnloadRestoresTheLists)
         testsupport::LoadedModule extra("module-null-sink",
                                         "sink_name=test_extra sink_properties=\\\"device.description=\\'Test Extra\\'\\\"");
         ASSERT_TRUE(extra.loaded());
-        ASSERT_TRUE(WaitUntil([&] { return FindSink(server->sinks(), "test_extra") != nullptr; }, 2s));
+        ASSERT_TRUE(WaitUntil([&] { return FindSink(server->sinks(), "test_extra").has_value(); }, 2s));
         EXPECT_GT(server->changeCount(), countBefore);
         EXPECT_EQ(FindSink(server->sinks(), "test_extra")->description, "Test Extra");
-        const SourceInfo* monitor = FindSource(server->sources(), "test_extra.monitor");
-        ASSERT_NE(monitor, nullptr);
+        const auto monitor = FindSource(server->sources(), "test_extra.monitor");
+        ASSERT_TRUE(monitor.has_value());
         EXPECT_EQ(monitor->monitorOfSink, "test_extra");
 
         const uint64_t countLoaded = server->changeCount();
         ASSERT_TRUE(extra.unload());
-        ASSERT_TRUE(WaitUntil([&] { return FindSink(server->sinks(), "test_extra") == nullptr; }, 2s));
+        ASSERT_TRUE(WaitUntil([&] { return !FindSink(server->sinks(), "test_extra"); }, 2s));
         EXPECT_GT(server->changeCount(), countLoaded);
     }
     EXPECT_EQ(Names(server->sources()), sourcesBefore);
@@ -270,7 +313,7 @@ TEST_F(PulseServerTest, UnloadingACapturedDeviceFiresTheFailureCallback)
 {
     testsupport::LoadedModule doomed("module-null-sink", "sink_name=test_doomed");
     ASSERT_TRUE(doomed.loaded());
-    ASSERT_TRUE(WaitUntil([&] { return FindSource(server->sources(), "test_doomed.monitor") != nullptr; }, 2s));
+    ASSERT_TRUE(WaitUntil([&] { return FindSource(server->sources(), "test_doomed.monitor").has_value(); }, 2s));
 
     std::mutex whyLock;
     std::string why;
@@ -294,7 +337,7 @@ TEST_F(PulseServerTest, UnloadingACapturedDeviceFiresTheFailureCallback)
     }
     stream.reset(); // must not hang on a dead stream
     EXPECT_EQ(failures.load(), 1);
-    EXPECT_TRUE(WaitUntil([&] { return FindSource(server->sources(), "test_doomed.monitor") == nullptr; }, 2s));
+    EXPECT_TRUE(WaitUntil([&] { return !FindSource(server->sources(), "test_doomed.monitor"); }, 2s));
     EXPECT_EQ(server->sources().size(), 4u);
 }
 

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds Sonalyx (Release, build-release/) and runs it. Installs missing
+# Debian packages first (see scripts/setup.sh). When no sound server answers,
+# starts a private one with test devices for the program's lifetime.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=scripts/setup.sh
+source "$root/scripts/setup.sh"
+
+# Qt's X11 platform plugin is the one installed (Wayland sessions offer
+# XWayland, with DISPLAY set).
+if [[ -z ${DISPLAY:-} ]]; then
+    echo "Sonalyx needs a graphical session, and DISPLAY is not set." >&2
+    exit 1
+fi
+
+ensure_packages
+build=${BUILD_DIR:-$root/build-release}
+configure_and_build "$build" sonalyx -- -DCMAKE_BUILD_TYPE=Release -DSONALYX_BENCH=OFF -DBUILD_TESTING=OFF
+
+private_server=
+cleanup() {
+    if [[ -n $private_server ]]; then
+        bash "$root/scripts/soundserver.sh" stop "$private_server" >/dev/null 2>&1 || true
+        rm -rf "$private_server"
+    fi
+}
+trap cleanup EXIT
+
+if ! pactl info >/dev/null 2>&1; then
+    private_server=$(mktemp -d -t sonalyx-pulse.XXXXXX)
+    echo "No sound server answers; starting a private one with test devices (stopped when Sonalyx exits)."
+    line=$(bash "$root/scripts/soundserver.sh" start "$private_server")
+    export "${line?}"
+    export PULSE_CLIENTCONFIG="$private_server/config/pulse/client.conf"
+fi
+
+rc=0
+"$build/sonalyx" "$@" || rc=$?
+exit "$rc"
