@@ -107,10 +107,12 @@ void TFormSpect::RenderSpectLinear()
     plotgl::BeginTraces();
     if (ShowLeft) {
         SpectLinearTrace(rows[0], rangeX, rangeY, trace);
+        LiftOntoBottomRow(trace, PanelSpec->height());
         plotgl::LineStrip(trace, ColorLeft);
     }
     if (ShowRight) {
         SpectLinearTrace(rows[1], rangeX, rangeY, trace);
+        LiftOntoBottomRow(trace, PanelSpec->height());
         plotgl::LineStrip(trace, ColorRight);
     }
 }
@@ -136,10 +138,12 @@ void TFormSpect::RenderSpectLog()
     plotgl::BeginTraces();
     if (ShowLeft) {
         SpectLogTrace(rows[0], trace);
+        LiftOntoBottomRow(trace, PanelSpec->height());
         plotgl::LineStrip(trace, ColorLeft);
     }
     if (ShowRight) {
         SpectLogTrace(rows[1], trace);
+        LiftOntoBottomRow(trace, PanelSpec->height());
         plotgl::LineStrip(trace, ColorRight);
     }
 }

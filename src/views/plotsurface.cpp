@@ -85,6 +85,15 @@ Legend ChannelLegend(const PlotRect& p)
     return legend;
 }
 
+void LiftOntoBottomRow(std::vector<PlotVertex>& vertices, int heightPixels)
+{
+    if (heightPixels <= 0)
+        return;
+    const float bottomRow = -1.0f + 1.0f / static_cast<float>(heightPixels);
+    for (PlotVertex& v : vertices)
+        v.y = std::max(v.y, bottomRow);
+}
+
 bool DragLeavesDeadZone(int x, int y, int dragX, int dragY)
 {
     return std::abs(x - dragX) > 5 || std::abs(y - dragY) > 5;
@@ -252,15 +261,7 @@ TPlotSurface::TPlotSurface(const QString& name_, QWidget* parent) : QOpenGLWidge
     recordTimes = std::getenv("SONALYX_PAINT_STATS") != nullptr;
 }
 
-TPlotSurface::~TPlotSurface()
-{
-    if (!recordTimes || paintTimes.empty())
-        return;
-    std::vector<double> sorted = paintTimes;
-    std::sort(sorted.begin(), sorted.end());
-    std::fprintf(stderr, "paint %s: %zu paints, median %.3f ms\n", qPrintable(name), sorted.size(),
-                 sorted[sorted.size() / 2]);
-}
+TPlotSurface::~TPlotSurface() = default;
 
 void TPlotSurface::SetKeepContent(bool keep)
 {
@@ -318,7 +319,9 @@ void TPlotSurface::paintGL()
     rendering = false;
     if (recordTimes) {
         glFinish(); // the software renderer rasterises on flush
-        paintTimes.push_back(clock.nsecsElapsed() / 1e6);
+        const double ms = clock.nsecsElapsed() / 1e6;
+        paintTimes.push_back(ms);
+        std::fprintf(stderr, "paint %s %.3f ms\n", qPrintable(name), ms);
     }
 }
 

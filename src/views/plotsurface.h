@@ -107,6 +107,12 @@ struct Legend {
 };
 Legend ChannelLegend(const PlotRect& plot);
 
+// A horizontal line at exactly y = -1 runs along the lower boundary of the
+// bottom pixel row and lights no pixel. Trace points at or below the bottom
+// edge (silence on a spectrum) are raised to the centre of that row, so that
+// they show on the edge, on a surface `heightPixels` high.
+void LiftOntoBottomRow(std::vector<PlotVertex>& vertices, int heightPixels);
+
 // Scale-panel drag: a move leaves the panel where it is while the pointer
 // stays within 5 pixels of the anchor in both directions.
 bool DragLeavesDeadZone(int x, int y, int dragX, int dragY);
@@ -175,9 +181,9 @@ public:
     // True while OnRender runs.
     bool Rendering() const { return rendering; }
 
-    // Paint durations (ms) recorded when SONALYX_PAINT_STATS is set in the
-    // environment; printed with their median to stderr when the surface is
-    // destroyed.
+    // Paint durations (ms), recorded only when SONALYX_PAINT_STATS is set in
+    // the environment; each is also written to stderr as
+    // "paint <name> <ms> ms" for the measurement script.
     const std::vector<double>& PaintTimes() const { return paintTimes; }
 
 signals:
