@@ -288,6 +288,23 @@ TEST_F(SpTmView, ClearGivesTheClearColourWhileTheSweepGoesOn)
     EXPECT_TRUE(AllPixels(after, 62, PanelWidth, 0, PanelHeight, clearColour));
 }
 
+TEST_F(SpTmView, ClearBlockClearsThePictureAndDrawsTheSilentBlock)
+{
+    for (int i = 0; i < 3; ++i)
+        FeedBlock(1000, 1000);
+    const Rgb clearColour = PixelAt(Grab(), 500, 10);
+    ClearBlock();
+    const QImage image = Grab();
+    EXPECT_EQ(Column(), 4);
+    EXPECT_TRUE(AllPixels(image, 0, 30, 0, PanelHeight, clearColour));
+    // Only the newest block is zeroed: the older slices still reach into the
+    // block before it, the newest slice (column 39) is silent.
+    EXPECT_TRUE(AllPixels(image, 39, 40, 0, PanelHeight, Rgb{0, 0, 0}));
+    for (int x = 30; x < 39; ++x)
+        EXPECT_NE(PixelAt(image, x, 5), clearColour) << x;
+    EXPECT_TRUE(AllPixels(image, 42, PanelWidth, 0, PanelHeight, clearColour));
+}
+
 TEST_F(SpTmView, TheLightSchemeErasesAndClearsInGrey)
 {
     LightBackground = true;
