@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Measures Sonalyx while it captures: the CPU time of the whole process
+# (all its threads, Mesa's included) as percent of one core over a window of
+# SECONDS_TO_MEASURE seconds (default 30), read from /proc/<pid>/stat, and the median paint time
+# of each view, logged by the program when SONALYX_PAINT_STATS is set.
+#
+# Runs on a private Xvfb with Mesa's software renderer and a private sound
+# server (its test microphone plays a 1000 Hz sine), in two set-ups:
+#   first-run   no settings: the default layout with all three views
+#   two-views   the waveform and spectrum windows only, at their default
+#               310 x 270, the spectrogram hidden
+#
+#   bash scripts/measure_views.sh [first-run|two-views|all]
+#
+# BUILD_DIR: the build to run (default build-release/, built if needed, as
+# scripts/run.sh does). SECONDS_TO_MEASURE: the window (default 30).
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=scripts/setup.sh
+source "$root/scripts/setup.sh"
+# shellcheck source=scripts/xsession.sh
+source "$root/scripts/xsession.sh"
+
+mode=${1:-all}
+window=${SECONDS_TO_MEASURE:-30}
+warmup=5
+build=${BUILD_DIR:-$root/build-release}
+if [[ -z ${BUILD_DIR:-} ]]; then
+    ensure_packages
+    configure_and_build "$build" sonalyx -- -DCMAKE_BUILD_TYPE=Release -DSONALYX_BENCH=OFF -DBUILD_TESTING=OFF
+fi
+
+work=$(mktemp -d -t sonalyx-measure.XXXXXX)
+app_pid=
+cleanup() {
+    if [[ -n $app_pid ]]; then
+        kill "$app_pid" 2>/dev/null || true
+        wait "$app_pid" 2>/dev/null || true
+    fi
+    xsession_stop
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# utime + stime of a process, in clock ticks.
+cpu_ticks() {
+    awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat"
+}
+
+median_of() {
+    sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) print "-"; else print v[int((NR + 1) / 2)] }'
+}
+
+# measure LABEL [NAME=VALUE settings...]
+measure() {
+    local label=$1 config=$work/config-$1 log=$work/$1.log
+    shift
+    mkdir -p "$config"
+    if [[ $# -gt 0 ]]; then
+        xsession_settings "$config" "$@"
+    fi
+    XDG_CONFIG_HOME=$config SONALYX_PAINT_STATS=1 "$build/sonalyx" 2>"$log" >/dev/null &
+    app_pid=$!
+    sleep "$warmup"
+    kill -0 "$app_pid" || { echo "Sonalyx ended early:" >&2; cat "$log" >&2; exit 1; }
+    local hz t0 x0 lines0 t1 x1
+    hz=$(getconf CLK_TCK)
+    t0=$(cpu_ticks "$app_pid")
+    x0=$(cpu_ticks "$XSESSION_XVFB_PID")
+    lines0=$(wc -l <"$log")
+    sleep "$window"
+    t1=$(cpu_ticks "$app_pid")
+    x1=$(cpu_ticks "$XSESSION_XVFB_PID")
+    kill "$app_pid"
+    wait "$app_pid" 2>/dev/null || true
+    app_pid=
+    local paints
+    paints=$(tail -n +"$((lines0 + 1))" "$log" | grep '^paint ' || true)
+    echo "== $label: ${window} s of capture"
+    awk -v d="$((t1 - t0))" -v hz="$hz" -v s="$window" \
+        'BEGIN { printf "   Sonalyx CPU: %.1f %% of one core\n", 100 * d / hz / s }'
+    awk -v d="$((x1 - x0))" -v hz="$hz" -v s="$window" \
+        'BEGIN { printf "   (Xvfb CPU:   %.1f %% of one core)\n", 100 * d / hz / s }'
+    local view
+    for view in Waveform Spectrum Spectrogram; do
+        local times
+        times=$(grep "^paint $view " <<<"$paints" | awk '{ print $3 }' || true)
+        [[ -z $times ]] && continue
+        printf '   %-12s %4d paints, median %s ms\n' "$view" "$(wc -l <<<"$times")" "$(median_of <<<"$times")"
+    done
+}
+
+xsession_start "$work"
+case $mode in
+first-run) measure first-run ;;
+two-views) measure two-views IsInstalled=1 "FormSpTm Show=0" ;;
+all)
+    measure first-run
+    measure two-views IsInstalled=1 "FormSpTm Show=0"
+    ;;
+*)
+    echo "usage: $0 [first-run|two-views|all]" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Takes screenshots of Sonalyx's views while they show live capture, in both
+# colour schemes. The windows stand where the default layout puts them, made
+# short enough for the whole spectrum window to fit on a 1000-pixel screen
+# without a window manager.
+# Runs on a private Xvfb with Mesa's software renderer and a private sound
+# server whose test microphone plays a 1000 Hz sine.
+#
+#   bash scripts/screenshots.sh [OUTDIR]     default OUTDIR: docs/screenshots
+#
+# Writes OUTDIR/{waveform,spectrum,spectrogram}-{dark,light}.png and
+# OUTDIR/screen-{dark,light}.png (the whole screen). Needs xwd (x11-apps),
+# xwininfo (x11-utils) and convert (imagemagick).
+# BUILD_DIR: the build to run (default build-release/, built if needed, as
+# scripts/run.sh does).
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=scripts/setup.sh
+source "$root/scripts/setup.sh"
+# shellcheck source=scripts/xsession.sh
+source "$root/scripts/xsession.sh"
+
+out=$(realpath -m "${1:-$root/docs/screenshots}")
+mkdir -p "$out"
+build=${BUILD_DIR:-$root/build-release}
+if [[ -z ${BUILD_DIR:-} ]]; then
+    ensure_packages
+    configure_and_build "$build" sonalyx -- -DCMAKE_BUILD_TYPE=Release -DSONALYX_BENCH=OFF -DBUILD_TESTING=OFF
+fi
+for tool in xwd xwininfo convert; do
+    command -v "$tool" >/dev/null || { echo "$tool is missing (x11-apps, x11-utils, imagemagick)" >&2; exit 1; }
+done
+
+work=$(mktemp -d -t sonalyx-shots.XXXXXX)
+app_pid=
+cleanup() {
+    if [[ -n $app_pid ]]; then
+        kill "$app_pid" 2>/dev/null || true
+        wait "$app_pid" 2>/dev/null || true
+    fi
+    xsession_stop
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# shoot SCHEME LIGHT(0/1)
+shoot() {
+    local scheme=$1 config=$work/config-$1
+    mkdir -p "$config"
+    xsession_settings "$config" IsInstalled=1 "Light Background=$2" \
+        "FormWave X=0" "FormWave Y=100" "FormWave Width=533" "FormWave Hight=440" \
+        "FormSpect X=0" "FormSpect Y=540" "FormSpect Width=533" "FormSpect Hight=440" \
+        "FormSpTm X=534" "FormSpTm Y=100" "FormSpTm Width=1064" "FormSpTm Hight=880"
+    XDG_CONFIG_HOME=$config "$build/sonalyx" >"$work/$scheme.log" 2>&1 &
+    app_pid=$!
+    sleep 5 # first activation, capture start, a few blocks
+    local view title id
+    for view in 'waveform:^Waveform' 'spectrum:^Spectr?um' 'spectrogram:^Spectrogram'; do
+        title=${view#*:}
+        id=$(xsession_window_id "$title")
+        if [[ -z $id ]]; then
+            echo "no window '$title' found" >&2
+            continue
+        fi
+        xwd -silent -id "$id" | convert xwd:- "$out/${view%%:*}-$scheme.png"
+    done
+    xwd -silent -root | convert xwd:- "$out/screen-$scheme.png"
+    kill "$app_pid"
+    wait "$app_pid" 2>/dev/null || true
+    app_pid=
+}
+
+xsession_start "$work"
+shoot dark 0
+shoot light 1
+ls -1 "$out"
