@@ -87,6 +87,9 @@ void DrawingOfBlock(const Block& block, const Look& look, BlockDrawing& out)
         out.erase.Add(x, 1, erase);
     }
 
+    // The two bands never overlap (the left band starts above 0, the right
+    // one ends below it), so the peak marks of both channels may follow the
+    // cells of both: each mark still lies on top of its own channel's cells.
     static BandRows rows; // UI thread only; 7 KB kept off the stack
     for (int channel = 1; channel <= 2; ++channel) {
         const auto band = ChannelBand(channel, look.showLeft, look.showRight);
