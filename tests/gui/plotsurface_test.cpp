@@ -1,6 +1,5 @@
 // The plot surface on Mesa under Xvfb: clear colours of both schemes, the
-// dashed grid and solid trace conventions, kept content between paints, and
-// the scale panel's drag.
+// dashed grid and solid trace conventions, kept content between paints.
 #include "app/global.h"
 #include "views/plotsurface.h"
 
@@ -113,34 +112,6 @@ TEST_F(PlotSurfaceTest, KeptContentSurvivesAPaintThatDrawsNothing)
     surface->ClearSurface();
     image = surface->grabFramebuffer();
     EXPECT_EQ(countRight(image), 0);
-}
-
-TEST(ScalePanelDrag, DeadZoneRightButtonAndRelease)
-{
-    QWidget plot;
-    plot.resize(300, 300);
-    TScalePanel panel(&plot, QRect(3, 3, 120, 170), QPoint(100, 4));
-    EXPECT_TRUE(panel.isHidden());
-    panel.ShowAtHome();
-    EXPECT_EQ(panel.pos(), QPoint(5, 5));
-
-    ScalePanelMouseDown(Qt::LeftButton, QPoint(20, 30));
-    ScalePanelMouseMove(&panel, QPoint(25, 35)); // 5 both ways: stays
-    EXPECT_EQ(panel.pos(), QPoint(5, 5));
-    ScalePanelMouseMove(&panel, QPoint(26, 30)); // 6 in x: the full offset
-    EXPECT_EQ(panel.pos(), QPoint(11, 5));
-    ScalePanelMouseMove(&panel, QPoint(20, 24)); // 6 in y, anchor kept
-    EXPECT_EQ(panel.pos(), QPoint(11, -1));
-
-    ScalePanelMouseDown(Qt::RightButton, QPoint(0, 0));
-    EXPECT_FALSE(DragActive);
-    ScalePanelMouseMove(&panel, QPoint(60, 60));
-    EXPECT_EQ(panel.pos(), QPoint(11, -1));
-
-    ScalePanelMouseDown(Qt::LeftButton, QPoint(10, 10));
-    ScalePanelMouseUp();
-    ScalePanelMouseMove(&panel, QPoint(60, 60));
-    EXPECT_EQ(panel.pos(), QPoint(11, -1));
 }
 
 } // namespace
