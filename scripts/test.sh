@@ -107,6 +107,14 @@ set_sanitizer_options() {
     export ASAN_OPTIONS="detect_leaks=1:check_initialization_order=1:strict_init_order=1"
     export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"
     export UBSAN_OPTIONS="suppressions=$supp/ubsan.supp:print_stacktrace=1:halt_on_error=1"
+    if [[ $sanitize == address ]]; then
+        # Keeps Mesa's DRI driver loaded so that its blocks kept until exit
+        # stay reachable (see the file). Preloaded ahead of the ASan runtime,
+        # hence verify_asan_link_order=0; harmless in other processes.
+        cc -shared -fPIC -O1 -o "$work/keep_dri_loaded.so" "$supp/keep_dri_loaded.c" -ldl
+        export LD_PRELOAD="$work/keep_dri_loaded.so${LD_PRELOAD:+:$LD_PRELOAD}"
+        ASAN_OPTIONS+=":verify_asan_link_order=0"
+    fi
 }
 
 # ThreadSanitizer in GCC 12 cannot map its shadow memory when the kernel
