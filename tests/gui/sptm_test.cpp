@@ -458,18 +458,6 @@ TEST_F(SpTmView, GainPanel)
     EXPECT_TRUE(AllPixels(image, 0, PanelWidth, 0, PanelHeight, PixelAt(image, 0, 0)));
 }
 
-TEST_F(SpTmView, GeometryIsKeptWhenClosedAndShownAgain)
-{
-    FormSpTm->SetOuterGeometry(40, 50, 600, 560);
-    ASSERT_TRUE(WaitFor([] { return FormSpTm->width() == 600; }, 2000));
-    FormSpTm->close();
-    EXPECT_FALSE(SpTmShow);
-    EXPECT_EQ(QRect(SpTmX, SpTmY, SpTmW, SpTmH), FormSpTm->OuterGeometry());
-    FormSpTm->show();
-    EXPECT_TRUE(SpTmShow);
-    EXPECT_EQ(FormSpTm->OuterGeometry().size(), QSize(600, 560));
-}
-
 // The whole road: the first activation starts the microphone of the
 // in-process server (1 kHz in both channels), the capture tick analyses its
 // blocks and the spectrogram draws them.

@@ -266,20 +266,6 @@ TEST(SpTmFrame, LegendLevelsTicksAndLabels)
     EXPECT_EQ(sptm::LegendLabel(5, QLocale(QLocale::German)), "0,5");
 }
 
-TEST(SpTmFrame, ChannelCaptions)
-{
-    auto both = sptm::ChannelCaptions(true, true);
-    EXPECT_EQ(both.upper, "Left");
-    EXPECT_EQ(both.lower, "Right");
-    EXPECT_TRUE(both.lowerVisible);
-    auto right = sptm::ChannelCaptions(false, true);
-    EXPECT_EQ(right.upper, "Right");
-    EXPECT_FALSE(right.lowerVisible);
-    auto none = sptm::ChannelCaptions(false, false);
-    EXPECT_EQ(none.upper, "");
-    EXPECT_FALSE(none.lowerVisible);
-}
-
 TEST(SpTmGainPanel, PositionsAndTexts)
 {
     EXPECT_EQ(sptm::GainTrackPosition(10), 11);
