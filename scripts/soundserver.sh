@@ -79,6 +79,41 @@ autospawn = no
 EOF
 }
 
+# A null sink that no client asks for low latency renders 2 s blocks, and
+# only notices a new low-latency listener at the end of the block it is in:
+# a tone started then could take up to 2 s to reach its monitor. A real
+# sound card reacts at once. So a discarding 10 ms recorder stays on each
+# sink's monitor (test_line_in carries test_headset's) for the daemon's life.
+# test_mic cannot be helped: module-sine-source always pushes 2 s at once.
+start_latency_keepers() {
+    local source sink tries
+    : >"$dir/keepers.pid"
+    for source in test_speakers.monitor test_line_in; do
+        parec --latency-msec=10 --device="$source" --raw --client-name="latency keeper" \
+            </dev/null >/dev/null 2>>"$dir/keepers.log" &
+        echo $! >>"$dir/keepers.pid"
+    done
+    for tries in $(seq 50); do
+        [[ $(pactl list short source-outputs | grep -c protocol-native) -ge 2 ]] && break
+        sleep 0.05
+    done
+    # The sinks are still in the 2 s block they started with; a suspend and
+    # resume makes them start over at the keepers' latency.
+    for sink in test_speakers test_headset; do
+        pactl suspend-sink "$sink" 1
+        pactl suspend-sink "$sink" 0
+    done
+}
+
+stop_latency_keepers() {
+    local pid
+    [[ -f $dir/keepers.pid ]] || return 0
+    while read -r pid; do
+        kill "$pid" 2>/dev/null || true
+    done <"$dir/keepers.pid"
+    rm -f "$dir/keepers.pid"
+}
+
 daemon_pid() {
     local pidfile="$PULSE_RUNTIME_PATH/pid"
     [[ -s $pidfile ]] && cat "$pidfile"
@@ -104,6 +139,7 @@ start() {
     local tries
     for tries in $(seq 100); do
         if pactl info >/dev/null 2>&1; then
+            start_latency_keepers
             echo "PULSE_SERVER=$PULSE_SERVER"
             return 0
         fi
@@ -123,6 +159,7 @@ running() {
 }
 
 stop() {
+    stop_latency_keepers
     local pid
     pid=$(daemon_pid) || true
     if [[ -z ${pid:-} ]]; then

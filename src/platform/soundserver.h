@@ -36,6 +36,13 @@ struct SinkInfo {
     bool isDefault = false;
 };
 
+// The callbacks below run on the server's own thread. They must not call
+// back into the server synchronously (open or close a stream, set or read a
+// volume): those wait for that very thread. For the same reason a thread
+// that opens or closes a stream or sets or reads a volume must not hold a lock
+// that an open stream's callbacks take; the one exception is the stream being
+// opened, whose callbacks wait until the open has returned. The lists,
+// changeCount(), connected() and sourceVolume() never wait.
 // Called on the server's thread with interleaved stereo frames.
 using CaptureCallback = std::function<void(const int16_t* frames, size_t frameCount)>;
 // Called on the server's thread when a stream ends without being closed
