@@ -288,16 +288,19 @@ private:
         size_t left = count * FrameBytes;
         while (left > 0 && !queue_.empty()) {
             WaveHeader* hdr = queue_.front();
+            // The byte count is stored last: once a poller sees the buffer
+            // full it may re-queue it and rewrite the header.
+            const uint32_t length = hdr->bufferLength;
             const uint32_t have = hdr->bytesRecorded.load(std::memory_order_relaxed);
-            const uint32_t take = static_cast<uint32_t>(std::min<size_t>(left, hdr->bufferLength - have));
+            const uint32_t take = static_cast<uint32_t>(std::min<size_t>(left, length - have));
             std::memcpy(hdr->data + have, from, take);
-            hdr->bytesRecorded.store(have + take, std::memory_order_release);
             from += take;
             left -= take;
-            if (have + take == hdr->bufferLength) {
+            if (have + take == length) {
                 queue_.pop_front();
                 MarkDone(hdr);
             }
+            hdr->bytesRecorded.store(have + take, std::memory_order_release);
         }
     }
 

@@ -54,7 +54,9 @@ struct WaveCaps {
 
 // A buffer handed to a device. The device thread writes bytesRecorded
 // (capture) and sets WHDR_DONE in flags, both with release order, after the
-// data is in place; the polling thread reads them with acquire order.
+// data is in place; the polling thread reads them with acquire order. A
+// capture device stores the byte count of a full buffer last, so a poller
+// that sees the full count owns the header and may re-queue it at once.
 struct WaveHeader {
     char* data = nullptr;
     uint32_t bufferLength = 0;
