@@ -310,8 +310,10 @@ void TFormMain::changeEvent(QEvent* event)
 void TFormMain::ArrangeViews()
 {
     const QWidget* client = centralWidget();
+    const QScreen* screen = this->screen();
+    const int clientScreenTop = client->mapToGlobal(QPoint(0, 0)).y() - screen->geometry().top();
     const ViewLayout layout = DefaultViewLayout(client->width(), client->height(), PanelControl->y(),
-                                                PanelControl->height());
+                                                PanelControl->height(), clientScreenTop);
     FormWave->SetOuterGeometry(layout.wave.x(), layout.wave.y(), layout.wave.width(), layout.wave.height());
     FormWave->FormCloseQuery(); // copies the resulting geometry into the shared fields
     const int spectTop = layout.wave.y() + FormWave->OuterGeometry().height();

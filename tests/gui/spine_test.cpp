@@ -97,11 +97,16 @@ TEST(ArrangeViews, PlacesTheViewsAtTheDefaultLayoutAndStoresTheirGeometry)
     InstallServer();
     {
         AppHarness app(true);
-        FormMain->resize(1500, 900);
+        FormMain->setGeometry(0, 40, 1500, 900);
         FormMain->show();
         FormMain->ArrangeViews();
         const QWidget* client = FormMain->centralWidget();
-        const ViewLayout expected = DefaultViewLayout(client->width(), client->height(), 0, 49);
+        const int clientTop = client->mapToGlobal(QPoint(0, 0)).y();
+        const ViewLayout expected = DefaultViewLayout(client->width(), client->height(), 0, 49, clientTop);
+        // The views fill the client area below the control strip, to its
+        // last row (one short when the halved height is odd).
+        EXPECT_EQ(expected.wave.top(), clientTop + 49);
+        EXPECT_NEAR(expected.spect.top() + expected.spect.height(), clientTop + client->height(), 1);
         EXPECT_EQ(FormWave->OuterGeometry(), expected.wave);
         EXPECT_EQ(FormSpect->OuterGeometry(), expected.spect);
         EXPECT_EQ(FormSpTm->OuterGeometry(), expected.sptm);

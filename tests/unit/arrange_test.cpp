@@ -20,3 +20,16 @@ TEST(DefaultViewLayout, DivisionsTruncate)
     EXPECT_EQ(l.spect.top(), 110 + 225);
     EXPECT_EQ(l.sptm, QRect(334, 110, 664, 449));
 }
+
+TEST(DefaultViewLayout, ViewsFillTheClientAreaAtItsRealScreenOffset)
+{
+    // No window manager: the client area starts at the top of a 1000-pixel
+    // screen, so the spectrum window ends on the screen (on row 998: the
+    // odd H = 951 loses a row to the halving) instead of 51 rows below it.
+    const ViewLayout bare = DefaultViewLayout(1280, 1000, 0, 49, 0);
+    EXPECT_EQ(bare.wave.top(), 49);
+    EXPECT_EQ(bare.spect.bottom(), 998);
+    EXPECT_EQ(bare.sptm, QRect(427, 49, 850, 949));
+    // Taller bars push the views down by the same amount.
+    EXPECT_EQ(DefaultViewLayout(1280, 960, 0, 49, 70).wave.top(), 119);
+}
