@@ -8,6 +8,7 @@
 #include <QSlider>
 #include <QMetaObject>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPixmap>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 // ---- plain conventions ------------------------------------------------------
 
@@ -225,6 +227,10 @@ void BeginTraces()
 {
     glLineWidth(LineWidth);
     glLineStipple(1, TraceStipple);
+    // The all-ones pattern draws every pixel, as no stipple does; with
+    // stippling on, Mesa's software renderer splits every trace segment on
+    // the CPU, which cost more than the rest of the paint.
+    glDisable(GL_LINE_STIPPLE);
 }
 
 void Lines(const std::vector<PlotVertex>& vertices, int entry)
@@ -249,7 +255,8 @@ void LineStrip(const std::vector<PlotVertex>& vertices, int entry)
 
 // ---- the plot panel -------------------------------------------------------------------
 
-TPlotSurface::TPlotSurface(const QString& name_, QWidget* parent) : QOpenGLWidget(parent), name(name_)
+namespace {
+QSurfaceFormat PlotSurfaceFormat()
 {
     QSurfaceFormat format;
     format.setRenderableType(QSurfaceFormat::OpenGL);
@@ -257,24 +264,37 @@ TPlotSurface::TPlotSurface(const QString& name_, QWidget* parent) : QOpenGLWidge
     format.setVersion(2, 1);
     format.setDepthBufferSize(0);
     format.setStencilBufferSize(0);
-    setFormat(format);
+    return format;
+}
+} // namespace
+
+TPlotSurface::TPlotSurface(const QString& name_, QWidget* parent) : QWidget(parent), name(name_)
+{
+    // Every pixel comes from the picture: nothing underneath needs painting.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
     recordTimes = std::getenv("SONALYX_PAINT_STATS") != nullptr;
 }
 
-TPlotSurface::~TPlotSurface() = default;
+TPlotSurface::~TPlotSurface()
+{
+    // The framebuffer goes with its context current.
+    if (glContext && glContext->makeCurrent(offscreen.get())) {
+        framebuffer.reset();
+        glContext->doneCurrent();
+    }
+}
 
 void TPlotSurface::SetKeepContent(bool keep)
 {
     keepContent = keep;
-    setUpdateBehavior(keep ? QOpenGLWidget::PartialUpdate : QOpenGLWidget::NoPartialUpdate);
 }
 
 void TPlotSurface::ClearSurface()
 {
-    if (context()) {
-        makeCurrent();
+    if (MakeCurrent()) {
         OpenBracket(true);
-        doneCurrent();
+        DoneCurrent();
     }
     update();
 }
@@ -284,22 +304,58 @@ void TPlotSurface::Invalidate()
     QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
 }
 
-void TPlotSurface::initializeGL()
+QImage TPlotSurface::grabFramebuffer()
 {
-    // A new framebuffer has no defined content: a kept surface starts clear.
-    OpenBracket(true);
+    Render();
+    return picture;
 }
 
-void TPlotSurface::resizeGL(int, int)
+bool TPlotSurface::MakeCurrent()
 {
-    if (keepContent)
-        OpenBracket(true);
+    if (glFailed)
+        return false;
+    if (!glContext) {
+        const QSurfaceFormat format = PlotSurfaceFormat();
+        glContext = std::make_unique<QOpenGLContext>();
+        glContext->setFormat(format);
+        offscreen = std::make_unique<QOffscreenSurface>(screen());
+        offscreen->setFormat(format);
+        offscreen->create();
+        if (!glContext->create() || !offscreen->isValid()) {
+            std::fprintf(stderr, "Sonalyx: no OpenGL context for the %s plot\n", qPrintable(name));
+            glFailed = true;
+            glContext.reset();
+            offscreen.reset();
+            return false;
+        }
+    }
+    if (!glContext->makeCurrent(offscreen.get()))
+        return false;
+    const qreal ratio = devicePixelRatioF();
+    const QSize size = QSize(qRound(width() * ratio), qRound(height() * ratio)).expandedTo(QSize(1, 1));
+    if (framebuffer && framebuffer->size() == size)
+        return framebuffer->bind();
+    // A new framebuffer has no defined content: a kept surface starts clear.
+    framebuffer.reset();
+    framebuffer = std::make_unique<QOpenGLFramebufferObject>(size);
+    if (!framebuffer->bind()) {
+        glContext->doneCurrent();
+        return false;
+    }
+    OpenBracket(true);
+    return true;
+}
+
+void TPlotSurface::DoneCurrent()
+{
+    framebuffer->release();
+    glContext->doneCurrent();
 }
 
 void TPlotSurface::OpenBracket(bool clear)
 {
-    const qreal ratio = devicePixelRatioF();
-    glViewport(0, 0, static_cast<GLsizei>(width() * ratio), static_cast<GLsizei>(height() * ratio));
+    const QSize size = framebuffer->size();
+    glViewport(0, 0, size.width(), size.height());
     if (!clear)
         return;
     const PlotRgba c = SchemeClearColor(LightBackground);
@@ -307,8 +363,10 @@ void TPlotSurface::OpenBracket(bool clear)
     glClear(GL_COLOR_BUFFER_BIT);
 }
 
-void TPlotSurface::paintGL()
+void TPlotSurface::Render()
 {
+    if (!MakeCurrent())
+        return;
     QElapsedTimer clock;
     if (recordTimes)
         clock.start();
@@ -317,17 +375,46 @@ void TPlotSurface::paintGL()
     if (OnRender)
         OnRender();
     rendering = false;
+    ReadBack(); // waits for the software rasteriser to finish
+    DoneCurrent();
     if (recordTimes) {
-        glFinish(); // the software renderer rasterises on flush
         const double ms = clock.nsecsElapsed() / 1e6;
         paintTimes.push_back(ms);
         std::fprintf(stderr, "paint %s %.3f ms\n", qPrintable(name), ms);
     }
 }
 
+void TPlotSurface::ReadBack()
+{
+    const int w = framebuffer->width();
+    const int h = framebuffer->height();
+    rows.resize(static_cast<size_t>(w) * h);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    // BGRA bytes are the 0xAARRGGBB words of an RGB32 image on this
+    // little-endian machine; OpenGL hands the bottom row over first.
+    glReadPixels(0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE, rows.data());
+    if (picture.size() != QSize(w, h))
+        picture = QImage(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        std::memcpy(picture.scanLine(h - 1 - y), rows.data() + static_cast<size_t>(y) * w, static_cast<size_t>(w) * 4);
+    picture.setDevicePixelRatio(devicePixelRatioF());
+}
+
+void TPlotSurface::paintEvent(QPaintEvent*)
+{
+    Render();
+    QPainter painter(this);
+    if (picture.isNull()) {
+        const PlotRgba c = SchemeClearColor(LightBackground);
+        painter.fillRect(rect(), QColor::fromRgbF(c.r, c.g, c.b));
+        return;
+    }
+    painter.drawImage(QPoint(0, 0), picture);
+}
+
 void TPlotSurface::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    QOpenGLWidget::mouseDoubleClickEvent(event);
+    QWidget::mouseDoubleClickEvent(event);
     emit DblClick();
 }
 

@@ -1,8 +1,8 @@
 // What the three live views share:
 //
 // - TPlotSurface, the OpenGL plot panel of a view: a compatibility-profile
-//   context, immediate mode, every vertex in normalised device coordinates
-//   with no projection. Each paint runs inside the render bracket (context
+//   context rendering offscreen, immediate mode, every vertex in normalised
+//   device coordinates with no projection. Each paint runs inside the render bracket (context
 //   current, viewport on the whole panel, cleared with the scheme's clear
 //   colour unless the surface keeps its content between paints).
 // - The grid and trace conventions of the line plots (dashed grids, solid
@@ -22,13 +22,16 @@
 #include <QFont>
 #include <QFrame>
 #include <QImage>
-#include <QOpenGLWidget>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
 #include <QPainter>
 #include <QRect>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -154,7 +157,14 @@ void LineStrip(const std::vector<PlotVertex>& vertices, int entry);
 
 // ---- the plot panel ---------------------------------------------------------
 
-class TPlotSurface : public QOpenGLWidget {
+// The OpenGL context renders into a framebuffer object of its own; each paint
+// reads the rendered pixels back and shows them as an image in an ordinary
+// widget. A QOpenGLWidget would turn the whole top-level window into a
+// composited OpenGL window, and under a software renderer that composition
+// of every window on every repaint cost several times the drawing itself.
+// The read-back shows only what the paint changed and leaves the rest of the
+// window's backing store alone.
+class TPlotSurface : public QWidget {
     Q_OBJECT
 public:
     // `name` labels the paint statistics.
@@ -164,10 +174,10 @@ public:
     // The drawing of one paint; runs inside the render bracket.
     std::function<void()> OnRender;
 
-    // Keep the content between paints: no clear before OnRender, nothing
-    // discarded after it (QOpenGLWidget::PartialUpdate), so each paint draws
-    // on top of the last. For the single-buffered spectrogram. Off by default.
-    // A new or resized framebuffer has no content to keep: it starts cleared.
+    // Keep the content between paints: no clear before OnRender, so each
+    // paint draws on top of the last. For the single-buffered spectrogram.
+    // Off by default. A new or resized framebuffer has no content to keep:
+    // it starts cleared.
     void SetKeepContent(bool keep);
     bool KeepContent() const { return keepContent; }
 
@@ -177,6 +187,13 @@ public:
 
     // Requests a paint; from any thread (queued to the UI thread).
     void Invalidate();
+
+    // Renders now (OnRender runs, as for a paint) and returns the picture.
+    // Null when no OpenGL context could be made.
+    QImage grabFramebuffer();
+
+    // True once the context and framebuffer are made (at the first paint).
+    bool isValid() const { return framebuffer != nullptr; }
 
     // True while OnRender runs.
     bool Rendering() const { return rendering; }
@@ -190,12 +207,17 @@ signals:
     void DblClick();
 
 protected:
-    void initializeGL() override;
-    void resizeGL(int width, int height) override;
-    void paintGL() override;
+    void paintEvent(QPaintEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    // Context and framebuffer current, both made on first use and the
+    // framebuffer again at a new size (cleared then). False without OpenGL.
+    bool MakeCurrent();
+    void DoneCurrent();
+    // The render bracket around OnRender, then the pixels into `picture`.
+    void Render();
+    void ReadBack();
     // Bracket step 2, and step 3 unless the content is kept.
     void OpenBracket(bool clear);
 
@@ -203,7 +225,13 @@ private:
     bool keepContent = false;
     bool rendering = false;
     bool recordTimes = false;
+    bool glFailed = false;
     std::vector<double> paintTimes;
+    std::unique_ptr<QOpenGLContext> glContext;
+    std::unique_ptr<QOffscreenSurface> offscreen;
+    std::unique_ptr<QOpenGLFramebufferObject> framebuffer;
+    std::vector<uint32_t> rows; // read-back scratch, bottom row first
+    QImage picture;
 };
 
 // ---- floating scale panels --------------------------------------------------
