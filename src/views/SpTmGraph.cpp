@@ -7,6 +7,7 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -176,10 +177,22 @@ namespace {
 std::unique_ptr<sptm::Block[]> takenBlocks;
 sptm::BlockDrawing drawing;
 
-void DrawBatch(GLenum mode, const sptm::Vertices& vertices)
+// The panel reads back only the columns a render touched.
+void MarkColumns(TPlotSurface* panel, const sptm::Vertices& vertices)
+{
+    float left = 2.0f, right = -2.0f;
+    for (size_t i = 0; i < vertices.xy.size(); i += 2) {
+        left = std::min(left, vertices.xy[i]);
+        right = std::max(right, vertices.xy[i]);
+    }
+    panel->MarkChanged(left, right);
+}
+
+void DrawBatch(TPlotSurface* panel, GLenum mode, const sptm::Vertices& vertices)
 {
     if (vertices.Count() == 0)
         return;
+    MarkColumns(panel, vertices);
     glVertexPointer(2, GL_FLOAT, 0, vertices.xy.data());
     glColorPointer(3, GL_UNSIGNED_BYTE, 0, vertices.rgb.data());
     glDrawArrays(mode, 0, vertices.Count());
@@ -187,7 +200,7 @@ void DrawBatch(GLenum mode, const sptm::Vertices& vertices)
 
 // Inside the plot panel's render bracket: erase lines, cells, peak marks
 // and cursor of each block, oldest first.
-void DrawBlocks(int width)
+void DrawBlocks(TPlotSurface* panel, int width)
 {
     if (!takenBlocks)
         takenBlocks.reset(new sptm::Block[sptm::KeptBlocks]);
@@ -203,10 +216,10 @@ void DrawBlocks(int width)
     glEnableClientState(GL_COLOR_ARRAY);
     for (int i = 0; i < count; ++i) {
         sptm::DrawingOfBlock(takenBlocks[i], look, drawing);
-        DrawBatch(GL_LINES, drawing.erase);
-        DrawBatch(GL_LINES, drawing.cells);
-        DrawBatch(GL_POINTS, drawing.peaks);
-        DrawBatch(GL_LINES, drawing.cursor);
+        DrawBatch(panel, GL_LINES, drawing.erase);
+        DrawBatch(panel, GL_LINES, drawing.cells);
+        DrawBatch(panel, GL_POINTS, drawing.peaks);
+        DrawBatch(panel, GL_LINES, drawing.cursor);
     }
     glDisableClientState(GL_COLOR_ARRAY);
     glDisableClientState(GL_VERTEX_ARRAY);
@@ -226,7 +239,7 @@ void RenderSpTm()
     }
     SpTmFreqScale = sptm::FreqScale(ShowLeft, ShowRight);
     if (panel->width() > 0)
-        DrawBlocks(panel->width());
+        DrawBlocks(panel, panel->width());
 }
 
 void ClearSpTm()

@@ -18,6 +18,7 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -290,10 +291,17 @@ void TPlotSurface::SetKeepContent(bool keep)
     keepContent = keep;
 }
 
+void TPlotSurface::MarkChanged(float ndcLeft, float ndcRight)
+{
+    changedLeft = std::min({changedLeft, ndcLeft, ndcRight});
+    changedRight = std::max({changedRight, ndcLeft, ndcRight});
+}
+
 void TPlotSurface::ClearSurface()
 {
     if (MakeCurrent()) {
         OpenBracket(true);
+        readAll = true;
         DoneCurrent();
     }
     update();
@@ -343,6 +351,7 @@ bool TPlotSurface::MakeCurrent()
         return false;
     }
     OpenBracket(true);
+    readAll = true;
     return true;
 }
 
@@ -375,7 +384,12 @@ void TPlotSurface::Render()
     if (OnRender)
         OnRender();
     rendering = false;
-    ReadBack(); // waits for the software rasteriser to finish
+    const auto [first, last] = ColumnsToRead();
+    if (first <= last)
+        ReadBack(first, last); // waits for the rasteriser to finish
+    readAll = false;
+    changedLeft = 2.0f;
+    changedRight = -2.0f;
     DoneCurrent();
     if (recordTimes) {
         const double ms = clock.nsecsElapsed() / 1e6;
@@ -384,19 +398,36 @@ void TPlotSurface::Render()
     }
 }
 
-void TPlotSurface::ReadBack()
+std::pair<int, int> TPlotSurface::ColumnsToRead() const
+{
+    const int w = framebuffer->width();
+    if (!keepContent || readAll || picture.size() != framebuffer->size())
+        return {0, w - 1};
+    if (changedLeft > changedRight)
+        return {0, -1};
+    // A line at x covers the pixel whose centre is nearest; one column of
+    // margin on each side absorbs the rounding.
+    const auto column = [w](float ndc) { return static_cast<int>(std::floor((ndc + 1.0f) * 0.5f * w)); };
+    return {std::max(0, column(changedLeft) - 1), std::min(w - 1, column(changedRight) + 1)};
+}
+
+void TPlotSurface::ReadBack(int firstColumn, int lastColumn)
 {
     const int w = framebuffer->width();
     const int h = framebuffer->height();
-    rows.resize(static_cast<size_t>(w) * h);
+    const int columns = lastColumn - firstColumn + 1;
+    rows.resize(static_cast<size_t>(columns) * h);
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     // BGRA bytes are the 0xAARRGGBB words of an RGB32 image on this
     // little-endian machine; OpenGL hands the bottom row over first.
-    glReadPixels(0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE, rows.data());
+    glReadPixels(firstColumn, 0, columns, h, GL_BGRA, GL_UNSIGNED_BYTE, rows.data());
     if (picture.size() != QSize(w, h))
         picture = QImage(w, h, QImage::Format_RGB32);
-    for (int y = 0; y < h; ++y)
-        std::memcpy(picture.scanLine(h - 1 - y), rows.data() + static_cast<size_t>(y) * w, static_cast<size_t>(w) * 4);
+    for (int y = 0; y < h; ++y) {
+        auto* line = reinterpret_cast<uint32_t*>(picture.scanLine(h - 1 - y));
+        std::memcpy(line + firstColumn, rows.data() + static_cast<size_t>(y) * columns,
+                    static_cast<size_t>(columns) * 4);
+    }
     picture.setDevicePixelRatio(devicePixelRatioF());
 }
 

@@ -32,6 +32,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -181,6 +182,11 @@ public:
     void SetKeepContent(bool keep);
     bool KeepContent() const { return keepContent; }
 
+    // A kept surface reads back only the columns a render reports here, as
+    // the span between two x in normalised device coordinates; a render
+    // that reports none changed nothing. Only inside OnRender.
+    void MarkChanged(float ndcLeft, float ndcRight);
+
     // Clears the surface now with the scheme's clear colour (bracket steps 1,
     // 2, 3, 6) and requests a paint. UI thread.
     void ClearSurface();
@@ -217,7 +223,10 @@ private:
     void DoneCurrent();
     // The render bracket around OnRender, then the pixels into `picture`.
     void Render();
-    void ReadBack();
+    // The pixel columns to read back: all of them, unless the content is
+    // kept; then those marked since the last read-back. Empty: none.
+    std::pair<int, int> ColumnsToRead() const;
+    void ReadBack(int firstColumn, int lastColumn);
     // Bracket step 2, and step 3 unless the content is kept.
     void OpenBracket(bool clear);
 
@@ -226,6 +235,8 @@ private:
     bool rendering = false;
     bool recordTimes = false;
     bool glFailed = false;
+    bool readAll = true;                        // the next read-back takes every column
+    float changedLeft = 2.0f, changedRight = -2.0f; // marked span, empty when left > right
     std::vector<double> paintTimes;
     std::unique_ptr<QOpenGLContext> glContext;
     std::unique_ptr<QOffscreenSurface> offscreen;

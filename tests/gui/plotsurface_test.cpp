@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -112,6 +113,41 @@ TEST_F(PlotSurfaceTest, KeptContentSurvivesAPaintThatDrawsNothing)
     surface->ClearSurface();
     image = surface->grabFramebuffer();
     EXPECT_EQ(countRight(image), 0);
+}
+
+TEST_F(PlotSurfaceTest, KeptSurfaceShowsEveryMarkedSpanOfEveryRender)
+{
+    surface->SetKeepContent(true);
+    surface->resize(161, 100);
+    int renders = 0;
+    surface->OnRender = [&] {
+        // A vertical line per render, left half then right half; later renders draw nothing.
+        if (renders < 2) {
+            const float x = renders == 0 ? -0.5f : 0.5f;
+            plotgl::BeginTraces();
+            plotgl::LineStrip({{x, -1}, {x, 1}}, ColorRight);
+            surface->MarkChanged(x, x);
+        }
+        ++renders;
+    };
+    const QColor right = TableColor(ColorRight);
+    auto columnsWithLine = [&](const QImage& img) {
+        std::vector<int> columns;
+        for (int x = 0; x < img.width(); ++x)
+            if (At(img, x, 10) == right && At(img, x, 90) == right)
+                columns.push_back(x);
+        return columns;
+    };
+    surface->grabFramebuffer();
+    const QImage framebuffer = surface->grabFramebuffer();
+    const std::vector<int> lines = columnsWithLine(framebuffer);
+    ASSERT_EQ(lines.size(), 2u) << "the first render's line was kept";
+    EXPECT_NEAR(lines[0], 40, 1);
+    EXPECT_NEAR(lines[1], 120, 1);
+    // What the widget shows on screen is the same picture.
+    const QImage shown = surface->grab().toImage();
+    EXPECT_EQ(columnsWithLine(shown), lines);
+    EXPECT_EQ(At(shown, 80, 50), QColor(0, 0, 26));
 }
 
 } // namespace
