@@ -9,8 +9,8 @@
 #   bash scripts/screenshots.sh [OUTDIR]     default OUTDIR: docs/screenshots
 #
 # Writes OUTDIR/{waveform,spectrum,spectrogram}-{dark,light}.png and
-# OUTDIR/screen-{dark,light}.png (the whole screen). Needs xwd (x11-apps),
-# xwininfo (x11-utils) and convert (imagemagick).
+# OUTDIR/screen-{dark,light}.png (the whole screen) with xwd (x11-apps),
+# xwininfo (x11-utils) and convert (imagemagick), installed when missing.
 # BUILD_DIR: the build to run (default build-release/, built if needed, as
 # scripts/run.sh does).
 set -euo pipefail
@@ -24,8 +24,9 @@ source "$root/scripts/xsession.sh"
 out=$(realpath -m "${1:-$root/docs/screenshots}")
 mkdir -p "$out"
 build=${BUILD_DIR:-$root/build-release}
+SONALYX_PACKAGES+=(x11-apps x11-utils imagemagick)
+ensure_packages
 if [[ -z ${BUILD_DIR:-} ]]; then
-    ensure_packages
     configure_and_build "$build" sonalyx -- -DCMAKE_BUILD_TYPE=Release -DSONALYX_BENCH=OFF -DBUILD_TESTING=OFF
 fi
 for tool in xwd xwininfo convert; do

@@ -11,6 +11,7 @@ SONALYX_PACKAGES=(
     libgl1-mesa-dri libglx-mesa0 # Mesa's software OpenGL (llvmpipe) for Xvfb
     libpulse-dev pulseaudio pulseaudio-utils
     xvfb xauth fonts-dejavu-core
+    fonts-wine # metric-compatible Tahoma and MS Sans Serif for the view frames
     libgtest-dev libbenchmark-dev libfftw3-dev
 )
 
