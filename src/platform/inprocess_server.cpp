@@ -604,8 +604,7 @@ bool InProcessServer::setSourceVolume(const std::string& source, float level)
     Device* device = core_->reachable ? core_->findSource(source) : nullptr;
     if (!device)
         return false;
-    device->volume = ClampVolume(level);
-    ++core_->changes; // a changed source is a change, as on the real server
+    device->volume = ClampVolume(level); // the lists stay as they are: no change counted
     return true;
 }
 

@@ -80,8 +80,9 @@ public:
     // Lists in the server's own order (by index).
     virtual std::vector<SourceInfo> sources() = 0;
     virtual std::vector<SinkInfo> sinks() = 0;
-    // Moves on every add, remove or change of a source or sink, and when the
-    // server's defaults change.
+    // Moves whenever the lists change: a source or sink added or removed, a
+    // description or monitor relation changed, another default. A volume
+    // change does not move it.
     virtual uint64_t changeCount() = 0;
 
     // Opens a capture stream on a source. On failure returns null and sets
