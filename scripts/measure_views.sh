@@ -34,10 +34,7 @@ fi
 work=$(mktemp -d -t sonalyx-measure.XXXXXX)
 app_pid=
 cleanup() {
-    if [[ -n $app_pid ]]; then
-        kill "$app_pid" 2>/dev/null || true
-        wait "$app_pid" 2>/dev/null || true
-    fi
+    xsession_end_app "$app_pid"
     xsession_stop
     rm -rf "$work"
 }

@@ -36,10 +36,7 @@ done
 work=$(mktemp -d -t sonalyx-shots.XXXXXX)
 app_pid=
 cleanup() {
-    if [[ -n $app_pid ]]; then
-        kill "$app_pid" 2>/dev/null || true
-        wait "$app_pid" 2>/dev/null || true
-    fi
+    xsession_end_app "$app_pid"
     xsession_stop
     rm -rf "$work"
 }

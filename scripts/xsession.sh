@@ -7,6 +7,7 @@
 #                            DISPLAY, LIBGL_ALWAYS_SOFTWARE, PULSE_SERVER,
 #                            PULSE_CLIENTCONFIG; sets XSESSION_XVFB_PID
 #   xsession_stop            stops what xsession_start started
+#   xsession_end_app PID     stops a program started in the session
 #   xsession_settings DIR NAME=VALUE...
 #                            writes a settings file with dword values under
 #                            DIR/Vortan/Sonalyx.reg (for XDG_CONFIG_HOME=DIR)
@@ -61,6 +62,13 @@ xsession_stop() {
         wait "$XSESSION_XVFB_PID" 2>/dev/null || true
         XSESSION_XVFB_PID=
     fi
+}
+
+# Stops a program started in the session and waits for it; no PID, nothing.
+xsession_end_app() {
+    [[ -n ${1:-} ]] || return 0
+    kill "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
 }
 
 xsession_settings() {

@@ -228,14 +228,25 @@ protected:
         detach();
     }
 
-    // Connects the stream's state callback; then the caller connects the
-    // stream itself and calls awaitReady().
-    void attach(pa_context* context, pa_stream* stream)
+    // Makes the 16-bit stereo stream and connects its state callback; then
+    // the caller connects the stream itself and calls awaitReady(). Null,
+    // with *error set, when the server refuses the stream.
+    pa_stream* newStream(pa_context* context, const char* name, std::string* error)
     {
+        const pa_sample_spec spec = StreamSpec();
+        pa_channel_map map;
+        pa_channel_map_init_stereo(&map);
+        pa_stream* stream = pa_stream_new(context, name, &spec, &map);
+        if (!stream) {
+            if (error)
+                *error = StreamErrorText(context, device_, kind_);
+            return nullptr;
+        }
         // A failed stream forgets its context; the error is read from ours.
         context_ = pa_context_ref(context);
         stream_ = stream;
         pa_stream_set_state_callback(stream_, &StreamBase::onState, this);
+        return stream;
     }
 
     bool awaitReady(std::string* error)
@@ -335,16 +346,10 @@ public:
     // Loop lock held.
     bool open(pa_context* context, const std::string& source, std::string* error)
     {
-        pa_sample_spec spec = StreamSpec();
-        pa_channel_map map;
-        pa_channel_map_init_stereo(&map);
-        pa_stream* stream = pa_stream_new(context, "Sonalyx capture", &spec, &map);
-        if (!stream) {
-            if (error)
-                *error = StreamErrorText(context, source, "recording device");
+        const pa_sample_spec spec = StreamSpec();
+        pa_stream* stream = newStream(context, "Sonalyx capture", error);
+        if (!stream)
             return false;
-        }
-        attach(context, stream);
         pa_stream_set_read_callback(stream, &PulseCapture::onReadable, this);
 
         pa_buffer_attr attr{};
@@ -428,16 +433,10 @@ public:
     // Loop lock held.
     bool open(pa_context* context, const std::string& sink, std::string* error)
     {
-        pa_sample_spec spec = StreamSpec();
-        pa_channel_map map;
-        pa_channel_map_init_stereo(&map);
-        pa_stream* stream = pa_stream_new(context, "Sonalyx playback", &spec, &map);
-        if (!stream) {
-            if (error)
-                *error = StreamErrorText(context, sink, "playback device");
+        const pa_sample_spec spec = StreamSpec();
+        pa_stream* stream = newStream(context, "Sonalyx playback", error);
+        if (!stream)
             return false;
-        }
-        attach(context, stream);
         pa_stream_set_write_callback(stream, &PulsePlayback::onWritable, this);
 
         pa_buffer_attr attr{};

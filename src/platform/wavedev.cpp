@@ -450,6 +450,56 @@ Registry<WaveOutDevice>& WaveOuts()
     return *registry;
 }
 
+// What wave-in and wave-out share, over their device list and registry.
+
+template <class Info>
+MMResult CapsOf(const std::vector<Info>& list, int id, WaveCaps* caps)
+{
+    if (!caps)
+        return MMSYSERR_INVALPARAM;
+    const Info* info = ById(list, id);
+    if (!info)
+        return MMSYSERR_BADDEVICEID;
+    FillCaps(caps, info->description);
+    return MMSYSERR_NOERROR;
+}
+
+// Opens entry `id` of `list`; why it failed goes to `failure` for the error text.
+template <class Device, class Info>
+MMResult OpenOn(Registry<Device>& registry, OpenFailure& failure, const std::vector<Info>& list, int id,
+                const WaveFormat& format, Device** handle)
+{
+    if (!handle)
+        return MMSYSERR_INVALPARAM;
+    *handle = nullptr;
+    const Info* info = ById(list, id);
+    if (!info)
+        return RecordOpenFailure(failure, MMSYSERR_BADDEVICEID, MissingDeviceDetail());
+    if (!IsStreamFormat(format))
+        return RecordOpenFailure(failure, WAVERR_BADFORMAT, {});
+    auto device = std::make_shared<Device>();
+    std::string why;
+    if (device->open(info->name, &why) != MMSYSERR_NOERROR)
+        return StreamOpenFailure(failure, why);
+    registry.add(device);
+    *handle = device.get();
+    failure = {};
+    return MMSYSERR_NOERROR;
+}
+
+// A device with buffers still queued stays open (and registered).
+template <class Device>
+MMResult CloseOn(Registry<Device>& registry, Device* handle)
+{
+    auto device = registry.find(handle);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    const MMResult result = device->close();
+    if (result == MMSYSERR_NOERROR)
+        registry.remove(handle);
+    return result;
+}
+
 } // namespace
 
 // ---- names --------------------------------------------------------------
@@ -471,37 +521,11 @@ std::string CutChars(const std::string& text, int n)
 
 int WaveInGetNumDevs() { return static_cast<int>(WaveInSources().size()); }
 
-MMResult WaveInGetDevCaps(int id, WaveCaps* caps)
-{
-    if (!caps)
-        return MMSYSERR_INVALPARAM;
-    const auto inputs = WaveInSources();
-    const SourceInfo* source = ById(inputs, id);
-    if (!source)
-        return MMSYSERR_BADDEVICEID;
-    FillCaps(caps, source->description);
-    return MMSYSERR_NOERROR;
-}
+MMResult WaveInGetDevCaps(int id, WaveCaps* caps) { return CapsOf(WaveInSources(), id, caps); }
 
 MMResult WaveInOpen(HWaveIn* handle, int id, const WaveFormat& format)
 {
-    if (!handle)
-        return MMSYSERR_INVALPARAM;
-    *handle = nullptr;
-    const auto inputs = WaveInSources();
-    const SourceInfo* source = ById(inputs, id);
-    if (!source)
-        return RecordOpenFailure(lastWaveInFailure, MMSYSERR_BADDEVICEID, MissingDeviceDetail());
-    if (!IsStreamFormat(format))
-        return RecordOpenFailure(lastWaveInFailure, WAVERR_BADFORMAT, {});
-    auto device = std::make_shared<WaveInDevice>();
-    std::string why;
-    if (device->open(source->name, &why) != MMSYSERR_NOERROR)
-        return StreamOpenFailure(lastWaveInFailure, why);
-    WaveIns().add(device);
-    *handle = device.get();
-    lastWaveInFailure = {};
-    return MMSYSERR_NOERROR;
+    return OpenOn(WaveIns(), lastWaveInFailure, WaveInSources(), id, format, handle);
 }
 
 MMResult WaveInPrepareHeader(HWaveIn h, WaveHeader* hdr)
@@ -532,16 +556,7 @@ MMResult WaveInReset(HWaveIn h)
     return device ? device->reset() : MMSYSERR_INVALHANDLE;
 }
 
-MMResult WaveInClose(HWaveIn h)
-{
-    auto device = WaveIns().find(h);
-    if (!device)
-        return MMSYSERR_INVALHANDLE;
-    const MMResult result = device->close();
-    if (result == MMSYSERR_NOERROR)
-        WaveIns().remove(h);
-    return result;
-}
+MMResult WaveInClose(HWaveIn h) { return CloseOn(WaveIns(), h); }
 
 std::string WaveInGetErrorText(MMResult result) { return ErrorText(result, lastWaveInFailure); }
 
@@ -549,37 +564,11 @@ std::string WaveInGetErrorText(MMResult result) { return ErrorText(result, lastW
 
 int WaveOutGetNumDevs() { return static_cast<int>(WaveOutSinks().size()); }
 
-MMResult WaveOutGetDevCaps(int id, WaveCaps* caps)
-{
-    if (!caps)
-        return MMSYSERR_INVALPARAM;
-    const auto outputs = WaveOutSinks();
-    const SinkInfo* sink = ById(outputs, id);
-    if (!sink)
-        return MMSYSERR_BADDEVICEID;
-    FillCaps(caps, sink->description);
-    return MMSYSERR_NOERROR;
-}
+MMResult WaveOutGetDevCaps(int id, WaveCaps* caps) { return CapsOf(WaveOutSinks(), id, caps); }
 
 MMResult WaveOutOpen(HWaveOut* handle, int id, const WaveFormat& format)
 {
-    if (!handle)
-        return MMSYSERR_INVALPARAM;
-    *handle = nullptr;
-    const auto outputs = WaveOutSinks();
-    const SinkInfo* sink = ById(outputs, id);
-    if (!sink)
-        return RecordOpenFailure(lastWaveOutFailure, MMSYSERR_BADDEVICEID, MissingDeviceDetail());
-    if (!IsStreamFormat(format))
-        return RecordOpenFailure(lastWaveOutFailure, WAVERR_BADFORMAT, {});
-    auto device = std::make_shared<WaveOutDevice>();
-    std::string why;
-    if (device->open(sink->name, &why) != MMSYSERR_NOERROR)
-        return StreamOpenFailure(lastWaveOutFailure, why);
-    WaveOuts().add(device);
-    *handle = device.get();
-    lastWaveOutFailure = {};
-    return MMSYSERR_NOERROR;
+    return OpenOn(WaveOuts(), lastWaveOutFailure, WaveOutSinks(), id, format, handle);
 }
 
 MMResult WaveOutPrepareHeader(HWaveOut h, WaveHeader* hdr)
@@ -604,16 +593,7 @@ MMResult WaveOutReset(HWaveOut h)
     return device ? device->reset() : MMSYSERR_INVALHANDLE;
 }
 
-MMResult WaveOutClose(HWaveOut h)
-{
-    auto device = WaveOuts().find(h);
-    if (!device)
-        return MMSYSERR_INVALHANDLE;
-    const MMResult result = device->close();
-    if (result == MMSYSERR_NOERROR)
-        WaveOuts().remove(h);
-    return result;
-}
+MMResult WaveOutClose(HWaveOut h) { return CloseOn(WaveOuts(), h); }
 
 MMResult WaveOutSetVolume(HWaveOut h, uint32_t volume)
 {
