@@ -21,6 +21,8 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=scripts/setup.sh
 source "$root/scripts/setup.sh"
+# shellcheck source=scripts/xsession.sh
+source "$root/scripts/xsession.sh"
 
 sanitize=${SANITIZE:-}
 cmake_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
@@ -49,56 +51,16 @@ ensure_packages
 configure_and_build "$build" -- "${cmake_args[@]}"
 
 work=$(mktemp -d -t sonalyx-test.XXXXXX)
-xvfb_pid=
 
 cleanup() {
     local rc=$?
     trap - EXIT
-    if [[ -n $xvfb_pid ]]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
-    bash "$root/scripts/soundserver.sh" stop "$work/pulse" >/dev/null 2>&1 || true
+    xsession_stop
     rm -rf "$work"
     exit "$rc"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-
-start_sound_server() {
-    mkdir -p "$work/pulse"
-    local line
-    line=$(bash "$root/scripts/soundserver.sh" start "$work/pulse")
-    export "${line?}"
-    export PULSE_CLIENTCONFIG="$work/pulse/config/pulse/client.conf"
-    unset PULSE_SINK PULSE_SOURCE
-    echo "Private sound server: $PULSE_SERVER"
-}
-
-# Xvfb on the first display number from 99 on that nobody uses.
-start_xvfb() {
-    local n tries
-    for n in $(seq 99 199); do
-        [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-        Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
-        xvfb_pid=$!
-        for tries in $(seq 100); do
-            if [[ -S /tmp/.X11-unix/X$n ]]; then
-                export DISPLAY=":$n" LIBGL_ALWAYS_SOFTWARE=1
-                echo "Private X server: DISPLAY=$DISPLAY"
-                return 0
-            fi
-            kill -0 "$xvfb_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-        xvfb_pid=
-    done
-    echo "Could not start Xvfb:" >&2
-    cat "$work/xvfb.log" >&2 || true
-    return 1
-}
 
 set_sanitizer_options() {
     local supp="$root/tests/sanitizers"
@@ -127,9 +89,11 @@ tsan_launcher() {
     fi
 }
 
-start_sound_server
+xsession_start_sound "$work"
+echo "Private sound server: $PULSE_SERVER"
 if [[ -z ${DISPLAY:-} ]]; then
-    start_xvfb
+    xsession_start_xvfb "$work" 99
+    echo "Private X server: DISPLAY=$DISPLAY"
 fi
 mkdir -p "$work/config" "$work/runtime"
 chmod 700 "$work/runtime"

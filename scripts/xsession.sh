@@ -1,12 +1,14 @@
-# Helpers for the scripts that run Sonalyx unattended (measure_views.sh,
-# screenshots.sh): a private Xvfb with Mesa's software renderer, a private
+# Helpers for the scripts that run Sonalyx unattended (test.sh,
+# measure_views.sh, screenshots.sh): a private Xvfb with Mesa's software renderer, a private
 # sound server with its test devices, a fresh settings folder, and cleanup of
 # everything started here. Source it; it defines functions only.
 #
 #   xsession_start WORKDIR   starts Xvfb and the sound server, exports
 #                            DISPLAY, LIBGL_ALWAYS_SOFTWARE, PULSE_SERVER,
 #                            PULSE_CLIENTCONFIG; sets XSESSION_XVFB_PID
-#   xsession_stop            stops what xsession_start started
+#   xsession_start_xvfb WORKDIR [FIRST], xsession_start_sound WORKDIR
+#                            start one of the two
+#   xsession_stop            stops what was started
 #   xsession_end_app PID     stops a program started in the session
 #   xsession_settings DIR NAME=VALUE...
 #                            writes a settings file with dword values under
@@ -18,10 +20,11 @@ XSESSION_ROOT=${XSESSION_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 XSESSION_XVFB_PID=
 XSESSION_PULSE_DIR=
 
-# Xvfb on the first display number from 120 on that nobody uses.
+# Xvfb on the first display number from FIRST (default 120) on that nobody
+# uses: xsession_start_xvfb WORKDIR [FIRST].
 xsession_start_xvfb() {
-    local n tries log=$1/xvfb.log
-    for n in $(seq 120 219); do
+    local n tries log=$1/xvfb.log first=${2:-120}
+    for n in $(seq "$first" $((first + 99))); do
         [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
         Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp -noreset >"$log" 2>&1 &
         XSESSION_XVFB_PID=$!
@@ -37,19 +40,25 @@ xsession_start_xvfb() {
         wait "$XSESSION_XVFB_PID" 2>/dev/null || true
         XSESSION_XVFB_PID=
     done
-    echo "Could not start Xvfb" >&2
+    echo "Could not start Xvfb:" >&2
+    cat "$log" >&2 || true
     return 1
 }
 
-xsession_start() {
-    local work=$1 line
-    xsession_start_xvfb "$work"
-    XSESSION_PULSE_DIR=$work/pulse
+# The private sound server with its test devices, in WORKDIR/pulse.
+xsession_start_sound() {
+    local line
+    XSESSION_PULSE_DIR=$1/pulse
     mkdir -p "$XSESSION_PULSE_DIR"
     line=$(bash "$XSESSION_ROOT/scripts/soundserver.sh" start "$XSESSION_PULSE_DIR")
     export "${line?}"
     export PULSE_CLIENTCONFIG="$XSESSION_PULSE_DIR/config/pulse/client.conf"
     unset PULSE_SINK PULSE_SOURCE
+}
+
+xsession_start() {
+    xsession_start_xvfb "$1"
+    xsession_start_sound "$1"
 }
 
 xsession_stop() {
