@@ -107,6 +107,11 @@ TEST_F(LiveCapture, ToneIntoTheHeadsetShowsAtBin279ThroughLineInAndLoopback)
     ASSERT_TRUE(Choose("Test Line In"));
     EXPECT_FALSE(Loopback);
     EXPECT_TRUE(InOpen);
+    EXPECT_EQ(FormMain->windowTitle(), "Sonalyx - Test Line In    ");
+    EXPECT_FALSE(FormMain->ImageMicro->isHidden());
+    EXPECT_TRUE(FormMain->ImageSpeaker->isHidden());
+    EXPECT_TRUE(FormMain->TrBarVolume->isEnabled());
+    EXPECT_EQ(FormMain->LabLevel->text(), "Input Volume");
     ASSERT_TRUE(WaitForBlocks(3));
     EXPECT_EQ(PeakBin(1), 279);
     EXPECT_EQ(PeakBin(2), 279);
@@ -115,7 +120,10 @@ TEST_F(LiveCapture, ToneIntoTheHeadsetShowsAtBin279ThroughLineInAndLoopback)
     EXPECT_TRUE(Loopback);
     EXPECT_FALSE(InOpen);
     EXPECT_EQ(FormMain->windowTitle(), "Sonalyx - Test Headset    ");
+    EXPECT_TRUE(FormMain->ImageMicro->isHidden());
+    EXPECT_FALSE(FormMain->ImageSpeaker->isHidden());
     EXPECT_FALSE(FormMain->TrBarVolume->isEnabled());
+    EXPECT_EQ(FormMain->LabLevel->text(), "LoopBack Device");
     ASSERT_TRUE(WaitForBlocks(3));
     EXPECT_EQ(LoopbackBytes.load() == 17640u || LoopbackBytes.load() == NoReadMark, true);
     EXPECT_EQ(PeakBin(1), 279);
