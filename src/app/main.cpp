@@ -10,6 +10,7 @@
 #include "generator/WaveOut.h"
 #include "platform/dialogs.h"
 #include "platform/reclib.h"
+#include "platform/termination.h"
 #include "platform/timer.h"
 #include "platform/wavedev.h"
 #include "views/SpTmForm.h"
@@ -455,6 +456,7 @@ int RunSonalyx(int argc, char** argv)
     QApplication::setApplicationName("Sonalyx");
     QApplication::setOrganizationName("Vortan");
     CreateForms();
+    platform::CloseOnTerminationSignals(FormMain);
     QObject::connect(FormMain, &TFormMain::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     // Without a window manager "maximised" means nothing: fill the screen.
     FormMain->setGeometry(QApplication::primaryScreen()->availableGeometry());
