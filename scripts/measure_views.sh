@@ -69,8 +69,7 @@ measure() {
     sleep "$window"
     t1=$(cpu_ticks "$app_pid")
     x1=$(cpu_ticks "$XSESSION_XVFB_PID")
-    kill "$app_pid"
-    wait "$app_pid" 2>/dev/null || true
+    xsession_end_app "$app_pid"
     app_pid=
     local paints
     paints=$(tail -n +"$((lines0 + 1))" "$log" | grep '^paint ' || true)

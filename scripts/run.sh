@@ -7,6 +7,8 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=scripts/setup.sh
 source "$root/scripts/setup.sh"
+# shellcheck source=scripts/xsession.sh
+source "$root/scripts/xsession.sh"
 
 # Qt's X11 platform plugin is the one installed (Wayland sessions offer
 # XWayland, with DISPLAY set).
@@ -22,7 +24,7 @@ configure_and_build "$build" sonalyx -- -DCMAKE_BUILD_TYPE=Release -DSONALYX_BEN
 private_server=
 cleanup() {
     if [[ -n $private_server ]]; then
-        bash "$root/scripts/soundserver.sh" stop "$private_server" >/dev/null 2>&1 || true
+        xsession_stop
         rm -rf "$private_server"
     fi
 }
@@ -31,9 +33,7 @@ trap cleanup EXIT
 if ! pactl info >/dev/null 2>&1; then
     private_server=$(mktemp -d -t sonalyx-pulse.XXXXXX)
     echo "No sound server answers; starting a private one with test devices (stopped when Sonalyx exits)."
-    line=$(bash "$root/scripts/soundserver.sh" start "$private_server")
-    export "${line?}"
-    export PULSE_CLIENTCONFIG="$private_server/config/pulse/client.conf"
+    xsession_start_sound "$private_server"
 fi
 
 rc=0

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Takes screenshots of Sonalyx's views while they show live capture, in both
-# colour schemes. The windows stand where the default layout puts them, made
-# short enough for the whole spectrum window to fit on a 1000-pixel screen
-# without a window manager.
+# colour schemes. The windows stand where a first run's default layout puts
+# them.
 # Runs on a private Xvfb with Mesa's software renderer and a private sound
 # server whose test microphone plays a 1000 Hz sine.
 #
@@ -46,10 +45,7 @@ trap cleanup EXIT
 shoot() {
     local scheme=$1 config=$work/config-$1
     mkdir -p "$config"
-    xsession_settings "$config" IsInstalled=1 "Light Background=$2" \
-        "FormWave X=0" "FormWave Y=100" "FormWave Width=533" "FormWave Hight=440" \
-        "FormSpect X=0" "FormSpect Y=540" "FormSpect Width=533" "FormSpect Hight=440" \
-        "FormSpTm X=534" "FormSpTm Y=100" "FormSpTm Width=1064" "FormSpTm Hight=880"
+    xsession_settings "$config" "Light Background=$2" # otherwise a first run
     XDG_CONFIG_HOME=$config "$build/sonalyx" >"$work/$scheme.log" 2>&1 &
     app_pid=$!
     sleep 5 # first activation, capture start, a few blocks
@@ -64,8 +60,7 @@ shoot() {
         xwd -silent -id "$id" | convert xwd:- "$out/${view%%:*}-$scheme.png"
     done
     xwd -silent -root | convert xwd:- "$out/screen-$scheme.png"
-    kill "$app_pid"
-    wait "$app_pid" 2>/dev/null || true
+    xsession_end_app "$app_pid"
     app_pid=
 }
 
