@@ -1,7 +1,6 @@
 #include "platform/shell.h"
 
 #include <QDesktopServices>
-#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -15,6 +14,21 @@ bool IsAddress(const QString& text)
 {
     const QUrl url(text, QUrl::StrictMode);
     return url.isValid() && url.scheme().size() > 1;
+}
+
+// pavucontrol's tabs: 1 playback streams, 2 recording streams, 3 output
+// devices, 4 input devices.
+QString TabArgument(SoundSettingsPage page)
+{
+    switch (page) {
+    case SoundSettingsPage::RecordingDevices:
+        return "--tab=4";
+    case SoundSettingsPage::PlaybackDevices:
+        return "--tab=3";
+    case SoundSettingsPage::VolumeMixer:
+        break;
+    }
+    return "--tab=1";
 }
 } // namespace
 
@@ -31,34 +45,18 @@ bool OpenDocument(const std::string& pathOrAddress)
     return QDesktopServices::openUrl(QUrl::fromLocalFile(file.absoluteFilePath()));
 }
 
-SoundSettingsCommand SoundSettingsFor(SoundSettingsPage page)
-{
-    // pavucontrol's tabs: 1 playback streams, 2 recording streams, 3 output
-    // devices, 4 input devices.
-    switch (page) {
-    case SoundSettingsPage::RecordingDevices:
-        return {"pavucontrol", "--tab=4"};
-    case SoundSettingsPage::PlaybackDevices:
-        return {"pavucontrol", "--tab=3"};
-    case SoundSettingsPage::VolumeMixer:
-        break;
-    }
-    return {"pavucontrol", "--tab=1"};
-}
-
 bool OpenSoundSettings(SoundSettingsPage page, std::string* why)
 {
-    const SoundSettingsCommand command = SoundSettingsFor(page);
-    const QString program = QStandardPaths::findExecutable(QString::fromStdString(command.program));
+    const QString program = QStandardPaths::findExecutable("pavucontrol");
     if (program.isEmpty()) {
         if (why)
-            *why = "The sound settings tool (" + command.program +
-                   ") is not installed. Install the package " + command.program + " to change devices and volumes.";
+            *why = "The sound settings tool (pavucontrol) is not installed. Install the package pavucontrol to "
+                   "change devices and volumes.";
         return false;
     }
-    if (!QProcess::startDetached(program, {QString::fromStdString(command.tabArgument)})) {
+    if (!QProcess::startDetached(program, {TabArgument(page)})) {
         if (why)
-            *why = "The sound settings tool (" + command.program + ") could not be started.";
+            *why = "The sound settings tool (pavucontrol) could not be started.";
         return false;
     }
     return true;

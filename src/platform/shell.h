@@ -11,15 +11,8 @@ namespace platform {
 // False when the desktop found none or the file does not exist.
 bool OpenDocument(const std::string& pathOrAddress);
 
-// The pages of the sound settings tool (pavucontrol).
+// The pages of the sound settings tool, pavucontrol.
 enum class SoundSettingsPage { RecordingDevices, PlaybackDevices, VolumeMixer };
-
-// The program, tab number and page of the sound settings tool.
-struct SoundSettingsCommand {
-    std::string program;
-    std::string tabArgument; // "--tab=N"
-};
-SoundSettingsCommand SoundSettingsFor(SoundSettingsPage page);
 
 // Starts the sound settings tool on `page`, detached from this program.
 // When it is not installed or does not start, returns false and sets

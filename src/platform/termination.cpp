@@ -1,6 +1,5 @@
 #include "platform/termination.h"
 
-#include <QPointer>
 #include <QSocketNotifier>
 #include <QWidget>
 
@@ -33,14 +32,13 @@ void CloseOnTerminationSignals(QWidget* window)
 {
     if (wakeFds[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, wakeFds) != 0)
         return;
+    // Owned by the window: the connection ends with it.
     auto* notifier = new QSocketNotifier(wakeFds[1], QSocketNotifier::Read, window);
-    QPointer<QWidget> target(window);
-    QObject::connect(notifier, &QSocketNotifier::activated, window, [target] {
+    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
         char drained[16];
         while (::read(wakeFds[1], drained, sizeof drained) > 0) {
         }
-        if (target)
-            target->close();
+        window->close();
     });
     struct sigaction action = {};
     action.sa_handler = OnTerminationSignal;

@@ -227,10 +227,9 @@ void BeginGrid()
 void BeginTraces()
 {
     glLineWidth(LineWidth);
-    glLineStipple(1, TraceStipple);
-    // The all-ones pattern draws every pixel, as no stipple does; with
-    // stippling on, Mesa's software renderer splits every trace segment on
-    // the CPU, which cost more than the rest of the paint.
+    // A solid pattern with stippling on draws the same pixels, but Mesa's
+    // software renderer then splits every trace segment on the CPU, which
+    // cost more than the rest of the paint.
     glDisable(GL_LINE_STIPPLE);
 }
 

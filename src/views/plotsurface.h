@@ -58,9 +58,8 @@ enum PlotColor : int {
     ColorRight = 4,
 };
 
-// Line stipple patterns: grids 12 pixels drawn, 4 skipped; traces solid.
+// Grid stipple pattern: 12 pixels drawn, 4 skipped. Traces are solid.
 inline constexpr uint16_t GridStipple = 0x0FFF;
-inline constexpr uint16_t TraceStipple = 0xFFFF;
 
 // The plot area of a view in form client pixels, inclusive on all sides.
 struct PlotRect {
@@ -148,7 +147,7 @@ namespace plotgl {
 void Color(int entry);
 // Stipple on, width 0.1, pattern 0x0FFF.
 void BeginGrid();
-// Width LineWidth, pattern 0xFFFF (stippling stays on).
+// Width LineWidth, solid (stippling off).
 void BeginTraces();
 // One GL_LINES batch (pairs of vertices) in one colour-table entry.
 void Lines(const std::vector<PlotVertex>& vertices, int entry);
