@@ -1,6 +1,6 @@
-# Helpers for the scripts that run Sonalyx unattended (test.sh,
-# measure_views.sh, screenshots.sh): a private Xvfb with Mesa's software renderer, a private
-# sound server with its test devices, a fresh settings folder, and cleanup of
+# Helpers for the scripts that run Sonalyx (run.sh, test.sh,
+# measure_views.sh, screenshots.sh): a private Xvfb with Mesa's software
+# renderer, a private sound server with its test devices, a fresh settings folder, and cleanup of
 # everything started here. Source it; it defines functions only.
 #
 #   xsession_start WORKDIR   starts Xvfb and the sound server, exports
