@@ -46,6 +46,14 @@ inline bool IsInstalled = false;
 inline std::atomic<bool> GenPlaying{false};
 inline std::atomic<bool> GenRefillIdle{false};
 
+// ---- signal generator (the wave-out engine and its window) -------------
+inline std::atomic<bool> WaveOutIsOpen{false};
+inline std::atomic<uint32_t> GenSampleCounter{0}; // frames of sine played since the open
+inline std::atomic<float> FreqLeft{20.0f};         // Hz
+inline std::atomic<float> FreqRight{50.0f};
+inline std::atomic<bool> GenSine{false};
+inline std::atomic<bool> GenNoise{false};
+
 // ---- view selection and appearance -------------------------------------
 inline std::atomic<bool> ShowLeft{true};
 inline std::atomic<bool> ShowRight{true};

@@ -4,9 +4,11 @@
 #include "app/arrange.h"
 #include "app/global.h"
 #include "app/main_ticks.h"
+#include "app/pictures.h"
 #include "app/settings.h"
 #include "capture/WaveIn.h"
 #include "capture/audiolib.h"
+#include "generator/Generator.h"
 #include "generator/WaveOut.h"
 #include "platform/dialogs.h"
 #include "platform/reclib.h"
@@ -57,39 +59,6 @@ QFrame* MakeBevel(QWidget* parent, int x, int y, int h)
     bevel->setFrameShadow(QFrame::Sunken);
     bevel->setGeometry(x, y, 3, h);
     return bevel;
-}
-
-// 24 x 24 pictures of a microphone and a loudspeaker.
-QPixmap MicrophonePicture()
-{
-    QPixmap pix(24, 24);
-    pix.fill(Qt::transparent);
-    QPainter p(&pix);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(40, 40, 40), 2));
-    p.setBrush(QColor(90, 90, 110));
-    p.drawRoundedRect(QRectF(8, 2, 8, 13), 4, 4);
-    p.setBrush(Qt::NoBrush);
-    p.drawArc(QRectF(5, 6, 14, 12), 180 * 16, 180 * 16);
-    p.drawLine(QPointF(12, 18), QPointF(12, 21));
-    p.drawLine(QPointF(8, 21), QPointF(16, 21));
-    return pix;
-}
-
-QPixmap SpeakerPicture()
-{
-    QPixmap pix(24, 24);
-    pix.fill(Qt::transparent);
-    QPainter p(&pix);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(40, 40, 40), 2));
-    p.setBrush(QColor(90, 90, 110));
-    const QPointF cone[] = {{3, 9}, {8, 9}, {14, 4}, {14, 20}, {8, 15}, {3, 15}};
-    p.drawPolygon(cone, 6);
-    p.setBrush(Qt::NoBrush);
-    p.drawArc(QRectF(12, 7, 6, 10), -60 * 16, 120 * 16);
-    p.drawArc(QRectF(12, 3, 10, 18), -60 * 16, 120 * 16);
-    return pix;
 }
 
 void MaskFloatingPointExceptions()
@@ -434,6 +403,7 @@ void CreateForms()
     FormWave = new TFormWave;
     FormSpect = new TFormSpect;
     FormSpTm = new TFormSpTm;
+    FGenerator = new TFGenerator;
 }
 
 void DestroyForms()
@@ -446,6 +416,10 @@ void DestroyForms()
     FormSpect = nullptr;
     delete FormSpTm;
     FormSpTm = nullptr;
+    CloseWaveOut(); // done by the close sequence already, unless a test skipped it
+    GenPlaying = false;
+    delete FGenerator;
+    FGenerator = nullptr;
     delete FormMain;
 }
 

@@ -1,7 +1,194 @@
 #include "generator/WaveOut.h"
 
-// The generator's playback engine lands with the generator window; until then
-// GenPlaying never becomes true, so nothing calls RefillWaveOut, and there is
-// no output device to close.
-void RefillWaveOut() {}
-void CloseWaveOut() {}
+#include "app/global.h"
+
+#include <chrono>
+#include <cmath>
+#include <mutex>
+
+using namespace platform;
+
+namespace {
+
+constexpr long double PiL = 3.141592653589793238462643383279502884L;
+
+// Held by RefillWaveOut on the tick thread and around every use of the
+// handle and headers on the UI thread, so that a close never pulls the
+// device out from under a refill. It is never held while a stream callback
+// waits for it (the device's callbacks take only the device's own lock).
+std::mutex waveOutLock;
+HWaveOut OutHandle = nullptr;
+WaveHeader OutHeaders[2];
+uintptr_t SubmissionCount = 0;
+
+uint32_t ClockState()
+{
+    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    return static_cast<uint32_t>(ticks ^ (ticks >> 32));
+}
+
+// Taken from a clock when the program starts, so the noise differs from run to run.
+uint32_t NoiseState = ClockState();
+
+WaveFormat OutputFormat()
+{
+    WaveFormat format;
+    format.formatTag = 1;
+    format.channels = 2;
+    format.samplesPerSec = 44100;
+    format.avgBytesPerSec = 176400;
+    format.blockAlign = 4;
+    format.bitsPerSample = 16;
+    format.cbSize = 0;
+    return format;
+}
+
+void FillSine(int16_t* out, int frames)
+{
+    // A frequency change shows at the next buffer, the same for all its frames.
+    const float left = FreqLeft;
+    const float right = FreqRight;
+    uint32_t n = GenSampleCounter;
+    for (int i = 0; i < frames; ++i) {
+        const uint32_t m = 2u * n; // wraps after 2^31 frames, about 13.5 hours
+        out[2 * i] = SineSample(m, left);
+        out[2 * i + 1] = SineSample(m, right);
+        ++n;
+    }
+    GenSampleCounter = n;
+}
+
+void FillNoise(int16_t* out, int frames)
+{
+    for (int i = 0; i < frames; ++i) {
+        out[2 * i] = static_cast<int16_t>(static_cast<int32_t>(NoiseRandom(65534)) - 32767);
+        out[2 * i + 1] = static_cast<int16_t>(static_cast<int32_t>(NoiseRandom(65534)) - 32767);
+    }
+}
+
+void FillAndQueueLocked(int k)
+{
+    FillBuffer(k);
+    QueueBuffer(k);
+}
+
+} // namespace
+
+int16_t SineSample(uint32_t m, float frequency)
+{
+    const long double value = std::sin(PiL * m * frequency / 44100.0L) * 32767.0L;
+    return static_cast<int16_t>(std::nearbyint(value)); // the default rounding: halves to even
+}
+
+uint32_t NoiseRandom(uint32_t m)
+{
+    NoiseState = NoiseState * 134775813u + 1u;
+    return static_cast<uint32_t>((static_cast<uint64_t>(NoiseState) * m) >> 32);
+}
+
+void SetNoiseState(uint32_t state)
+{
+    NoiseState = state;
+}
+
+void FillBuffer(int k)
+{
+    int16_t* out = GenBuffer + GenBufSamples * k;
+    const int frames = BlockLen;
+    if (GenSine)
+        FillSine(out, frames);
+    if (GenNoise) // after the sine: with both flags the output is noise
+        FillNoise(out, frames);
+}
+
+void QueueBuffer(int k)
+{
+    WaveHeader& hdr = OutHeaders[k];
+    hdr.data = reinterpret_cast<char*>(GenBuffer + GenBufSamples * k);
+    hdr.bufferLength = GenBufBytes;
+    hdr.bytesRecorded.store(0, std::memory_order_relaxed);
+    hdr.user = SubmissionCount;
+    hdr.flags.store(0, std::memory_order_relaxed);
+    WaveOutPrepareHeader(OutHandle, &hdr);
+    WaveOutWrite(OutHandle, &hdr);
+    ++SubmissionCount;
+}
+
+bool OpenWaveOut(int deviceId, std::string* error)
+{
+    std::lock_guard<std::mutex> guard(waveOutLock);
+    if (WaveOutIsOpen)
+        return true;
+    GenSampleCounter = 0;
+    BlockLen = 4410;
+    const MMResult result = WaveOutOpen(&OutHandle, deviceId, OutputFormat());
+    if (result != MMSYSERR_NOERROR) {
+        OutHandle = nullptr;
+        if (error)
+            *error = WaveOutGetErrorText(result);
+        return false;
+    }
+    WaveOutIsOpen = true;
+    SubmissionCount = 0;
+    if (GenPlaying) {
+        FillAndQueueLocked(0);
+        FillAndQueueLocked(1);
+    }
+    return true;
+}
+
+void CloseWaveOut()
+{
+    std::lock_guard<std::mutex> guard(waveOutLock);
+    if (!WaveOutIsOpen)
+        return;
+    WaveOutIsOpen = false;
+    WaveOutReset(OutHandle); // returns both buffers
+    if (GenPlaying) {
+        WaveOutUnprepareHeader(OutHandle, &OutHeaders[0]);
+        WaveOutUnprepareHeader(OutHandle, &OutHeaders[1]);
+    }
+    WaveOutClose(OutHandle);
+    OutHandle = nullptr;
+}
+
+void RefillWaveOut()
+{
+    std::lock_guard<std::mutex> guard(waveOutLock);
+    if (!WaveOutIsOpen)
+        return;
+    for (int k = 0; k < 2; ++k)
+        if (OutHeaders[k].flags.load(std::memory_order_acquire) & WHDR_DONE)
+            FillAndQueueLocked(k);
+}
+
+uint32_t GetOutVolume()
+{
+    // The handle changes only on this (the UI) thread, in open and close.
+    if (!WaveOutIsOpen)
+        return 0;
+    uint32_t packed = 0;
+    if (WaveOutGetVolume(OutHandle, &packed) != MMSYSERR_NOERROR)
+        return 0;
+    return packed >> 16;
+}
+
+void SetOutVolume(uint32_t v)
+{
+    if (!WaveOutIsOpen)
+        return;
+    const uint32_t level = v & 0xFFFF;
+    WaveOutSetVolume(OutHandle, level | (level << 16));
+}
+
+std::vector<std::string> ListWaveOutDevices()
+{
+    const int count = WaveOutGetNumDevs();
+    OutCaps.assign(static_cast<size_t>(count), WaveCaps{});
+    std::vector<std::string> names;
+    for (int id = 0; id < count; ++id) {
+        WaveOutGetDevCaps(id, &OutCaps[static_cast<size_t>(id)]);
+        names.push_back(OutCaps[static_cast<size_t>(id)].productName);
+    }
+    return names;
+}

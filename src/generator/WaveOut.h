@@ -1,7 +1,67 @@
-// Playback of the generator's signal to a playback device.
+// The generator's playback engine: two sines (one per channel, each with its
+// own frequency) or white noise, 44100 Hz 16-bit stereo, played through one
+// wave-out device with two 100 ms buffers in flight. The 20 ms capture tick
+// refills whichever buffer the device has finished, so playback runs 100 to
+// 200 ms ahead of the tick.
+//
+// Threads: RefillWaveOut (and through it FillBuffer and QueueBuffer) runs on
+// the capture tick's thread, everything else on the UI thread. One lock keeps
+// a refill and an open or close from touching the headers or the device at
+// the same time. No Qt in here.
 #pragma once
 
-// Refills the generator's output buffers; capture tick thread.
-void RefillWaveOut();
-// Closes the generator's output device.
+#include "platform/wavedev.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+inline constexpr int GenBufSamples = 8820;             // 16-bit values per buffer (4410 frames)
+inline constexpr uint32_t GenBufBytes = 2 * GenBufSamples; // 17640
+
+// Both output buffers, buffer k at samples 8820 k ... 8820 k + 8819,
+// interleaved left, right.
+inline int16_t GenBuffer[2 * GenBufSamples] = {};
+
+// The playback devices' capabilities by device id, rebuilt by
+// ListWaveOutDevices; as long as the server has devices.
+inline std::vector<platform::WaveCaps> OutCaps;
+
+// Opens the device (WAVE_MAPPER: the server's default sink) and, while the
+// generator plays, queues both buffers. Does nothing when open already. On
+// failure returns false and sets *error to the device's error text; the
+// engine stays closed.
+bool OpenWaveOut(int deviceId, std::string* error);
+// Stops playback and closes the device; does nothing when closed.
 void CloseWaveOut();
+// Refills and resubmits every buffer the device has finished; nothing when
+// closed. Capture tick thread.
+void RefillWaveOut();
+
+// Generates buffer k (0 or 1) from the mode flags: the sines at the frame
+// counter, then, over them, noise. With neither flag the buffer keeps what
+// it held.
+void FillBuffer(int k);
+// Resets header k and submits buffer k to the device.
+void QueueBuffer(int k);
+
+// The device's volume as 0 ... 65535 (its right channel); 0 when closed.
+uint32_t GetOutVolume();
+// Sets both channels to v (0 ... 65535); nothing when closed.
+void SetOutVolume(uint32_t v);
+
+// Fills OutCaps from the server's current playback devices and returns
+// their names, in id order.
+std::vector<std::string> ListWaveOutDevices();
+
+// The noise source: a 32-bit linear congruential generator whose state is
+// taken from a clock at start-up. NoiseRandom(m) advances the state and
+// gives a value 0 ... m - 1. Capture tick thread, or a test.
+uint32_t NoiseRandom(uint32_t m);
+void SetNoiseState(uint32_t state);
+
+// One sine sample: sin(pi m f / 44100) 32767, evaluated in extended
+// precision on the unreduced argument and rounded to the nearest integer
+// (halves to even). m is twice the frame counter, as an unsigned 32-bit
+// value.
+int16_t SineSample(uint32_t m, float frequency);

@@ -36,7 +36,10 @@ void MessageBox(const std::string& caption, const std::string& text, MsgIcon ico
         return;
     }
     QWidget* owner = QApplication::activeWindow();
-    QMessageBox box(toQt(icon), QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok, owner);
+    // The texts break their lines with CR or CR LF; Qt's labels break on LF.
+    QString shown = QString::fromStdString(text);
+    shown.replace("\r\n", "\n").replace('\r', '\n');
+    QMessageBox box(toQt(icon), QString::fromStdString(caption), shown, QMessageBox::Ok, owner);
     box.exec();
 }
 

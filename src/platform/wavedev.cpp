@@ -472,7 +472,8 @@ MMResult OpenOn(Registry<Device>& registry, OpenFailure& failure, const std::vec
     if (!handle)
         return MMSYSERR_INVALPARAM;
     *handle = nullptr;
-    const Info* info = ById(list, id);
+    // The default device is listed first, so the mapper's choice is id 0.
+    const Info* info = ById(list, id == WAVE_MAPPER ? 0 : id);
     if (!info)
         return RecordOpenFailure(failure, MMSYSERR_BADDEVICEID, MissingDeviceDetail());
     if (!IsStreamFormat(format))

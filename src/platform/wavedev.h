@@ -36,6 +36,9 @@ inline constexpr uint32_t WHDR_INQUEUE = 0x10;
 
 inline constexpr int MaxPnameChars = 31;
 
+// The device id that stands for "the server's default device" in opens.
+inline constexpr int WAVE_MAPPER = -1;
+
 struct WaveFormat {
     uint16_t formatTag = 1; // PCM
     uint16_t channels = 2;
@@ -73,6 +76,7 @@ using HWaveOut = WaveOutDevice*;
 // ---- wave-in ----
 int WaveInGetNumDevs();
 MMResult WaveInGetDevCaps(int id, WaveCaps* caps);
+// Id WAVE_MAPPER opens the server's default source.
 MMResult WaveInOpen(HWaveIn* handle, int id, const WaveFormat& format);
 MMResult WaveInPrepareHeader(HWaveIn h, WaveHeader* hdr);
 MMResult WaveInUnprepareHeader(HWaveIn h, WaveHeader* hdr);
@@ -90,6 +94,7 @@ std::string WaveInGetErrorText(MMResult result);
 // ---- wave-out ----
 int WaveOutGetNumDevs();
 MMResult WaveOutGetDevCaps(int id, WaveCaps* caps);
+// Id WAVE_MAPPER opens the server's default sink.
 MMResult WaveOutOpen(HWaveOut* handle, int id, const WaveFormat& format);
 MMResult WaveOutPrepareHeader(HWaveOut h, WaveHeader* hdr);
 MMResult WaveOutUnprepareHeader(HWaveOut h, WaveHeader* hdr);

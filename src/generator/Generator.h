@@ -1,0 +1,83 @@
+// The generator window: sine or white noise, the left and right sine
+// frequencies by track bar or typed, the playback device with its open and
+// close, and the output volume, kept in step with the engine and the sound
+// server by a 100 ms timer. A small stay-on-top window of fixed size.
+#pragma once
+
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdint>
+
+class TFGenerator : public QWidget {
+    Q_OBJECT
+public:
+    explicit TFGenerator(QWidget* parent = nullptr);
+
+    QFrame* PanelGenerator = nullptr;
+    QLabel* LabGenerator = nullptr;
+    QGroupBox* GrBoxGenerator = nullptr;
+    QRadioButton* RBtnSine = nullptr;
+    QRadioButton* RBtnWhiteNoise = nullptr;
+    QLineEdit* LabEditFr1 = nullptr;
+    QLabel* LabEditFr1Label = nullptr;
+    QSlider* TrBarFr1 = nullptr;
+    QLineEdit* LabEditFr2 = nullptr;
+    QLabel* LabEditFr2Label = nullptr;
+    QSlider* TrBarFr2 = nullptr;
+    QLabel* LabWOutDevices = nullptr;
+    QComboBox* CmbBoxAOut = nullptr;
+    QLabel* ImageOFF = nullptr;
+    QLabel* ImageON = nullptr;
+    QPushButton* BtnWOutOpen = nullptr;
+    QLabel* LabVolume = nullptr;
+    QSlider* TrBarVolume = nullptr;
+    QLabel* ImageOutput = nullptr;
+    QLabel* LabGetVolume = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    int32_t GenDeviceIndex = 0; // the chosen playback device id; -1 = the server's default
+    int32_t GenDeviceCount = 0; // playback devices when the list was last built
+    bool FreqEditing = false;   // an edit's change is being applied
+
+public slots:
+    void FormCreate();
+    void FormShow();
+    bool FormCloseQuery();
+    void BtnWOutOpenClick();
+    void CmbBoxAOutChange(int index);
+    void RBtnSineClick();
+    void RBtnWhiteNoiseClick();
+    void LabEditFr1Change();
+    void LabEditFr2Change();
+    void TrBarFr1Change(int position);
+    void TrBarFr2Change(int position);
+    void TrBarVolumeChange(int position);
+    void Timer1Timer();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    // The edits' key filter: digits and Backspace only.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    QLineEdit* BuildFrequencyEdit(const QString& label, int y, const QColor& colour, QLabel** labelOut);
+    QSlider* BuildFrequencyTrack(const QString& hint, int x, int y);
+    void FrequencyEditChange(QLineEdit* edit, std::atomic<float>& frequency, QSlider* track);
+    void OpenDevice(int deviceId);
+    void ShowDeviceOpen(bool open);
+    void SetFreqControlsEnabled(bool enabled);
+    void FillDeviceBox();
+};
+
+inline TFGenerator* FGenerator = nullptr;
