@@ -22,6 +22,9 @@ void ResetSharedState()
     IsInstalled = false;
     LightBackground = false;
     GenPlaying = false;
+    GenRefillIdle = false;
+    GenSine = false;
+    GenNoise = false;
     RecChannel = 0;
     DeviceName.clear();
     MediaFile.clear();
@@ -73,5 +76,36 @@ bool WaitFor(const std::function<bool()>& cond, int timeoutMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::msleep(2);
     }
+    return true;
+}
+
+int PeakBin(int channel)
+{
+    std::lock_guard<std::mutex> guard(DataLock);
+    int best = 0;
+    for (int bin = 1; bin <= TopBin; ++bin)
+        if (Spectrum(channel, 0, bin) > Spectrum(channel, 0, best))
+            best = bin;
+    return best;
+}
+
+int32_t BlocksSoFar()
+{
+    std::lock_guard<std::mutex> guard(DataLock);
+    return SpTmColumn;
+}
+
+bool WaitForBlocks(int count, int timeoutMs)
+{
+    const int32_t start = BlocksSoFar();
+    return WaitFor([&] { return BlocksSoFar() >= start + count; }, timeoutMs);
+}
+
+bool ChooseSource(const QString& device)
+{
+    const int index = FormMain->CmbBoxAIn->findText(device);
+    if (index < 0)
+        return false;
+    FormMain->CmbBoxAInChange(index);
     return true;
 }

@@ -3,8 +3,10 @@
 // created in start-up order and destroyed at the end.
 #pragma once
 
+#include <QString>
 #include <QTemporaryDir>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,3 +30,14 @@ void ResetSharedState();
 
 // Processes events until cond() holds or timeoutMs passes.
 bool WaitFor(const std::function<bool()>& cond, int timeoutMs);
+
+// ---- the running program's analysis, for tests of live capture ----------
+
+// The strongest bin of slice 0 of a channel (1 or 2).
+int PeakBin(int channel);
+// Blocks analysed so far (the spectrogram's block count).
+int32_t BlocksSoFar();
+// Waits until `count` further blocks have been analysed.
+bool WaitForBlocks(int count, int timeoutMs = 3000);
+// Chooses a recording device in the main window by its listed name.
+bool ChooseSource(const QString& device);

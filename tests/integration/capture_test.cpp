@@ -25,38 +25,6 @@ using testsupport::Pactl;
 
 namespace {
 
-int PeakBin(int channel)
-{
-    std::lock_guard<std::mutex> guard(DataLock);
-    int best = 0;
-    for (int bin = 1; bin <= TopBin; ++bin)
-        if (Spectrum(channel, 0, bin) > Spectrum(channel, 0, best))
-            best = bin;
-    return best;
-}
-
-int32_t BlocksSoFar()
-{
-    std::lock_guard<std::mutex> guard(DataLock);
-    return SpTmColumn;
-}
-
-// Waits until `count` further blocks have been analysed.
-bool WaitForBlocks(int count, int timeoutMs = 3000)
-{
-    const int32_t start = BlocksSoFar();
-    return WaitFor([&] { return BlocksSoFar() >= start + count; }, timeoutMs);
-}
-
-bool Choose(const QString& device)
-{
-    const int index = FormMain->CmbBoxAIn->findText(device);
-    if (index < 0)
-        return false;
-    FormMain->CmbBoxAInChange(index);
-    return true;
-}
-
 class LiveCapture : public ::testing::Test {
 protected:
     std::unique_ptr<AppHarness> app;
@@ -104,7 +72,7 @@ TEST_F(LiveCapture, ToneIntoTheHeadsetShowsAtBin279ThroughLineInAndLoopback)
     LoadedModule tone("module-sine", "sink=test_headset frequency=3000");
     ASSERT_TRUE(tone.loaded());
 
-    ASSERT_TRUE(Choose("Test Line In"));
+    ASSERT_TRUE(ChooseSource("Test Line In"));
     EXPECT_FALSE(Loopback);
     EXPECT_TRUE(InOpen);
     EXPECT_EQ(FormMain->windowTitle(), "Sonalyx - Test Line In    ");
@@ -116,7 +84,7 @@ TEST_F(LiveCapture, ToneIntoTheHeadsetShowsAtBin279ThroughLineInAndLoopback)
     EXPECT_EQ(PeakBin(1), 279);
     EXPECT_EQ(PeakBin(2), 279);
 
-    ASSERT_TRUE(Choose("Test Headset"));
+    ASSERT_TRUE(ChooseSource("Test Headset"));
     EXPECT_TRUE(Loopback);
     EXPECT_FALSE(InOpen);
     EXPECT_EQ(FormMain->windowTitle(), "Sonalyx - Test Headset    ");
@@ -179,7 +147,7 @@ TEST_F(LiveCapture, UnloadingTheCapturedDeviceLeavesTheProgramRunning)
                          "source_name=extra_mic rate=44100 frequency=2000 source_properties=device.description=ExtraMic");
         ASSERT_TRUE(mic.loaded());
         ASSERT_TRUE(WaitFor([&] { return DeviceMessages() >= 1; }, 2000));
-        ASSERT_TRUE(Choose("ExtraMic"));
+        ASSERT_TRUE(ChooseSource("ExtraMic"));
         EXPECT_TRUE(InOpen);
         ASSERT_TRUE(WaitForBlocks(2));
         ASSERT_TRUE(mic.unload());
@@ -195,7 +163,7 @@ TEST_F(LiveCapture, UnloadingTheCapturedDeviceLeavesTheProgramRunning)
     {
         LoadedModule sink("module-null-sink", "sink_name=gone_sink sink_properties=device.description=GoneSink");
         ASSERT_TRUE(WaitFor([&] { return DeviceMessages() >= 3; }, 2000));
-        ASSERT_TRUE(Choose("GoneSink"));
+        ASSERT_TRUE(ChooseSource("GoneSink"));
         EXPECT_TRUE(Loopback);
         ASSERT_TRUE(WaitForBlocks(2));
         ASSERT_TRUE(sink.unload());
@@ -218,7 +186,7 @@ TEST_F(LiveCapture, FifteenExtraSinksAreListedAndEachStarts)
     QTest::qWait(300); // let the watch settle on the final count
     for (int i = 1; i <= 15; ++i) {
         const QString name = QString("Many%1").arg(i);
-        ASSERT_TRUE(Choose(name)) << name.toStdString();
+        ASSERT_TRUE(ChooseSource(name)) << name.toStdString();
         EXPECT_TRUE(Loopback);
         EXPECT_GT(RecChannel.load(), 1u);
         EXPECT_TRUE(WaitForBlocks(1)) << name.toStdString();
