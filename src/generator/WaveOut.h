@@ -65,3 +65,8 @@ void SetNoiseState(uint32_t state);
 // (halves to even). m is twice the frame counter, as an unsigned 32-bit
 // value.
 int16_t SineSample(uint32_t m, float frequency);
+// The same value, about ten times faster, as the fill computes it: for a
+// whole number of Hz the phase is reduced exactly in integers and the sine
+// taken in double precision; a result within reach of a rounding boundary
+// is computed the extended way instead.
+int16_t SineSampleFast(uint32_t m, float frequency);

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -60,6 +61,20 @@ TEST_F(GeneratorFill, SinesMatchQuadPrecisionAndRunOnAcrossBuffers)
     EXPECT_EQ(Left(0, 1), 93);
     EXPECT_EQ(Left(0, 0), 0);
     EXPECT_EQ(Right(0, 441), 0); // 50 Hz: 441 frames are half a period
+}
+
+TEST(SineSamples, TheFastPathMatchesTheExtendedEvaluationBitForBit)
+{
+    std::mt19937 random(11);
+    std::uniform_int_distribution<uint32_t> anyM;
+    std::uniform_int_distribution<int> anyHertz(0, 20075);
+    for (int i = 0; i < 400000; ++i) {
+        const uint32_t m = anyM(random) & ~1u; // twice a frame count
+        const float hertz = static_cast<float>(anyHertz(random));
+        ASSERT_EQ(SineSampleFast(m, hertz), SineSample(m, hertz)) << "m " << m << ", " << hertz << " Hz";
+    }
+    for (const float odd : {0.5f, 440.25f, -3.0f, 40000.0f})
+        EXPECT_EQ(SineSampleFast(123456, odd), SineSample(123456, odd)) << odd;
 }
 
 TEST_F(GeneratorFill, ZeroHertzGivesZerosOnThatChannelOnly)
