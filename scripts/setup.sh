@@ -9,6 +9,7 @@ SONALYX_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libqt6opengl6-dev libgl-dev
     libgl1-mesa-dri libglx-mesa0 # Mesa's software OpenGL (llvmpipe) for Xvfb
+    libx11-dev
     libpulse-dev pulseaudio pulseaudio-utils
     xvfb xauth fonts-dejavu-core
     fonts-wine # metric-compatible Tahoma and MS Sans Serif for the view frames

@@ -1,5 +1,6 @@
 #include "app/main.h"
 
+#include "about/about.h"
 #include "analysis/spectrum.h"
 #include "app/arrange.h"
 #include "app/global.h"
@@ -12,6 +13,7 @@
 #include "generator/WaveOut.h"
 #include "platform/dialogs.h"
 #include "platform/reclib.h"
+#include "platform/shell.h"
 #include "platform/termination.h"
 #include "platform/timer.h"
 #include "platform/wavedev.h"
@@ -52,6 +54,18 @@ QLabel* MakeLabel(QWidget* parent, const QString& text, int x, int y)
     return label;
 }
 
+// A radio button at its place, as wide as its caption needs where the
+// given width is too small for the fonts at hand.
+QRadioButton* MakeRadio(QWidget* parent, const QString& text, const QRect& place)
+{
+    auto* button = new QRadioButton(text, parent);
+    QRect fitted = place;
+    fitted.setWidth(std::max(place.width(), button->sizeHint().width()));
+    fitted.setHeight(std::max(place.height(), button->sizeHint().height()));
+    button->setGeometry(fitted);
+    return button;
+}
+
 QFrame* MakeBevel(QWidget* parent, int x, int y, int h)
 {
     auto* bevel = new QFrame(parent);
@@ -78,6 +92,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
     FormMain = this;
     setWindowTitle("Sonalyx");
     BuildControlStrip();
+    BuildMenus();
     TimerInfo = new QTimer(this);
     TimerInfo->setInterval(100);
     connect(TimerInfo, &QTimer::timeout, this, &TFormMain::TimerInfoTimer);
@@ -135,13 +150,13 @@ void TFormMain::BuildControlStrip()
     connect(TrBarVolume, &QSlider::valueChanged, this, &TFormMain::TrBarVolumeChange);
     LabInpValue = MakeLabel(p, "100%", 426, 2);
     MakeBevel(p, 495, 2, 45);
-    RBtn12 = new QRadioButton("Left/Right", p);
-    RBtn12->setGeometry(504, 12, 73, 27);
+    RBtn12 = MakeRadio(p, "Left/Right", QRect(504, 12, 73, 27));
     RBtn12->setChecked(true);
-    RBtn1 = new QRadioButton("Left", p);
-    RBtn1->setGeometry(583, 17, 40, 17);
-    RBtn2 = new QRadioButton("Right", p);
-    RBtn2->setGeometry(637, 15, 44, 21);
+    RBtn1 = MakeRadio(p, "Left", QRect(583, 17, 40, 17));
+    RBtn2 = MakeRadio(p, "Right", QRect(637, 15, 44, 21));
+    connect(RBtn12, &QRadioButton::clicked, this, &TFormMain::RBtn12Click);
+    connect(RBtn1, &QRadioButton::clicked, this, &TFormMain::RBtn1Click);
+    connect(RBtn2, &QRadioButton::clicked, this, &TFormMain::RBtn2Click);
     MakeBevel(p, 695, 2, 45);
     LabWindow = MakeLabel(p, "Window Function:", 711, 2);
     CmbBoxWindow = new QComboBox(p);
@@ -379,8 +394,9 @@ bool TFormMain::FormCloseQuery()
 void TFormMain::FormClose()
 {
     platform::rec::StreamFree(RecChannel);
-    // A media player started for "Open Media File..." is the desktop's own
-    // application; it is left running.
+    // The player that "Open Media File..." started names its window after the file.
+    if (!MediaFile.empty())
+        platform::CloseWindowTitled(MediaFile);
 }
 
 void TFormMain::FormDestroy()
@@ -403,7 +419,11 @@ void CreateForms()
     FormWave = new TFormWave;
     FormSpect = new TFormSpect;
     FormSpTm = new TFormSpTm;
+    FormAbout = new TFormAbout(FormMain);
     FGenerator = new TFGenerator;
+    for (QWidget* view : {static_cast<QWidget*>(FormWave), static_cast<QWidget*>(FormSpect),
+                          static_cast<QWidget*>(FormSpTm)})
+        FormMain->AddPauseKey(view);
 }
 
 void DestroyForms()
@@ -420,6 +440,8 @@ void DestroyForms()
     GenPlaying = false;
     delete FGenerator;
     FGenerator = nullptr;
+    delete FormAbout;
+    FormAbout = nullptr;
     delete FormMain;
 }
 

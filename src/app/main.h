@@ -4,10 +4,13 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QAction>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -41,6 +44,31 @@ public:
     QLabel* LabData = nullptr;
     QTimer* TimerInfo = nullptr;
 
+    // Menu bar MainMenu1 (captions as shown, leading blanks included).
+    QMenu* menuFile = nullptr;
+    QAction* menuMediaFile = nullptr;
+    QAction* menuExit = nullptr;
+    QMenu* menuView = nullptr;
+    QAction* menuWaveform = nullptr;
+    QAction* menuWaveScales = nullptr;
+    QAction* menuSpectrum = nullptr;
+    QAction* menuSpectScales = nullptr;
+    QAction* menuSpectTime = nullptr;
+    QAction* menuSpectrogramRanges = nullptr;
+    QAction* menuShowAll = nullptr;
+    QAction* menuFilter = nullptr;
+    QMenu* menuOptions = nullptr;
+    QAction* menuGenerator = nullptr;
+    QAction* menuIsDark = nullptr;
+    QAction* menuAIn = nullptr;
+    QAction* menuPlaybackDevice = nullptr;
+    QAction* menuMixer = nullptr;
+    QAction* menuThickLines = nullptr;
+    QMenu* menuHelp = nullptr;
+    QAction* menuHelpContents = nullptr;
+    QAction* menuAbout = nullptr;
+    QFileDialog* OpenDialog1 = nullptr;
+
     // Combo index -> recording-device number (disabled devices are not listed).
     std::vector<int> ComboDevices;
 
@@ -52,6 +80,33 @@ public slots:
     void BtnPauseClick();
     void CmbBoxWindowChange(int index);
     void SetRestore();
+    void RBtn12Click();
+    void RBtn1Click();
+    void RBtn2Click();
+    void WaveSpectRenew();
+
+    void menuFileClick();
+    void menuViewClick();
+    void menuOptionsClick();
+    void menuHelpClick();
+    void menuMediaFileClick();
+    void menuExitClick();
+    void menuWaveformClick();
+    void menuWaveScalesClick();
+    void menuSpectClick();
+    void menuSpectScalesClick();
+    void menuSpectTimeClick();
+    void menuSpectrogramRangesClick();
+    void menuShowAllClick();
+    void menuFilterClick();
+    void menuGeneratorClick();
+    void menuIsDarkClick();
+    void menuAInClick();
+    void menuPlaybackDeviceClick();
+    void menuMixerClick();
+    void menuThickLinesClick();
+    void menuHelpContentsClick();
+    void menuAboutClick();
 
 signals:
     // The main window was closed; the program ends.
@@ -70,6 +125,8 @@ public:
     void ShowBassError(const std::string& text, bool always);
     // Repaints every shown view; UI thread.
     void RepaintShownViews();
+    // Space pauses and resumes while one of the views has the focus.
+    void AddPauseKey(QWidget* view);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -77,6 +134,7 @@ protected:
 
 private:
     void BuildControlStrip();
+    void BuildMenus();
     void SelectComboDevice(int device);
     void ShowLoopbackControls(bool loopback);
     bool destroyed = false;

@@ -1,5 +1,6 @@
 // Handing things over to the desktop: documents and web addresses to their
-// default application, and the desktop's sound settings tool.
+// default application, the desktop's sound settings tool, and asking another
+// program's window to close.
 #pragma once
 
 #include <string>
@@ -18,5 +19,9 @@ enum class SoundSettingsPage { RecordingDevices, PlaybackDevices, VolumeMixer };
 // When it is not installed or does not start, returns false and sets
 // *why to a sentence for the user.
 bool OpenSoundSettings(SoundSettingsPage page, std::string* why);
+
+// Asks the top-level window whose title is exactly `title` to close, as its
+// close button would. False when there is no such window (or no display).
+bool CloseWindowTitled(const std::string& title);
 
 } // namespace platform
