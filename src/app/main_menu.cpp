@@ -66,6 +66,12 @@ void ToggleScalePanel(QWidget* panel, const std::function<void()>& show)
         panel->hide();
 }
 
+std::string NoApplicationFor(const std::string& file)
+{
+    return "No application to open \"" + file + "\" was found. Install xdg-utils (xdg-open) and set a "
+           "default application for such files.";
+}
+
 void SoundSettings(platform::SoundSettingsPage page)
 {
     std::string why;
@@ -153,7 +159,9 @@ void TFormMain::menuMediaFileClick()
     UpdateCaption();
     ClearBlock();
     QApplication::processEvents();
-    platform::OpenDocument(MediaFile); // the desktop's player; its outcome is its own
+    // The desktop's player; once started, its outcome is its own.
+    if (!platform::OpenDocument(MediaFile))
+        platform::ShowMessage(NoApplicationFor(MediaFile));
 }
 
 void TFormMain::menuExitClick()
@@ -279,7 +287,8 @@ void TFormMain::menuHelpContentsClick()
     const std::vector<std::string> manuals = ManualCandidates(program, SONALYX_DOC_DIR);
     const std::string manual = FirstExisting(manuals);
     if (!manual.empty()) {
-        platform::OpenDocument(manual);
+        if (!platform::OpenDocument(manual))
+            platform::ShowMessage(NoApplicationFor(manual));
         return;
     }
     std::string places = helpFile;
