@@ -179,9 +179,129 @@ stop() {
     rm -f "$PULSE_RUNTIME_PATH/pid" "$dir/native"
 }
 
+# ---- PipeWire ---------------------------------------------------------------
+
+# The same devices as the daemon's, in PipeWire's own terms: two null sinks
+# and two virtual sources that hear their monitors, at 44100 Hz throughout so
+# that nothing is resampled. (pipewire-pulse's module-null-sink cuts a
+# description at its first blank, so the sinks are made here.)
+write_pipewire_config() {
+    mkdir -p "$HOME" "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d" "$XDG_CONFIG_HOME/pipewire/pipewire-pulse.conf.d" \
+        "$XDG_RUNTIME_DIR" "$XDG_STATE_HOME"
+    chmod 700 "$dir" "$XDG_RUNTIME_DIR"
+    cat >"$XDG_CONFIG_HOME/pipewire/pipewire-pulse.conf.d/50-private.conf" <<END
+pulse.properties = {
+    server.address = [ "unix:$dir/native" ]
+}
+END
+    cat >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/50-test-devices.conf" <<'END'
+context.properties = {
+    default.clock.rate = 44100
+    default.clock.allowed-rates = [ 44100 ]
+}
+context.objects = [
+    { factory = adapter
+      args = { factory.name = support.null-audio-sink node.name = "test_speakers" node.description = "Test Speakers"
+               media.class = "Audio/Sink" audio.position = [ FL FR ] audio.rate = 44100 object.linger = true
+               monitor.channel-volumes = true } }
+    { factory = adapter
+      args = { factory.name = support.null-audio-sink node.name = "test_headset" node.description = "Test Headset"
+               media.class = "Audio/Sink" audio.position = [ FL FR ] audio.rate = 44100 object.linger = true
+               monitor.channel-volumes = true } }
+]
+context.modules = [
+    { name = libpipewire-module-loopback
+      args = { node.description = "Test Microphone"
+               capture.props = { node.name = "test_mic.hearing" target.object = "test_speakers"
+                                 stream.capture.sink = true audio.position = [ FL FR ] }
+               playback.props = { node.name = "test_mic" node.description = "Test Microphone"
+                                  media.class = "Audio/Source" audio.position = [ FL FR ] } } }
+    { name = libpipewire-module-loopback
+      args = { node.description = "Test Line In"
+               capture.props = { node.name = "test_line_in.hearing" target.object = "test_headset"
+                                 stream.capture.sink = true audio.position = [ FL FR ] }
+               playback.props = { node.name = "test_line_in" node.description = "Test Line In"
+                                  media.class = "Audio/Source" audio.position = [ FL FR ] } } }
+]
+END
+}
+
+# Runs a part of the server in the background; its pid goes to DIR/pids.
+run_part() {
+    local name=$1
+    shift
+    "$@" >>"$dir/$name.log" 2>&1 </dev/null &
+    echo $! >>"$dir/pids"
+}
+
+all_devices_listed() {
+    local listed name
+    listed=$( (pactl list short sinks && pactl list short sources) 2>/dev/null) || return 1
+    for name in test_speakers test_headset test_mic test_line_in; do
+        grep -q "[[:space:]]$name[[:space:]]" <<<"$listed" || return 1
+    done
+}
+
+defaults_set() {
+    pactl set-default-sink test_speakers >/dev/null 2>&1 || return 1
+    pactl set-default-source test_mic >/dev/null 2>&1 || return 1
+    local info
+    info=$(pactl info 2>/dev/null) || return 1
+    grep -q "^Default Sink: test_speakers$" <<<"$info" && grep -q "^Default Source: test_mic$" <<<"$info"
+}
+
+start_pipewire() {
+    if [[ -S $dir/native ]] && pactl info >/dev/null 2>&1; then
+        echo "PULSE_SERVER=$PULSE_SERVER"
+        return 0
+    fi
+    write_pipewire_config
+    : >"$dir/pids"
+    dbus-daemon --session --fork --address="unix:path=$dir/bus" --print-pid=3 3>>"$dir/pids"
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/bus"
+    run_part pipewire pipewire
+    run_part wireplumber wireplumber
+    run_part pipewire-pulse pipewire-pulse
+    local tries
+    for tries in $(seq 150); do
+        # The defaults are the session manager's; it may not take them yet.
+        if pactl info >/dev/null 2>&1 && all_devices_listed && defaults_set; then
+            if [[ -n ${TONE_PLAYER:-} ]]; then
+                # The microphone in the room of the speakers hears 1000 Hz.
+                run_part tone "$TONE_PLAYER" test_speakers 1000 1000 0.25
+            fi
+            echo "PULSE_SERVER=$PULSE_SERVER"
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "soundserver: PipeWire did not come up on $dir/native; logs follow" >&2
+    cat "$dir"/pipewire*.log "$dir/wireplumber.log" >&2 2>/dev/null || true
+    stop_pipewire
+    return 1
+}
+
+stop_pipewire() {
+    local pid tries
+    [[ -f $dir/pids ]] || return 0
+    # In the reverse order of the start: the tone player first, the bus last.
+    for pid in $(tac "$dir/pids"); do
+        kill -TERM "$pid" 2>/dev/null || true
+        for tries in $(seq 50); do
+            running "$pid" || break
+            sleep 0.05
+        done
+        kill -KILL "$pid" 2>/dev/null || true
+    done
+    rm -f "$dir/pids" "$dir/native" "$dir/bus"
+}
+
 confine_env
-case $action in
-start) start ;;
-stop) stop ;;
+export XDG_STATE_HOME="$dir/state"
+case ${SOUND_SERVER:-pulseaudio}:$action in
+pulseaudio:start) start ;;
+pulseaudio:stop) stop ;;
+pipewire:start) start_pipewire ;;
+pipewire:stop) stop_pipewire ;;
 *) usage ;;
 esac

@@ -6,6 +6,9 @@
 #   bash scripts/test.sh                    build dir build/
 #   SANITIZE=thread bash scripts/test.sh    build-tsan/  (ThreadSanitizer)
 #   SANITIZE=address bash scripts/test.sh   build-asan/  (AddressSanitizer + UBSan)
+#   SOUND_SERVER=pipewire bash scripts/test.sh
+#                                           the integration and GUI tests against a
+#                                           private PipeWire (pipewire-pulse) instead
 #
 # Optional: BUILD_DIR (another build dir), CTEST_TIMEOUT (seconds per test),
 # CTEST_ARGS (more ctest arguments, e.g. "-R PulseServer").
@@ -47,8 +50,25 @@ address)
     ;;
 esac
 
+sound_server=${SOUND_SERVER:-pulseaudio}
+case $sound_server in
+pulseaudio) ;;
+pipewire)
+    SONALYX_PACKAGES+=(pipewire pipewire-pulse wireplumber dbus)
+    # The unit tests and benchmarks know no server; the other levels run.
+    CTEST_ARGS="-L integration|gui ${CTEST_ARGS:-}"
+    ;;
+*)
+    echo "SOUND_SERVER must be pulseaudio or pipewire (not '$sound_server')" >&2
+    exit 2
+    ;;
+esac
+export SOUND_SERVER=$sound_server
+
 ensure_packages
 configure_and_build "$build" -- "${cmake_args[@]}"
+# The test microphone's tone where the server has no sine of its own.
+export TONE_PLAYER="$build/tests/tone_player"
 
 work=$(mktemp -d -t sonalyx-test.XXXXXX)
 
@@ -93,7 +113,7 @@ tsan_launcher() {
 }
 
 xsession_start_sound "$work"
-echo "Private sound server: $PULSE_SERVER"
+echo "Private sound server ($sound_server): $PULSE_SERVER"
 if [[ -z ${DISPLAY:-} ]]; then
     xsession_start_xvfb "$work" 99
     echo "Private X server: DISPLAY=$DISPLAY"

@@ -322,10 +322,15 @@ void TFormMain::UpdateCaption()
 void TFormMain::UpdateViewCaptions()
 {
     CaptionSuffix.clear();
-    const bool noRead = LoopbackBytes == NoReadMark;
-    if (noRead && Loopback)
+    // Blocks arrive every 100 ms give or take the server's own period (PipeWire
+    // delivers in steps of about 23 ms), so a single tick without one is no
+    // sign yet: a device has stopped playing when two ticks in a row saw none
+    // (a stream just started has a little longer, see ExpectLoopbackStart).
+    ticksWithoutRead = Loopback && LoopbackBytes == NoReadMark ? ticksWithoutRead + 1 : 0;
+    const bool stopped = ticksWithoutRead >= 2;
+    if (stopped && Loopback)
         CaptionSuffix = " - Device has stopped playing!";
-    if (!noRead && Loopback && !MediaFile.empty())
+    if (!stopped && Loopback && !MediaFile.empty())
         CaptionSuffix = " - " + MediaFile;
     const QString suffix = QString::fromStdString(CaptionSuffix);
     if (FormWave)

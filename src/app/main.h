@@ -125,6 +125,8 @@ public:
     void ShowBassError(const std::string& text, bool always);
     // Repaints every shown view; UI thread.
     void RepaintShownViews();
+    // A loopback stream was just started: give it time for its first block.
+    void ExpectLoopbackStart() { ticksWithoutRead = -3; }
     // Space pauses and resumes while one of the views has the focus.
     void AddPauseKey(QWidget* view);
 
@@ -138,6 +140,9 @@ private:
     void SelectComboDevice(int device);
     void ShowLoopbackControls(bool loopback);
     bool destroyed = false;
+    // 100 ms ticks in a row without a loopback read; a loopback start sets it
+    // below zero, for the time a new stream takes to deliver its first block.
+    int ticksWithoutRead = 0;
 };
 
 inline TFormMain* FormMain = nullptr;

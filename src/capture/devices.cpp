@@ -141,6 +141,7 @@ void TFormMain::StartSource()
         ShowLoopbackControls(true);
         LabInpValue->setText("");
         RecChannel = rec::RecordStart(44100, 2, 0, RecordProc, nullptr);
+        ExpectLoopbackStart();
         if (RecChannel == 0)
             platform::MessageBox("Sonalyx", "Couldn't start recording!ErrorCode " + std::to_string(rec::ErrorGetCode()),
                                  platform::MsgIcon::Error);

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <csignal>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <thread>
 
 namespace testsupport {
@@ -67,6 +69,54 @@ std::string SourcePath(const std::string& relative)
     // This file is tests/common/pulse_support.cpp; the tree is two levels up.
     std::filesystem::path here(__FILE__);
     return (here.parent_path().parent_path().parent_path() / relative).string();
+}
+
+#ifndef TONE_PLAYER
+#define TONE_PLAYER ""
+#endif
+
+TonePlayer::TonePlayer(const std::string& sink, double leftHz, double rightHz, double amplitude)
+{
+    const std::string left = std::to_string(leftHz);
+    const std::string right = std::to_string(rightHz > 0 ? rightHz : leftHz);
+    const std::string level = std::to_string(amplitude);
+    int out[2];
+    if (std::string(TONE_PLAYER).empty() || pipe(out) != 0)
+        return;
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        execl(TONE_PLAYER, TONE_PLAYER, sink.c_str(), left.c_str(), right.c_str(), level.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    // It says "playing" once its stream is open, or ends without a word.
+    char said[16] = {};
+    const ssize_t got = child > 0 ? read(out[0], said, sizeof said - 1) : -1;
+    close(out[0]);
+    if (got > 0 && std::string(said).rfind("playing", 0) == 0) {
+        pid_ = child;
+        return;
+    }
+    if (child > 0)
+        waitpid(child, nullptr, 0);
+}
+
+TonePlayer::~TonePlayer()
+{
+    if (pid_ <= 0)
+        return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+}
+
+std::string SoundServerKind()
+{
+    const char* kind = std::getenv("SOUND_SERVER");
+    return kind && *kind ? kind : "pulseaudio";
 }
 
 ScratchDaemon::ScratchDaemon()

@@ -45,6 +45,28 @@ private:
     long index_ = -1;
 };
 
+// A steady sine played into a sink by the project's tone player (a process
+// of its own, on the program's playback stream), stopped on destruction.
+// Works the same on the PulseAudio daemon and on PipeWire, which has no sine
+// module.
+class TonePlayer {
+public:
+    TonePlayer(const std::string& sink, double leftHz, double rightHz = 0, double amplitude = 0.5);
+    ~TonePlayer();
+    TonePlayer(const TonePlayer&) = delete;
+    TonePlayer& operator=(const TonePlayer&) = delete;
+
+    // The stream is open and playing.
+    bool playing() const { return pid_ > 0; }
+
+private:
+    int pid_ = -1;
+};
+
+// Which server the tests run against: "pulseaudio" or "pipewire"
+// (SOUND_SERVER, as scripts/test.sh sets it).
+std::string SoundServerKind();
+
 // A second private daemon of the test's own, in a temporary directory, for
 // tests that stop and restart a server. Stopped and removed on destruction.
 class ScratchDaemon {

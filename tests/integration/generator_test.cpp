@@ -29,6 +29,7 @@
 #include <fstream>
 #include <regex>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using testsupport::LoadedModule;
@@ -304,7 +305,8 @@ SinkInput OurSinkInput()
     const std::regex block(R"(Sink Input #(\d+)([\s\S]*?)(?=Sink Input #|$))");
     for (auto it = std::sregex_iterator(listing.begin(), listing.end(), block); it != std::sregex_iterator(); ++it) {
         const std::string body = (*it)[2];
-        if (body.find("Sonalyx playback") == std::string::npos)
+        // This process's stream (the tone player's is named alike).
+        if (body.find("application.process.id = \"" + std::to_string(getpid()) + "\"") == std::string::npos)
             continue;
         std::smatch volume;
         std::regex_search(body, volume, std::regex(R"(Volume: (.*))"));
@@ -323,13 +325,25 @@ TEST_F(GeneratorLoop, OutputVolumeGoesBothWays)
     GenRefillIdle = true;
 
     FGenerator->TrBarVolume->setValue(32768);
-    SinkInput ours = OurSinkInput();
-    ASSERT_GE(ours.index, 0);
     // 65535 is the server's 100%, so 32768 lies just above its 50% (32768 of 65536).
-    EXPECT_NE(ours.volume.find("front-left: 32769 /  50%"), std::string::npos) << ours.volume;
-    EXPECT_NE(ours.volume.find("front-right: 32769 /  50%"), std::string::npos) << ours.volume;
+    SinkInput ours;
+    EXPECT_TRUE(testsupport::WaitUntil(
+        [&] {
+            ours = OurSinkInput();
+            return ours.volume.find("front-left: 32769 /  50%") != std::string::npos &&
+                   ours.volume.find("front-right: 32769 /  50%") != std::string::npos;
+        },
+        1000ms))
+        << ours.volume;
+    ASSERT_GE(ours.index, 0);
 
     ASSERT_EQ(Pactl("set-sink-input-volume " + std::to_string(ours.index) + " 25%").exitCode, 0);
+    // The program reads the volume from the server at every 100 ms tick, so
+    // the tick after the change shows it.
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(testsupport::WaitUntil([] { return GetOutVolume() == 16384; }, 100ms));
+    const auto lag = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+    std::printf("the server reported the new volume after %.1f ms\n", lag);
     FGenerator->Timer1Timer(); // the next 100 ms tick
     EXPECT_EQ(FGenerator->TrBarVolume->value(), 16384);
     EXPECT_EQ(FGenerator->LabGetVolume->text(), "25%");
