@@ -23,6 +23,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QIcon>
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPainter>
@@ -456,6 +457,9 @@ int RunSonalyx(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName("Sonalyx");
     QApplication::setOrganizationName("Vortan");
+    // Lets a desktop match the windows to the installed launcher and icon.
+    QGuiApplication::setDesktopFileName("org.sonalyx.Sonalyx");
+    QApplication::setWindowIcon(QIcon::fromTheme("org.sonalyx.Sonalyx"));
     CreateForms();
     platform::CloseOnTerminationSignals(FormMain);
     QObject::connect(FormMain, &TFormMain::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
