@@ -13,18 +13,6 @@ namespace {
 // keeps a close from pulling the device out from under a poll.
 std::mutex waveInLock;
 
-WaveFormat CaptureFormat()
-{
-    WaveFormat format;
-    format.formatTag = 1;
-    format.channels = 2;
-    format.samplesPerSec = 44100;
-    format.avgBytesPerSec = 176400;
-    format.blockAlign = 4;
-    format.bitsPerSample = 16;
-    format.cbSize = 0;
-    return format;
-}
 
 void QueueLocked(int i)
 {
@@ -54,7 +42,7 @@ void WaveInOpenDev(int id)
         } else {
             BlockLen = 4410;
             InBuffer.assign(2 * InBufSamples, 0);
-            InResult = WaveInOpen(&InHandle, id, CaptureFormat());
+            InResult = WaveInOpen(&InHandle, id, StereoFormat());
             if (InResult == MMSYSERR_NOERROR) {
                 InOpen = true;
                 QueueLocked(0);

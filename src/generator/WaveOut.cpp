@@ -30,18 +30,6 @@ uint32_t ClockState()
 // Taken from a clock when the program starts, so the noise differs from run to run.
 uint32_t NoiseState = ClockState();
 
-WaveFormat OutputFormat()
-{
-    WaveFormat format;
-    format.formatTag = 1;
-    format.channels = 2;
-    format.samplesPerSec = 44100;
-    format.avgBytesPerSec = 176400;
-    format.blockAlign = 4;
-    format.bitsPerSample = 16;
-    format.cbSize = 0;
-    return format;
-}
 
 void FillSine(int16_t* out, int frames)
 {
@@ -139,7 +127,7 @@ bool OpenWaveOut(int deviceId, std::string* error)
         return true;
     GenSampleCounter = 0;
     BlockLen = 4410;
-    const MMResult result = WaveOutOpen(&OutHandle, deviceId, OutputFormat());
+    const MMResult result = WaveOutOpen(&OutHandle, deviceId, StereoFormat());
     if (result != MMSYSERR_NOERROR) {
         OutHandle = nullptr;
         if (error)

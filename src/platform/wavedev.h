@@ -49,6 +49,13 @@ struct WaveFormat {
     uint16_t cbSize = 0;
 };
 
+// The program's only format, for capture and playback alike: PCM, 2
+// channels, 44100 Hz, 176400 bytes per second, 4-byte frames, 16 bits.
+inline WaveFormat StereoFormat()
+{
+    return WaveFormat{1, 2, 44100, 176400, 4, 16, 0};
+}
+
 struct WaveCaps {
     std::string productName; // UTF-8, at most 31 characters
     uint32_t formats = 0;    // WAVE_FORMAT_* flags

@@ -1,8 +1,7 @@
 // The running program against the private PulseAudio daemon: blocks at ten
 // per second, known tones at their bins through both capture paths, device
 // choice, the input level both ways, hot-plugged and vanishing devices.
-#include "common/app_support.h"
-#include "common/pulse_support.h"
+#include "common/live_program.h"
 
 #include "app/global.h"
 #include "app/main.h"
@@ -25,25 +24,8 @@ using testsupport::Pactl;
 
 namespace {
 
-class LiveCapture : public ::testing::Test {
+class LiveCapture : public LiveProgram {
 protected:
-    std::unique_ptr<AppHarness> app;
-
-    void SetUp() override
-    {
-        if (!testsupport::HavePrivateServer())
-            GTEST_SKIP() << "needs the private sound server of scripts/test.sh";
-        app = std::make_unique<AppHarness>(false);
-        IsInstalled = true;
-        ASSERT_TRUE(WaitFor([] { return Started && InOpen; }, 3000)) << "first activation";
-    }
-
-    void TearDown() override
-    {
-        app.reset();
-        platform::ResetServer();
-    }
-
     size_t DeviceMessages() const
     {
         size_t n = 0;

@@ -3,8 +3,7 @@
 // checked sample by sample for gaps, and its window driven as a user does:
 // typing and pasting frequencies, the output volume both ways, devices that
 // come and go.
-#include "common/app_support.h"
-#include "common/pulse_support.h"
+#include "common/live_program.h"
 
 #include "app/global.h"
 #include "app/main.h"
@@ -39,25 +38,15 @@ namespace {
 
 const std::string OutputChangedMessage = "The number of output audio devices\rhas changed!";
 
-class GeneratorLoop : public ::testing::Test {
+class GeneratorLoop : public LiveProgram {
 protected:
-    std::unique_ptr<AppHarness> app;
-
     void SetUp() override
     {
-        if (!testsupport::HavePrivateServer())
-            GTEST_SKIP() << "needs the private sound server of scripts/test.sh";
-        app = std::make_unique<AppHarness>(false);
-        IsInstalled = true;
-        ASSERT_TRUE(WaitFor([] { return Started && InOpen; }, 3000)) << "first activation";
+        LiveProgram::SetUp();
+        if (!Running())
+            return;
         FGenerator->show();
         ASSERT_TRUE(GenPlaying);
-    }
-
-    void TearDown() override
-    {
-        app.reset();
-        platform::ResetServer();
     }
 
     static bool ChooseOutput(const QString& device)

@@ -3,8 +3,7 @@
 // choice and the window function, arranging and colour schemes, the view
 // captions, media files through a stand-in player, the about box, help,
 // the sound settings tool and the keyboard.
-#include "common/app_support.h"
-#include "common/pulse_support.h"
+#include "common/live_program.h"
 
 #include "about/about.h"
 #include "analysis/spectrum.h"
@@ -116,24 +115,12 @@ void WriteToneFile(const QString& path, double hertz, int seconds)
     }
 }
 
-class MainMenu : public ::testing::Test {
+class MainMenu : public LiveProgram {
 protected:
-    std::unique_ptr<AppHarness> app;
-
     void SetUp() override
     {
-        if (!testsupport::HavePrivateServer())
-            GTEST_SKIP() << "needs the private sound server of scripts/test.sh";
         StandInDesktop::Get().forget();
-        app = std::make_unique<AppHarness>(false);
-        IsInstalled = true;
-        ASSERT_TRUE(WaitFor([] { return Started && InOpen; }, 3000)) << "first activation";
-    }
-
-    void TearDown() override
-    {
-        app.reset();
-        platform::ResetServer();
+        LiveProgram::SetUp();
     }
 
     bool Said(const std::string& message) const
