@@ -189,6 +189,13 @@ write_pipewire_config() {
     mkdir -p "$HOME" "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d" "$XDG_CONFIG_HOME/pipewire/pipewire-pulse.conf.d" \
         "$XDG_RUNTIME_DIR" "$XDG_STATE_HOME"
     chmod 700 "$dir" "$XDG_RUNTIME_DIR"
+    # A desktop's session manager gives a stream the volume and device it had
+    # last time; here one test's volume must not become the next one's.
+    mkdir -p "$XDG_CONFIG_HOME/wireplumber/main.lua.d"
+    cat >"$XDG_CONFIG_HOME/wireplumber/main.lua.d/51-no-restore.lua" <<'END'
+stream_defaults.properties["restore-props"] = false
+stream_defaults.properties["restore-target"] = false
+END
     cat >"$XDG_CONFIG_HOME/pipewire/pipewire-pulse.conf.d/50-private.conf" <<END
 pulse.properties = {
     server.address = [ "unix:$dir/native" ]

@@ -227,7 +227,9 @@ void TFGenerator::OpenDevice(int deviceId)
         return;
     }
     ShowDeviceOpen(true);
-    TrBarVolume->setValue(static_cast<int>(GetOutVolume()));
+    // A volume the server cannot give yet comes with the next tick.
+    if (const std::optional<uint32_t> volume = GetOutVolume())
+        TrBarVolume->setValue(static_cast<int>(*volume));
 }
 
 void TFGenerator::BtnWOutOpenClick()
@@ -351,11 +353,14 @@ void TFGenerator::Timer1Timer()
     // Changed texts run the edits' change handlers, which move the track bars.
     LabEditFr1->setText(QString::fromStdString(gen::FixedText(FreqLeft)));
     LabEditFr2->setText(QString::fromStdString(gen::FixedText(FreqRight)));
-    if (WaveOutIsOpen) {
-        LabGetVolume->setText(QString::fromStdString(gen::VolumeText(GetOutVolume())));
+    if (const std::optional<uint32_t> volume = GetOutVolume()) {
+        LabGetVolume->setText(QString::fromStdString(gen::VolumeText(*volume)));
         LabGetVolume->adjustSize();
-        if (GenRefillIdle) // follows volume changes made outside the program
-            TrBarVolume->setValue(static_cast<int>(GetOutVolume()));
+        // Follows volume changes made outside the program; an unknown volume
+        // is never written back as 0.
+        const std::optional<uint32_t> again = GenRefillIdle ? GetOutVolume() : std::nullopt;
+        if (again)
+            TrBarVolume->setValue(static_cast<int>(*again));
     }
     if (platform::WaveOutGetNumDevs() == GenDeviceCount)
         return;

@@ -168,14 +168,14 @@ void RefillWaveOut()
             FillAndQueueLocked(k);
 }
 
-uint32_t GetOutVolume()
+std::optional<uint32_t> GetOutVolume()
 {
     // The handle changes only on this (the UI) thread, in open and close.
     if (!WaveOutIsOpen)
-        return 0;
+        return std::nullopt;
     uint32_t packed = 0;
     if (WaveOutGetVolume(OutHandle, &packed) != MMSYSERR_NOERROR)
-        return 0;
+        return std::nullopt;
     return packed >> 16;
 }
 

@@ -13,6 +13,7 @@
 #include "platform/wavedev.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,8 +46,9 @@ void FillBuffer(int k);
 // Resets header k and submits buffer k to the device.
 void QueueBuffer(int k);
 
-// The device's volume as 0 ... 65535 (its right channel); 0 when closed.
-uint32_t GetOutVolume();
+// The device's volume as 0 ... 65535 (its right channel); empty when closed
+// or while the server cannot say (PipeWire may not list a stream at once).
+std::optional<uint32_t> GetOutVolume();
 // Sets both channels to v (0 ... 65535); nothing when closed.
 void SetOutVolume(uint32_t v);
 
