@@ -26,7 +26,7 @@ xsession_start_xvfb() {
     local n tries log=$1/xvfb.log first=${2:-120}
     for n in $(seq "$first" $((first + 99))); do
         [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-        Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp -noreset >"$log" 2>&1 &
+        Xvfb ":$n" -screen 0 "${XSESSION_SCREEN:-1600x1000}x24" -nolisten tcp -noreset >"$log" 2>&1 &
         XSESSION_XVFB_PID=$!
         for tries in $(seq 100); do
             if [[ -S /tmp/.X11-unix/X$n ]]; then
