@@ -485,13 +485,14 @@ TEST(SpTmLive, TheMicrophonesToneShowsInBothBands)
                 },
                 3000))
                 << block;
+        // The newest two blocks: the first ones may reach back into the
+        // silence before capture started. Counted before the render, which
+        // draws them (and any block the tick analyses meanwhile).
+        const int32_t newest = Column();
         const QImage image = FormSpTm->PanelSpTm->grabFramebuffer();
         int brightUpper = 0, brightLower = 0;
         const int upper = RowOf(std::sqrt(1000.0f / 21000.0f));
         const int lower = RowOf(std::sqrt(1000.0f / 21000.0f) - 1);
-        // The newest two blocks: the first ones may reach back into the
-        // silence before capture started.
-        const int32_t newest = Column();
         for (int x = 10 * (newest - 2); x < 10 * newest; ++x) {
             brightUpper += qRed(image.pixel(x, upper)) > 150 || qRed(image.pixel(x, upper - 1)) > 150;
             brightLower += qRed(image.pixel(x, lower)) > 150 || qRed(image.pixel(x, lower - 1)) > 150;
