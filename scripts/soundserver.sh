@@ -233,6 +233,15 @@ context.modules = [
 END
 }
 
+wait_for_socket() {
+    local tries
+    for tries in $(seq 100); do
+        [[ -S $1 ]] && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
 # Runs a part of the server in the background; its pid goes to DIR/pids.
 run_part() {
     local name=$1
@@ -267,6 +276,13 @@ start_pipewire() {
     dbus-daemon --session --fork --address="unix:path=$dir/bus" --print-pid=3 3>>"$dir/pids"
     export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/bus"
     run_part pipewire pipewire
+    # The session manager gives up at once when PipeWire is not listening yet.
+    wait_for_socket "$XDG_RUNTIME_DIR/pipewire-0" || {
+        echo "soundserver: PipeWire did not open its socket; log follows" >&2
+        cat "$dir/pipewire.log" >&2
+        stop_pipewire
+        return 1
+    }
     run_part wireplumber wireplumber
     run_part pipewire-pulse pipewire-pulse
     local tries
@@ -300,7 +316,8 @@ stop_pipewire() {
         done
         kill -KILL "$pid" 2>/dev/null || true
     done
-    rm -f "$dir/pids" "$dir/native" "$dir/bus"
+    # A part stopped by force leaves its socket; the next start waits for a new one.
+    rm -f "$dir/pids" "$dir/native" "$dir/bus" "$XDG_RUNTIME_DIR"/pipewire-0*
 }
 
 confine_env

@@ -387,7 +387,8 @@ TEST(PulseServerLoss, ServerGoingAwayEmptiesListsFailsStreamsAndReconnects)
 
     const uint64_t countLost = server->changeCount();
     ASSERT_TRUE(daemon.start());
-    ASSERT_TRUE(WaitUntil([&] { return server->connected() && server->sources().size() == 4u; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return server->connected() && server->sources().size() == 4u; }, 5s))
+        << "connected " << server->connected() << ", " << server->sources().size() << " sources";
     EXPECT_GT(server->changeCount(), countLost);
     auto again = server->openCapture(
         "test_mic", [](const int16_t*, size_t) {}, [](const std::string&) {}, &error);
