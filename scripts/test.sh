@@ -11,7 +11,8 @@
 #                                           private PipeWire (pipewire-pulse) instead
 #
 # Optional: BUILD_DIR (another build dir), CTEST_TIMEOUT (seconds per test),
-# CTEST_ARGS (more ctest arguments, e.g. "-R PulseServer").
+# CTEST_ARGS (more ctest arguments, e.g. "-R PulseServer"), CTEST_JOBS (tests run
+# at once, 2 unless set).
 #
 # The tests see: PULSE_SERVER (the private daemon), PULSE_CLIENTCONFIG,
 # XDG_CONFIG_HOME and XDG_RUNTIME_DIR (scratch dirs, so no settings of the
@@ -126,5 +127,5 @@ set_sanitizer_options
 launcher=$(tsan_launcher)
 rc=0
 # shellcheck disable=SC2086
-(cd "$build" && $launcher ctest --output-on-failure --timeout "$timeout" -j 2 ${CTEST_ARGS:-}) || rc=$?
+(cd "$build" && $launcher ctest --output-on-failure --timeout "$timeout" -j "${CTEST_JOBS:-2}" ${CTEST_ARGS:-}) || rc=$?
 exit "$rc"
