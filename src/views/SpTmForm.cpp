@@ -39,6 +39,9 @@ TFormSpTm::TFormSpTm(QWidget* parent)
     resize(903, 607);
     PanelSpTm = new TPlotSurface("Spectrogram", this);
     PanelSpTm->SetKeepContent(true); // the picture is the spectrogram's history
+    // Its blocks are written on the CPU, pixel for pixel as the renderer
+    // would draw their line batches, which it learns once per layout.
+    PanelSpTm->SetCpuDrawing(true);
     PanelSpTm->setGeometry(30, 20, 695, 533);
     PanelSpTm->OnRender = [this] { FormPaint(); };
     connect(PanelSpTm, &TPlotSurface::DblClick, this, &TFormSpTm::PanelSpTmDblClick);

@@ -2,6 +2,7 @@
 
 #include "app/global.h"
 #include "views/SpTmForm.h"
+#include "views/SpTmRaster.h"
 
 #include <QPainter>
 
@@ -9,7 +10,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace sptm {
 
@@ -225,6 +228,155 @@ void DrawBlocks(TPlotSurface* panel, int width)
     glDisableClientState(GL_VERTEX_ARRAY);
 }
 
+// ---- the same pixels on the CPU ----
+
+// The state the block batches draw with.
+void SetBatchState()
+{
+    glDisable(GL_LINE_STIPPLE);
+    glLineWidth(1.0f);
+    glPointSize(1.0f);
+}
+
+// Probe primitives: vertices and one probe colour per primitive, drawn as
+// the block batches are (vertex and colour arrays).
+struct ProbeBatch {
+    sptm::Vertices vertices;
+    void Add(float x, float y, int index)
+    {
+        const sptm::ProbeColour c = sptm::ProbeColourOf(index);
+        vertices.Add(x, y, sptm::Rgb{c.r, c.g, c.b});
+    }
+    void Draw(GLenum mode) const
+    {
+        SetBatchState();
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glEnableClientState(GL_COLOR_ARRAY);
+        glVertexPointer(2, GL_FLOAT, 0, vertices.xy.data());
+        glColorPointer(3, GL_UNSIGNED_BYTE, 0, vertices.rgb.data());
+        glDrawArrays(mode, 0, vertices.Count());
+        glDisableClientState(GL_COLOR_ARRAY);
+        glDisableClientState(GL_VERTEX_ARRAY);
+    }
+};
+
+// Full-height lines at `xs`, line k in the probe colour of k.
+QImage ProbeLines(TPlotSurface* panel, const std::vector<float>& xs)
+{
+    ProbeBatch batch;
+    for (size_t k = 0; k < xs.size(); ++k) {
+        batch.Add(xs[k], -1, static_cast<int>(k));
+        batch.Add(xs[k], 1, static_cast<int>(k));
+    }
+    return panel->Probe(panel->DeviceSize(), [&] { batch.Draw(GL_LINES); });
+}
+
+bool LearnColumns(TPlotSurface* panel, int width, sptm::RasterPlan& plan)
+{
+    std::vector<float> xs(static_cast<size_t>(width));
+    for (int p = 0; p < width; ++p)
+        xs[static_cast<size_t>(p)] = sptm::PixelX(p, width);
+    const QImage slices = ProbeLines(panel, xs);
+    if (slices.isNull() || !sptm::ReadLineProbe(slices, width, plan.sliceColumn, plan.lineRows))
+        return false;
+
+    // A point at a line's x need not land in the line's column: at two
+    // device pixels per pixel both sit on a boundary between two columns.
+    ProbeBatch points;
+    for (int p = 0; p < width; ++p)
+        points.Add(sptm::PixelX(p, width), 0.01f, p);
+    std::vector<int> pointRows;
+    const QImage marks = panel->Probe(panel->DeviceSize(), [&] { points.Draw(GL_POINTS); });
+    if (marks.isNull() || !sptm::ReadLineProbe(marks, width, plan.peakColumn, pointRows))
+        return false;
+
+    xs.resize(static_cast<size_t>(width / sptm::SlicesPerColumnBlock + 2));
+    for (size_t c = 0; c < xs.size(); ++c)
+        xs[c] = sptm::CursorX(static_cast<int32_t>(c), width);
+    std::vector<int> cursorRows;
+    const QImage cursors = ProbeLines(panel, xs);
+    return !cursors.isNull() && sptm::ReadLineProbe(cursors, static_cast<int>(xs.size()), plan.cursorColumn, cursorRows) &&
+           (cursorRows.empty() || cursorRows == plan.lineRows);
+}
+
+// The cells of one band at logical column `p`, and its peak marks, `width`
+// at a time, at columns 0 .. width - 1.
+bool LearnBand(TPlotSurface* panel, const sptm::Band& band, const sptm::Look& look, int p, int channel,
+               sptm::RasterPlan& plan)
+{
+    static sptm::BandRows rows; // UI thread only
+    sptm::FillBandRows(band, look.binWidth, rows);
+    ProbeBatch cells;
+    const float x = sptm::PixelX(p, look.width);
+    float low = rows.bottom;
+    for (int bin = sptm::FirstBin; bin <= sptm::LastBin; ++bin) {
+        cells.Add(x, low, bin);
+        cells.Add(x, rows.top[bin], bin);
+        low = rows.top[bin];
+    }
+    const QImage cellProbe = panel->Probe(panel->DeviceSize(), [&] { cells.Draw(GL_LINES); });
+    if (cellProbe.isNull())
+        return false;
+    plan.cells[channel - 1] = sptm::ReadCellProbe(cellProbe, plan.sliceColumn[static_cast<size_t>(p)]);
+
+    for (int first = sptm::FirstBin; first <= sptm::LastBin; first += look.width) {
+        const int count = std::min(look.width, sptm::LastBin - first + 1);
+        ProbeBatch peaks;
+        for (int k = 0; k < count; ++k)
+            peaks.Add(sptm::PixelX(k, look.width), rows.top[first + k], first + k);
+        const QImage peakProbe = panel->Probe(panel->DeviceSize(), [&] { peaks.Draw(GL_POINTS); });
+        if (peakProbe.isNull() ||
+            !sptm::ReadPeakProbe(peakProbe, plan.peakColumn, first, count, plan.peakRow[channel - 1]))
+            return false;
+    }
+    return true;
+}
+
+std::optional<sptm::RasterPlan> LearnPlan(TPlotSurface* panel, const sptm::Look& look)
+{
+    sptm::RasterPlan plan;
+    plan.logicalWidth = look.width;
+    plan.deviceSize = panel->DeviceSize();
+    plan.showLeft = look.showLeft;
+    plan.showRight = look.showRight;
+    plan.binWidth = look.binWidth;
+    if (!LearnColumns(panel, look.width, plan))
+        return std::nullopt;
+    const auto lit = std::find_if(plan.sliceColumn.begin(), plan.sliceColumn.end(), [](int c) { return c >= 0; });
+    if (lit == plan.sliceColumn.end())
+        return std::nullopt;
+    const int p = static_cast<int>(lit - plan.sliceColumn.begin());
+    for (int channel = 1; channel <= 2; ++channel) {
+        const auto band = sptm::ChannelBand(channel, look.showLeft, look.showRight);
+        if (band && !LearnBand(panel, *band, look, p, channel, plan))
+            return std::nullopt;
+    }
+    return plan;
+}
+
+// Inside the plot panel's render: the blocks written straight into its
+// picture. A layout whose pixels the probes cannot tell falls back to the
+// OpenGL batches from the next paint on; the blocks wait for it.
+void DrawBlocksOnCpu(TPlotSurface* panel, int width)
+{
+    static sptm::RasterPlan plan; // UI thread only
+    const sptm::Look look{width, ShowLeft, ShowRight, KaSpTm, LightBackground, BinWidth};
+    if (!plan.Fits(look, panel->DeviceSize())) {
+        std::optional<sptm::RasterPlan> learnt = LearnPlan(panel, look);
+        if (!learnt) {
+            std::fprintf(stderr, "Sonalyx: the spectrogram's pixels could not be learnt; drawing it with OpenGL\n");
+            panel->SetCpuDrawing(false);
+            panel->update();
+            return;
+        }
+        plan = std::move(*learnt);
+    }
+    if (!takenBlocks)
+        takenBlocks.reset(new sptm::Block[sptm::KeptBlocks]);
+    const int count = sptm::TakeBlocks(width, takenBlocks.get());
+    sptm::RasterBlocks(takenBlocks.get(), count, look, plan, panel->Picture());
+}
+
 } // namespace
 
 void RenderSpTm()
@@ -238,7 +390,11 @@ void RenderSpTm()
         return;
     }
     SpTmFreqScale = sptm::FreqScale(ShowLeft, ShowRight);
-    if (panel->width() > 0)
+    if (panel->width() <= 0)
+        return;
+    if (panel->CpuDrawing())
+        DrawBlocksOnCpu(panel, panel->width());
+    else
         DrawBlocks(panel, panel->width());
 }
 

@@ -296,8 +296,80 @@ void TPlotSurface::MarkChanged(float ndcLeft, float ndcRight)
     changedRight = std::max({changedRight, ndcLeft, ndcRight});
 }
 
+void TPlotSurface::SetCpuDrawing(bool on)
+{
+    if (on == cpuDrawing)
+        return;
+    cpuDrawing = on;
+    picture = QImage();
+    if (framebuffer && MakeContextCurrent()) {
+        framebuffer.reset();
+        glContext->doneCurrent();
+    }
+    readAll = true;
+}
+
+QImage TPlotSurface::Probe(QSize size, const std::function<void()>& draw)
+{
+    if (!MakeContextCurrent())
+        return {};
+    QImage pixels;
+    {
+        QOpenGLFramebufferObject scratch(size);
+        if (scratch.bind()) {
+            glViewport(0, 0, size.width(), size.height());
+            glClearColor(0, 0, 0, 0);
+            glClear(GL_COLOR_BUFFER_BIT);
+            draw();
+            pixels = QImage(size, QImage::Format_RGB32);
+            std::vector<uint32_t> bottomUp(static_cast<size_t>(size.width()) * size.height());
+            glPixelStorei(GL_PACK_ALIGNMENT, 4);
+            glReadPixels(0, 0, size.width(), size.height(), GL_BGRA, GL_UNSIGNED_BYTE, bottomUp.data());
+            for (int y = 0; y < size.height(); ++y)
+                std::memcpy(pixels.scanLine(size.height() - 1 - y),
+                            bottomUp.data() + static_cast<size_t>(y) * size.width(),
+                            static_cast<size_t>(size.width()) * 4);
+            scratch.release();
+        }
+    }
+    glContext->doneCurrent();
+    return pixels;
+}
+
+QRgb TPlotSurface::ClearPixel()
+{
+    for (const StoredClear& stored : clearPixels)
+        if (stored.light == LightBackground)
+            return stored.pixel;
+    const PlotRgba c = SchemeClearColor(LightBackground);
+    const QImage probe = Probe(QSize(1, 1), [c] {
+        glClearColor(c.r, c.g, c.b, c.a);
+        glClear(GL_COLOR_BUFFER_BIT);
+    });
+    if (probe.isNull()) // no OpenGL: the nearest bytes
+        return QColor::fromRgbF(c.r, c.g, c.b).rgb();
+    clearPixels.push_back({LightBackground, probe.pixel(0, 0)});
+    return clearPixels.back().pixel;
+}
+
+void TPlotSurface::EnsurePicture()
+{
+    const QSize size = DeviceSize();
+    if (picture.size() == size)
+        return;
+    picture = QImage(size, QImage::Format_RGB32);
+    picture.fill(ClearPixel());
+    picture.setDevicePixelRatio(devicePixelRatioF());
+}
+
 void TPlotSurface::ClearSurface()
 {
+    if (cpuDrawing) {
+        EnsurePicture();
+        picture.fill(ClearPixel());
+        update();
+        return;
+    }
     if (MakeCurrent()) {
         OpenBracket(true);
         readAll = true;
@@ -317,7 +389,7 @@ QImage TPlotSurface::grabFramebuffer()
     return picture;
 }
 
-bool TPlotSurface::MakeCurrent()
+bool TPlotSurface::MakeContextCurrent()
 {
     if (glFailed)
         return false;
@@ -336,10 +408,20 @@ bool TPlotSurface::MakeCurrent()
             return false;
         }
     }
-    if (!glContext->makeCurrent(offscreen.get()))
-        return false;
+    return glContext->makeCurrent(offscreen.get());
+}
+
+QSize TPlotSurface::DeviceSize() const
+{
     const qreal ratio = devicePixelRatioF();
-    const QSize size = QSize(qRound(width() * ratio), qRound(height() * ratio)).expandedTo(QSize(1, 1));
+    return QSize(qRound(width() * ratio), qRound(height() * ratio)).expandedTo(QSize(1, 1));
+}
+
+bool TPlotSurface::MakeCurrent()
+{
+    if (!MakeContextCurrent())
+        return false;
+    const QSize size = DeviceSize();
     if (framebuffer && framebuffer->size() == size)
         return framebuffer->bind();
     // A new framebuffer has no defined content: a kept surface starts clear.
@@ -371,8 +453,29 @@ void TPlotSurface::OpenBracket(bool clear)
     glClear(GL_COLOR_BUFFER_BIT);
 }
 
+void TPlotSurface::RenderOnCpu()
+{
+    QElapsedTimer clock;
+    if (recordTimes)
+        clock.start();
+    EnsurePicture();
+    rendering = true;
+    if (OnRender)
+        OnRender();
+    rendering = false;
+    if (recordTimes) {
+        const double ms = clock.nsecsElapsed() / 1e6;
+        paintTimes.push_back(ms);
+        std::fprintf(stderr, "paint %s %.3f ms\n", qPrintable(name), ms);
+    }
+}
+
 void TPlotSurface::Render()
 {
+    if (cpuDrawing) {
+        RenderOnCpu();
+        return;
+    }
     if (!MakeCurrent())
         return;
     QElapsedTimer clock;

@@ -190,6 +190,25 @@ public:
     // 2, 3, 6) and requests a paint. UI thread.
     void ClearSurface();
 
+    // CPU drawing: OnRender paints straight into Picture(), and no
+    // framebuffer is kept; a new size starts with the clear colour as the
+    // framebuffer does. For a view that computes exactly the pixels its
+    // OpenGL drawing would give (learnt with Probe). Switching either way
+    // starts the surface clear. Off by default.
+    void SetCpuDrawing(bool on);
+    bool CpuDrawing() const { return cpuDrawing; }
+    // The picture shown, at the device size. Inside OnRender in CPU drawing.
+    QImage& Picture() { return picture; }
+
+    // Draws `draw` into a scratch framebuffer of `size` device pixels,
+    // cleared to black first, with the viewport on all of it, and returns
+    // the pixels, top row first. Null without OpenGL. UI thread, not inside
+    // OnRender of an OpenGL-drawn surface.
+    QImage Probe(QSize size, const std::function<void()>& draw);
+
+    // The size of the framebuffer or picture: the panel in device pixels.
+    QSize DeviceSize() const;
+
     // Requests a paint; from any thread (queued to the UI thread).
     void Invalidate();
 
@@ -197,8 +216,9 @@ public:
     // Null when no OpenGL context could be made.
     QImage grabFramebuffer();
 
-    // True once the context and framebuffer are made (at the first paint).
-    bool isValid() const { return framebuffer != nullptr; }
+    // True once the surface has a picture to show: the context and
+    // framebuffer are made, or the CPU picture (at the first paint).
+    bool isValid() const { return cpuDrawing ? !picture.isNull() : framebuffer != nullptr; }
 
     // True while OnRender runs.
     bool Rendering() const { return rendering; }
@@ -220,6 +240,14 @@ private:
     // framebuffer again at a new size (cleared then). False without OpenGL.
     bool MakeCurrent();
     void DoneCurrent();
+    // The context made (on first use) and current on the offscreen surface.
+    bool MakeContextCurrent();
+    // The CPU picture at the device size; a new one is filled with the
+    // scheme's clear colour.
+    void EnsurePicture();
+    // The scheme's clear colour as the framebuffer stores it.
+    QRgb ClearPixel();
+    void RenderOnCpu();
     // The render bracket around OnRender, then the pixels into `picture`.
     void Render();
     // The pixel columns to read back: all of them, unless the content is
@@ -234,6 +262,12 @@ private:
     bool rendering = false;
     bool recordTimes = false;
     bool glFailed = false;
+    bool cpuDrawing = false;
+    struct StoredClear {
+        bool light;
+        QRgb pixel;
+    };
+    std::vector<StoredClear> clearPixels; // learnt per scheme
     bool readAll = true;                        // the next read-back takes every column
     float changedLeft = 2.0f, changedRight = -2.0f; // marked span, empty when left > right
     std::vector<double> paintTimes;
