@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QShowEvent>
+#include <QSignalBlocker>
 
 namespace {
 
@@ -229,7 +230,7 @@ void TFGenerator::OpenDevice(int deviceId)
     ShowDeviceOpen(true);
     // A volume the server cannot give yet comes with the next tick.
     if (const std::optional<uint32_t> volume = GetOutVolume())
-        TrBarVolume->setValue(static_cast<int>(*volume));
+        ShowOutVolume(*volume);
 }
 
 void TFGenerator::BtnWOutOpenClick()
@@ -324,6 +325,14 @@ void TFGenerator::TrBarFr2Change(int position)
         FreqRight = static_cast<float>(gen::FrequencyOfPosition(position));
 }
 
+void TFGenerator::ShowOutVolume(uint32_t volume)
+{
+    // Only shown, never written back: PipeWire reports a stream it has just
+    // made at volume 0 for a moment, and writing that back muted the tone.
+    const QSignalBlocker quiet(TrBarVolume);
+    TrBarVolume->setValue(static_cast<int>(volume));
+}
+
 void TFGenerator::TrBarVolumeChange(int position)
 {
     // Not while the capture tick refills: the two would talk to the device at once.
@@ -360,7 +369,7 @@ void TFGenerator::Timer1Timer()
         // is never written back as 0.
         const std::optional<uint32_t> again = GenRefillIdle ? GetOutVolume() : std::nullopt;
         if (again)
-            TrBarVolume->setValue(static_cast<int>(*again));
+            ShowOutVolume(*again);
     }
     if (platform::WaveOutGetNumDevs() == GenDeviceCount)
         return;

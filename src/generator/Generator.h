@@ -71,6 +71,8 @@ protected:
 
 private:
     void BuildControls();
+    // The track bar at the volume the server reports.
+    void ShowOutVolume(uint32_t volume);
     QLineEdit* BuildFrequencyEdit(const QString& label, int y, const QColor& colour, QLabel** labelOut);
     QSlider* BuildFrequencyTrack(const QString& hint, int x, int y);
     void FrequencyEditChange(QLineEdit* edit, std::atomic<float>& frequency, QSlider* track);
