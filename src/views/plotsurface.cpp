@@ -268,20 +268,75 @@ QSurfaceFormat PlotSurfaceFormat()
 }
 } // namespace
 
+namespace {
+// One OpenGL context for every plot panel, each rendering into its own
+// framebuffer object: a software renderer keeps compiled shaders, scene
+// buffers and worker threads per context, so each further context costs
+// memory and a switch on every paint. Made by the first panel that draws,
+// released with the last panel.
+struct SharedContext {
+    std::unique_ptr<QOpenGLContext> context;
+    std::unique_ptr<QOffscreenSurface> offscreen;
+    int panels = 0;
+    bool failed = false;
+};
+
+SharedContext& Shared()
+{
+    static SharedContext shared; // UI thread only
+    return shared;
+}
+
+bool MakeSharedCurrent(QScreen* screen, const QString& name)
+{
+    SharedContext& shared = Shared();
+    if (shared.failed)
+        return false;
+    if (!shared.context) {
+        const QSurfaceFormat format = PlotSurfaceFormat();
+        shared.context = std::make_unique<QOpenGLContext>();
+        shared.context->setFormat(format);
+        shared.offscreen = std::make_unique<QOffscreenSurface>(screen);
+        shared.offscreen->setFormat(format);
+        shared.offscreen->create();
+        if (!shared.context->create() || !shared.offscreen->isValid()) {
+            std::fprintf(stderr, "Sonalyx: no OpenGL context for the %s plot\n", qPrintable(name));
+            shared.failed = true;
+            shared.context.reset();
+            shared.offscreen.reset();
+            return false;
+        }
+    }
+    return shared.context->makeCurrent(shared.offscreen.get());
+}
+
+void DoneShared()
+{
+    Shared().context->doneCurrent();
+}
+} // namespace
+
 TPlotSurface::TPlotSurface(const QString& name_, QWidget* parent) : QWidget(parent), name(name_)
 {
     // Every pixel comes from the picture: nothing underneath needs painting.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     recordTimes = std::getenv("SONALYX_PAINT_STATS") != nullptr;
+    ++Shared().panels;
 }
 
 TPlotSurface::~TPlotSurface()
 {
+    SharedContext& shared = Shared();
     // The framebuffer goes with its context current.
-    if (glContext && glContext->makeCurrent(offscreen.get())) {
+    if (framebuffer && shared.context && shared.context->makeCurrent(shared.offscreen.get())) {
         framebuffer.reset();
-        glContext->doneCurrent();
+        shared.context->doneCurrent();
+    }
+    if (--shared.panels == 0) {
+        shared.context.reset();
+        shared.offscreen.reset();
+        shared.failed = false;
     }
 }
 
@@ -304,7 +359,7 @@ void TPlotSurface::SetCpuDrawing(bool on)
     picture = QImage();
     if (framebuffer && MakeContextCurrent()) {
         framebuffer.reset();
-        glContext->doneCurrent();
+        DoneShared();
     }
     readAll = true;
 }
@@ -332,7 +387,7 @@ QImage TPlotSurface::Probe(QSize size, const std::function<void()>& draw)
             scratch.release();
         }
     }
-    glContext->doneCurrent();
+    DoneShared();
     return pixels;
 }
 
@@ -391,24 +446,7 @@ QImage TPlotSurface::grabFramebuffer()
 
 bool TPlotSurface::MakeContextCurrent()
 {
-    if (glFailed)
-        return false;
-    if (!glContext) {
-        const QSurfaceFormat format = PlotSurfaceFormat();
-        glContext = std::make_unique<QOpenGLContext>();
-        glContext->setFormat(format);
-        offscreen = std::make_unique<QOffscreenSurface>(screen());
-        offscreen->setFormat(format);
-        offscreen->create();
-        if (!glContext->create() || !offscreen->isValid()) {
-            std::fprintf(stderr, "Sonalyx: no OpenGL context for the %s plot\n", qPrintable(name));
-            glFailed = true;
-            glContext.reset();
-            offscreen.reset();
-            return false;
-        }
-    }
-    return glContext->makeCurrent(offscreen.get());
+    return MakeSharedCurrent(screen(), name);
 }
 
 QSize TPlotSurface::DeviceSize() const
@@ -428,7 +466,7 @@ bool TPlotSurface::MakeCurrent()
     framebuffer.reset();
     framebuffer = std::make_unique<QOpenGLFramebufferObject>(size);
     if (!framebuffer->bind()) {
-        glContext->doneCurrent();
+        DoneShared();
         return false;
     }
     OpenBracket(true);
@@ -439,7 +477,7 @@ bool TPlotSurface::MakeCurrent()
 void TPlotSurface::DoneCurrent()
 {
     framebuffer->release();
-    glContext->doneCurrent();
+    DoneShared();
 }
 
 void TPlotSurface::OpenBracket(bool clear)

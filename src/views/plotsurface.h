@@ -1,8 +1,8 @@
 // What the three live views share:
 //
-// - TPlotSurface, the OpenGL plot panel of a view: a compatibility-profile
-//   context rendering offscreen, immediate mode, every vertex in normalised
-//   device coordinates with no projection. Each paint runs inside the render bracket (context
+// - TPlotSurface, the OpenGL plot panel of a view: a framebuffer of its own
+//   in one compatibility-profile context shared by the panels, immediate
+//   mode, every vertex in normalised device coordinates with no projection. Each paint runs inside the render bracket (context
 //   current, viewport on the whole panel, cleared with the scheme's clear
 //   colour unless the surface keeps its content between paints).
 // - The grid and trace conventions of the line plots (dashed grids, solid
@@ -157,7 +157,7 @@ void LineStrip(const std::vector<PlotVertex>& vertices, int entry);
 
 // ---- the plot panel ---------------------------------------------------------
 
-// The OpenGL context renders into a framebuffer object of its own; each paint
+// The shared OpenGL context renders into a framebuffer object of the panel's; each paint
 // reads the rendered pixels back and shows them as an image in an ordinary
 // widget. A QOpenGLWidget would turn the whole top-level window into a
 // composited OpenGL window, and under a software renderer that composition
@@ -240,7 +240,7 @@ private:
     // framebuffer again at a new size (cleared then). False without OpenGL.
     bool MakeCurrent();
     void DoneCurrent();
-    // The context made (on first use) and current on the offscreen surface.
+    // The context shared by all panels made (on first use) and current.
     bool MakeContextCurrent();
     // The CPU picture at the device size; a new one is filled with the
     // scheme's clear colour.
@@ -261,7 +261,6 @@ private:
     bool keepContent = false;
     bool rendering = false;
     bool recordTimes = false;
-    bool glFailed = false;
     bool cpuDrawing = false;
     struct StoredClear {
         bool light;
@@ -271,8 +270,6 @@ private:
     bool readAll = true;                        // the next read-back takes every column
     float changedLeft = 2.0f, changedRight = -2.0f; // marked span, empty when left > right
     std::vector<double> paintTimes;
-    std::unique_ptr<QOpenGLContext> glContext;
-    std::unique_ptr<QOffscreenSurface> offscreen;
     std::unique_ptr<QOpenGLFramebufferObject> framebuffer;
     std::vector<uint32_t> rows; // read-back scratch, bottom row first
     QImage picture;
