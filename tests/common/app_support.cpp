@@ -109,3 +109,15 @@ bool ChooseSource(const QString& device)
     FormMain->CmbBoxAInChange(index);
     return true;
 }
+
+platform::InProcessServer* InstallMicAndSpeakers(platform::SignalFn tone)
+{
+    auto server = std::make_unique<platform::InProcessServer>();
+    platform::InProcessServer* raw = server.get();
+    raw->addSource("test_mic", "Test Microphone", std::move(tone));
+    raw->addSink("test_speakers", "Test Speakers");
+    raw->setDefaultSource("test_mic");
+    raw->setDefaultSink("test_speakers");
+    platform::SetServer(std::move(server));
+    return raw;
+}

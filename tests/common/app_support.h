@@ -3,6 +3,8 @@
 // created in start-up order and destroyed at the end.
 #pragma once
 
+#include "platform/inprocess_server.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -27,6 +29,10 @@ public:
 
 // Resets the shared state that start-up does not set itself.
 void ResetSharedState();
+
+// Installs an in-process sound server with the test microphone playing
+// `tone` and the test speakers, both the defaults. The program owns it.
+platform::InProcessServer* InstallMicAndSpeakers(platform::SignalFn tone);
 
 // Processes events until cond() holds or timeoutMs passes.
 bool WaitFor(const std::function<bool()>& cond, int timeoutMs);

@@ -20,10 +20,7 @@ class HiDpi : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        auto server = std::make_unique<platform::InProcessServer>();
-        server->addSource("test_mic", "Test Microphone", platform::Sine(1000, 30000, 1000, 30000));
-        server->addSink("test_speakers", "Test Speakers");
-        platform::SetServer(std::move(server));
+        InstallMicAndSpeakers(platform::Sine(1000, 30000, 1000, 30000));
         app = std::make_unique<AppHarness>(true);
         for (QWidget* view : Views()) {
             view->show();

@@ -117,14 +117,7 @@ uint32_t Key(Rgb c)
 
 platform::InProcessServer* InstallServer()
 {
-    auto server = std::make_unique<platform::InProcessServer>();
-    platform::InProcessServer* raw = server.get();
-    raw->addSource("test_mic", "Test Microphone", platform::Sine(1000, 10000, 1000, 10000));
-    raw->addSink("test_speakers", "Test Speakers");
-    raw->setDefaultSource("test_mic");
-    raw->setDefaultSink("test_speakers");
-    platform::SetServer(std::move(server));
-    return raw;
+    return InstallMicAndSpeakers(platform::Sine(1000, 10000, 1000, 10000));
 }
 
 class SpTmView : public ::testing::Test {
