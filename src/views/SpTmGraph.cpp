@@ -180,6 +180,22 @@ namespace {
 std::unique_ptr<sptm::Block[]> takenBlocks;
 sptm::BlockDrawing drawing;
 
+// The state the block batches draw with.
+void SetBatchState()
+{
+    glDisable(GL_LINE_STIPPLE);
+    glLineWidth(1.0f);
+    glPointSize(1.0f);
+}
+
+// One batch from vertex and colour arrays; the client states are on.
+void DrawVertices(GLenum mode, const sptm::Vertices& vertices)
+{
+    glVertexPointer(2, GL_FLOAT, 0, vertices.xy.data());
+    glColorPointer(3, GL_UNSIGNED_BYTE, 0, vertices.rgb.data());
+    glDrawArrays(mode, 0, vertices.Count());
+}
+
 // The panel reads back only the columns a render touched.
 void MarkColumns(TPlotSurface* panel, const sptm::Vertices& vertices)
 {
@@ -196,9 +212,7 @@ void DrawBatch(TPlotSurface* panel, GLenum mode, const sptm::Vertices& vertices)
     if (vertices.Count() == 0)
         return;
     MarkColumns(panel, vertices);
-    glVertexPointer(2, GL_FLOAT, 0, vertices.xy.data());
-    glColorPointer(3, GL_UNSIGNED_BYTE, 0, vertices.rgb.data());
-    glDrawArrays(mode, 0, vertices.Count());
+    DrawVertices(mode, vertices);
 }
 
 // Inside the plot panel's render bracket: erase lines, cells, peak marks
@@ -212,9 +226,7 @@ void DrawBlocks(TPlotSurface* panel, int width)
         return;
 
     const sptm::Look look{width, ShowLeft, ShowRight, KaSpTm, LightBackground, BinWidth};
-    glDisable(GL_LINE_STIPPLE);
-    glLineWidth(1.0f);
-    glPointSize(1.0f);
+    SetBatchState();
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
     for (int i = 0; i < count; ++i) {
@@ -230,14 +242,6 @@ void DrawBlocks(TPlotSurface* panel, int width)
 
 // ---- the same pixels on the CPU ----
 
-// The state the block batches draw with.
-void SetBatchState()
-{
-    glDisable(GL_LINE_STIPPLE);
-    glLineWidth(1.0f);
-    glPointSize(1.0f);
-}
-
 // Probe primitives: vertices and one probe colour per primitive, drawn as
 // the block batches are (vertex and colour arrays).
 struct ProbeBatch {
@@ -252,9 +256,7 @@ struct ProbeBatch {
         SetBatchState();
         glEnableClientState(GL_VERTEX_ARRAY);
         glEnableClientState(GL_COLOR_ARRAY);
-        glVertexPointer(2, GL_FLOAT, 0, vertices.xy.data());
-        glColorPointer(3, GL_UNSIGNED_BYTE, 0, vertices.rgb.data());
-        glDrawArrays(mode, 0, vertices.Count());
+        DrawVertices(mode, vertices);
         glDisableClientState(GL_COLOR_ARRAY);
         glDisableClientState(GL_VERTEX_ARRAY);
     }

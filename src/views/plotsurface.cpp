@@ -314,6 +314,24 @@ void DoneShared()
 {
     Shared().context->doneCurrent();
 }
+
+// Columns first .. last of the bound framebuffer into the same columns of
+// `into` (RGB32, the framebuffer's height), top row first.
+void ReadColumns(int first, int last, QImage& into, std::vector<uint32_t>& scratch)
+{
+    const int h = into.height();
+    const int columns = last - first + 1;
+    scratch.resize(static_cast<size_t>(columns) * h);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    // BGRA bytes are the 0xAARRGGBB words of an RGB32 image on this
+    // little-endian machine; OpenGL hands the bottom row over first.
+    glReadPixels(first, 0, columns, h, GL_BGRA, GL_UNSIGNED_BYTE, scratch.data());
+    for (int y = 0; y < h; ++y) {
+        auto* line = reinterpret_cast<uint32_t*>(into.scanLine(h - 1 - y));
+        std::memcpy(line + first, scratch.data() + static_cast<size_t>(y) * columns,
+                    static_cast<size_t>(columns) * 4);
+    }
+}
 } // namespace
 
 TPlotSurface::TPlotSurface(const QString& name_, QWidget* parent) : QWidget(parent), name(name_)
@@ -377,13 +395,8 @@ QImage TPlotSurface::Probe(QSize size, const std::function<void()>& draw)
             glClear(GL_COLOR_BUFFER_BIT);
             draw();
             pixels = QImage(size, QImage::Format_RGB32);
-            std::vector<uint32_t> bottomUp(static_cast<size_t>(size.width()) * size.height());
-            glPixelStorei(GL_PACK_ALIGNMENT, 4);
-            glReadPixels(0, 0, size.width(), size.height(), GL_BGRA, GL_UNSIGNED_BYTE, bottomUp.data());
-            for (int y = 0; y < size.height(); ++y)
-                std::memcpy(pixels.scanLine(size.height() - 1 - y),
-                            bottomUp.data() + static_cast<size_t>(y) * size.width(),
-                            static_cast<size_t>(size.width()) * 4);
+            std::vector<uint32_t> scratchRows;
+            ReadColumns(0, size.width() - 1, pixels, scratchRows);
             scratch.release();
         }
     }
@@ -553,21 +566,9 @@ std::pair<int, int> TPlotSurface::ColumnsToRead() const
 
 void TPlotSurface::ReadBack(int firstColumn, int lastColumn)
 {
-    const int w = framebuffer->width();
-    const int h = framebuffer->height();
-    const int columns = lastColumn - firstColumn + 1;
-    rows.resize(static_cast<size_t>(columns) * h);
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    // BGRA bytes are the 0xAARRGGBB words of an RGB32 image on this
-    // little-endian machine; OpenGL hands the bottom row over first.
-    glReadPixels(firstColumn, 0, columns, h, GL_BGRA, GL_UNSIGNED_BYTE, rows.data());
-    if (picture.size() != QSize(w, h))
-        picture = QImage(w, h, QImage::Format_RGB32);
-    for (int y = 0; y < h; ++y) {
-        auto* line = reinterpret_cast<uint32_t*>(picture.scanLine(h - 1 - y));
-        std::memcpy(line + firstColumn, rows.data() + static_cast<size_t>(y) * columns,
-                    static_cast<size_t>(columns) * 4);
-    }
+    if (picture.size() != framebuffer->size())
+        picture = QImage(framebuffer->size(), QImage::Format_RGB32);
+    ReadColumns(firstColumn, lastColumn, picture, rows);
     picture.setDevicePixelRatio(devicePixelRatioF());
 }
 
