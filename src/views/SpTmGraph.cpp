@@ -376,7 +376,9 @@ void DrawBlocksOnCpu(TPlotSurface* panel, int width)
     if (!takenBlocks)
         takenBlocks.reset(new sptm::Block[sptm::KeptBlocks]);
     const int count = sptm::TakeBlocks(width, takenBlocks.get());
-    sptm::RasterBlocks(takenBlocks.get(), count, look, plan, panel->Picture());
+    const sptm::ColumnSpan written = sptm::RasterBlocks(takenBlocks.get(), count, look, plan, panel->Picture());
+    if (!written.Empty())
+        panel->MarkChangedColumns(written.first, written.last);
 }
 
 } // namespace

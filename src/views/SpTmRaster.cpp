@@ -106,9 +106,16 @@ QRgb Pixel(Rgb c)
 }
 
 // Writes pixels of one device column; rows outside the picture are left out.
+// A column inside the picture joins `span`.
 class Column {
 public:
-    Column(QImage& picture, int x) : picture(picture), x(x) {}
+    Column(QImage& picture, int x, ColumnSpan& span) : picture(picture), x(x)
+    {
+        if (Inside()) {
+            span.first = std::min(span.first, x);
+            span.last = std::max(span.last, x);
+        }
+    }
     bool Inside() const { return x >= 0 && x < picture.width(); }
     void Set(int row, QRgb pixel)
     {
@@ -128,9 +135,10 @@ int DeviceColumn(const std::vector<int>& columns, int64_t index)
     return columns[static_cast<size_t>(index)];
 }
 
-void RasterSlice(const Block& block, int slice, const Look& look, const RasterPlan& plan, QImage& picture)
+void RasterSlice(const Block& block, int slice, const Look& look, const RasterPlan& plan, QImage& picture,
+                 ColumnSpan& span)
 {
-    Column column(picture, DeviceColumn(plan.sliceColumn, SliceColumn(block.column, slice)));
+    Column column(picture, DeviceColumn(plan.sliceColumn, SliceColumn(block.column, slice)), span);
     if (!column.Inside())
         return;
     const QRgb erase = Pixel(EraseColor(look.light));
@@ -143,23 +151,24 @@ void RasterSlice(const Block& block, int slice, const Look& look, const RasterPl
     }
 }
 
-void RasterPeaks(const Block& block, int channel, const Look& look, const RasterPlan& plan, QImage& picture)
+void RasterPeaks(const Block& block, int channel, const Look& look, const RasterPlan& plan, QImage& picture,
+                 ColumnSpan& span)
 {
     for (int slice = 1 - SliceCount; slice <= 0; ++slice) {
         const float* magnitudes = block.Row(channel, slice);
         const int peak = PeakBin(magnitudes);
         if (peak == 0)
             continue;
-        Column column(picture, DeviceColumn(plan.peakColumn, SliceColumn(block.column, slice)));
+        Column column(picture, DeviceColumn(plan.peakColumn, SliceColumn(block.column, slice)), span);
         if (column.Inside())
             column.Set(plan.peakRow[channel - 1][static_cast<size_t>(peak)],
                        Pixel(MagnitudeColor(magnitudes[peak], look.gain, look.light)));
     }
 }
 
-void RasterCursor(const Block& block, const Look& look, const RasterPlan& plan, QImage& picture)
+void RasterCursor(const Block& block, const Look& look, const RasterPlan& plan, QImage& picture, ColumnSpan& span)
 {
-    Column column(picture, DeviceColumn(plan.cursorColumn, block.column));
+    Column column(picture, DeviceColumn(plan.cursorColumn, block.column), span);
     if (!column.Inside())
         return;
     const QRgb cursor = Pixel(CursorColor(look.light));
@@ -169,17 +178,19 @@ void RasterCursor(const Block& block, const Look& look, const RasterPlan& plan, 
 
 } // namespace
 
-void RasterBlocks(const Block* blocks, int count, const Look& look, const RasterPlan& plan, QImage& picture)
+ColumnSpan RasterBlocks(const Block* blocks, int count, const Look& look, const RasterPlan& plan, QImage& picture)
 {
+    ColumnSpan span;
     for (int i = 0; i < count; ++i) {
         const Block& block = blocks[i];
         for (int slice = 1 - SliceCount; slice <= 0; ++slice)
-            RasterSlice(block, slice, look, plan, picture);
+            RasterSlice(block, slice, look, plan, picture, span);
         for (int channel = 1; channel <= 2; ++channel)
             if (ChannelBand(channel, look.showLeft, look.showRight))
-                RasterPeaks(block, channel, look, plan, picture);
-        RasterCursor(block, look, plan, picture);
+                RasterPeaks(block, channel, look, plan, picture, span);
+        RasterCursor(block, look, plan, picture, span);
     }
+    return span;
 }
 
 } // namespace sptm

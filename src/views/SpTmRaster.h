@@ -21,6 +21,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace sptm {
@@ -81,9 +82,16 @@ bool ReadPeakProbe(const QImage& probe, const std::vector<int>& columns, int fir
 
 // ---- drawing with a plan --------------------------------------------------------
 
+// Device columns first .. last; empty when first > last.
+struct ColumnSpan {
+    int first = std::numeric_limits<int>::max();
+    int last = -1;
+    bool Empty() const { return first > last; }
+};
+
 // Writes `count` blocks into `picture` (RGB32, the plan's device size), in
 // the order and with the colours of their line batches: erase, cells of the
-// shown channels, peak marks, cursor.
-void RasterBlocks(const Block* blocks, int count, const Look& look, const RasterPlan& plan, QImage& picture);
+// shown channels, peak marks, cursor. Returns the columns written.
+ColumnSpan RasterBlocks(const Block* blocks, int count, const Look& look, const RasterPlan& plan, QImage& picture);
 
 } // namespace sptm

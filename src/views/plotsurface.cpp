@@ -9,7 +9,10 @@
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QPaintEngine>
 #include <QPixmap>
+#include <QRegion>
+#include <QTransform>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <QSurfaceFormat>
@@ -369,6 +372,14 @@ void TPlotSurface::MarkChanged(float ndcLeft, float ndcRight)
     changedRight = std::max({changedRight, ndcLeft, ndcRight});
 }
 
+void TPlotSurface::MarkChangedColumns(int first, int last)
+{
+    if (changedColumns.first > changedColumns.second)
+        changedColumns = {first, last};
+    else
+        changedColumns = {std::min(changedColumns.first, first), std::max(changedColumns.second, last)};
+}
+
 void TPlotSurface::SetCpuDrawing(bool on)
 {
     if (on == cpuDrawing)
@@ -448,7 +459,22 @@ void TPlotSurface::ClearSurface()
 
 void TPlotSurface::Invalidate()
 {
-    QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { keepContent ? RenderAhead() : update(); }, Qt::QueuedConnection);
+}
+
+void TPlotSurface::RenderAhead()
+{
+    if (!isVisible())
+        return; // a hidden surface renders when it is shown again
+    Render();
+    renderedAhead = true;
+    const auto [first, last] = renderedColumns;
+    if (first > last)
+        return;
+    const qreal ratio = devicePixelRatioF();
+    const int left = static_cast<int>(std::floor(first / ratio));
+    const int right = static_cast<int>(std::ceil((last + 1) / ratio));
+    update(QRect(left, 0, right - left, height()));
 }
 
 QImage TPlotSurface::grabFramebuffer()
@@ -509,11 +535,14 @@ void TPlotSurface::RenderOnCpu()
     QElapsedTimer clock;
     if (recordTimes)
         clock.start();
+    const bool fresh = picture.size() != DeviceSize();
     EnsurePicture();
+    changedColumns = {0, -1};
     rendering = true;
     if (OnRender)
         OnRender();
     rendering = false;
+    renderedColumns = keepContent && !fresh ? changedColumns : std::pair{0, picture.width() - 1};
     if (recordTimes) {
         const double ms = clock.nsecsElapsed() / 1e6;
         paintTimes.push_back(ms);
@@ -540,6 +569,7 @@ void TPlotSurface::Render()
     const auto [first, last] = ColumnsToRead();
     if (first <= last)
         ReadBack(first, last); // waits for the rasteriser to finish
+    renderedColumns = {first, last};
     readAll = false;
     changedLeft = 2.0f;
     changedRight = -2.0f;
@@ -572,16 +602,68 @@ void TPlotSurface::ReadBack(int firstColumn, int lastColumn)
     picture.setDevicePixelRatio(devicePixelRatioF());
 }
 
-void TPlotSurface::paintEvent(QPaintEvent*)
+namespace {
+// The backing-store image a widget painter draws on, when the painter only
+// translates (and scales by the device pixel ratio) and the image keeps
+// 32-bit pixels that an opaque RGB32 picture can be copied into as they are.
+QImage* PlainBackingImage(QPainter& painter, qreal ratio)
 {
-    Render();
+    QPaintEngine* engine = painter.paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster)
+        return nullptr;
+    QPaintDevice* device = engine->paintDevice();
+    if (!device || device->devType() != QInternal::Image)
+        return nullptr;
+    auto* image = static_cast<QImage*>(device);
+    const QImage::Format format = image->format();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied)
+        return nullptr;
+    const QTransform t = painter.deviceTransform();
+    if (t.type() > QTransform::TxScale || !qFuzzyCompare(t.m11(), ratio) || !qFuzzyCompare(t.m22(), ratio))
+        return nullptr;
+    return image;
+}
+} // namespace
+
+bool TPlotSurface::CopyIntoBackingStore(QPainter& painter, const QRegion& region)
+{
+    QImage* target = PlainBackingImage(painter, picture.devicePixelRatio());
+    if (!target)
+        return false;
+    const QTransform t = painter.deviceTransform();
+    const QPoint origin(qRound(t.dx()), qRound(t.dy()));
+    const QRect pictureRect(origin, picture.size());
+    // Row pointers once: every scanLine() of a writable image checks
+    // whether it must detach.
+    uchar* const to = target->bits();
+    const uchar* const from = picture.constBits();
+    const qsizetype toStride = target->bytesPerLine(), fromStride = picture.bytesPerLine();
+    for (const QRect& widgetRect : region) {
+        const QRect area = t.mapRect(widgetRect).intersected(pictureRect).intersected(target->rect());
+        const size_t bytes = static_cast<size_t>(area.width()) * 4;
+        const uchar* source = from + (area.top() - origin.y()) * fromStride + (area.left() - origin.x()) * 4;
+        uchar* destination = to + area.top() * toStride + area.left() * 4;
+        for (int y = area.top(); y <= area.bottom(); ++y, source += fromStride, destination += toStride)
+            std::memcpy(destination, source, bytes);
+    }
+    return true;
+}
+
+void TPlotSurface::paintEvent(QPaintEvent* event)
+{
+    if (!std::exchange(renderedAhead, false))
+        Render();
     QPainter painter(this);
     if (picture.isNull()) {
         const PlotRgba c = SchemeClearColor(LightBackground);
         painter.fillRect(rect(), QColor::fromRgbF(c.r, c.g, c.b));
         return;
     }
-    painter.drawImage(QPoint(0, 0), picture);
+    // The raster engine blits a large image in slices on a thread pool; for
+    // an opaque picture that is only a copy, and a plain one on this thread
+    // costs a fraction of the threads' wake-ups.
+    if (!CopyIntoBackingStore(painter, event->region()))
+        painter.drawImage(QPoint(0, 0), picture);
 }
 
 void TPlotSurface::mouseDoubleClickEvent(QMouseEvent* event)

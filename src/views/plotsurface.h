@@ -185,6 +185,8 @@ public:
     // the span between two x in normalised device coordinates; a render
     // that reports none changed nothing. Only inside OnRender.
     void MarkChanged(float ndcLeft, float ndcRight);
+    // The same in CPU drawing, as device pixel columns first .. last.
+    void MarkChangedColumns(int first, int last);
 
     // Clears the surface now with the scheme's clear colour (bracket steps 1,
     // 2, 3, 6) and requests a paint. UI thread.
@@ -209,7 +211,9 @@ public:
     // The size of the framebuffer or picture: the panel in device pixels.
     QSize DeviceSize() const;
 
-    // Requests a paint; from any thread (queued to the UI thread).
+    // Requests a paint; from any thread (queued to the UI thread). A kept
+    // surface renders at once instead and asks to show only the columns
+    // that changed: the rest of the window already shows them.
     void Invalidate();
 
     // Renders now (OnRender runs, as for a paint) and returns the picture.
@@ -254,6 +258,12 @@ private:
     // kept; then those marked since the last read-back. Empty: none.
     std::pair<int, int> ColumnsToRead() const;
     void ReadBack(int firstColumn, int lastColumn);
+    // Invalidate's work on the UI thread.
+    void RenderAhead();
+    // Copies the picture straight into the backing store under `region`
+    // (widget pixels). False when the painter's device is not a plain
+    // 32-bit image: the picture is then drawn as an image.
+    bool CopyIntoBackingStore(QPainter& painter, const QRegion& region);
     // Bracket step 2, and step 3 unless the content is kept.
     void OpenBracket(bool clear);
 
@@ -269,6 +279,9 @@ private:
     std::vector<StoredClear> clearPixels; // learnt per scheme
     bool readAll = true;                        // the next read-back takes every column
     float changedLeft = 2.0f, changedRight = -2.0f; // marked span, empty when left > right
+    std::pair<int, int> changedColumns{0, -1};      // marked in CPU drawing, device columns
+    std::pair<int, int> renderedColumns{0, -1};     // what the last render changed, device columns
+    bool renderedAhead = false;                     // the picture is current for the next paint
     std::vector<double> paintTimes;
     std::unique_ptr<QOpenGLFramebufferObject> framebuffer;
     std::vector<uint32_t> rows; // read-back scratch, bottom row first

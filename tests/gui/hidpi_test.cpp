@@ -7,14 +7,35 @@
 #include "app/global.h"
 #include "app/main.h"
 #include "platform/inprocess_server.h"
+#include "views/SpTmBlocks.h"
 #include "views/SpTmForm.h"
 #include "views/SpectForm.h"
 #include "views/WaveForm.h"
 
+#include <QScreen>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 namespace {
+
+::testing::AssertionResult SameImages(const QImage& shown, const QImage& expected)
+{
+    if (shown.size() != expected.size())
+        return ::testing::AssertionFailure() << "sizes differ";
+    int differing = 0;
+    QPoint first;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            if (shown.pixel(x, y) != expected.pixel(x, y) && differing++ == 0)
+                first = QPoint(x, y);
+
+    if (differing == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << differing << " of " << shown.width() * shown.height()
+                                         << " pixels differ, the first at (" << first.x() << ", " << first.y() << ")";
+}
 
 class HiDpi : public ::testing::Test {
 protected:
@@ -68,6 +89,65 @@ TEST_F(HiDpi, PlotsRenderAtTheDevicesDensityAndFillTheirPanels)
             << view->windowTitle().toStdString();
         // The frame around it is drawn at the window's size too: its marker pixel.
         EXPECT_TRUE(view->FrameIntact());
+    }
+}
+
+TEST_F(HiDpi, TheScreenShowsEachPaintAsRendered)
+{
+    // What reaches the X server, not a re-rendered grab: the picture of the
+    // last paint went into the window's backing store and out to the screen.
+    for (const auto& [view, plot] : Plots()) {
+        for (QWidget* child : plot->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            child->hide();
+        view->raise(); // the screen shows a covered part of a window as what covers it
+        QTest::qWait(50);
+        plot->repaint();
+        const QImage picture = plot->Picture().convertToFormat(QImage::Format_RGB32);
+        const QPoint at = plot->mapTo(view, QPoint(0, 0));
+        // (Only what lies on the screen: at two device pixels per pixel a window reaches past its edge.)
+        const QRect onScreen(view->mapFromGlobal(view->screen()->geometry().topLeft()), view->screen()->size());
+        const QRect inside = QRect(at, plot->size()) & view->rect() & onScreen;
+        QImage shown = view->screen()->grabWindow(view->winId(), inside.x(), inside.y(), inside.width(),
+                                                  inside.height()).toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_FALSE(shown.isNull()) << view->windowTitle().toStdString();
+        shown.setDevicePixelRatio(1);
+        const QImage expected = picture.copy(QRect((inside.topLeft() - at) * plot->devicePixelRatioF(), shown.size()));
+        EXPECT_TRUE(SameImages(shown, expected)) << view->windowTitle().toStdString();
+    }
+}
+
+TEST_F(HiDpi, TheSpectrogramShowsEachNewBlockWhereItWasDrawn)
+{
+    // Each block repaints only its own columns of the window; the screen
+    // then shows the whole picture, old columns and new.
+    TPlotSurface* plot = FormSpTm->PanelSpTm;
+    for (QWidget* child : plot->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        child->hide();
+    FormSpTm->raise();
+    QTest::qWait(50);
+    plot->repaint();
+    for (int block = 0; block < 12; ++block) {
+        {
+            std::lock_guard<std::mutex> guard(DataLock);
+            for (int ch = 1; ch <= 2; ++ch)
+                for (int slice = 1 - SliceCount; slice <= 0; ++slice)
+                    for (int bin = 0; bin <= TopBin; ++bin)
+                        Spectrum(ch, slice, bin) = static_cast<float>((bin * 7 + block * 131 + slice * 17) % 3000);
+            ++SpTmColumn;
+            SpTmKeepBlock();
+        }
+        FormSpTm->InvRectSpTm();
+        QTest::qWait(30);
+        const QImage picture = plot->Picture().convertToFormat(QImage::Format_RGB32);
+        const QPoint at = plot->mapTo(FormSpTm, QPoint(0, 0));
+        const QRect onScreen(FormSpTm->mapFromGlobal(FormSpTm->screen()->geometry().topLeft()),
+                             FormSpTm->screen()->size());
+        const QRect inside = QRect(at, plot->size()) & FormSpTm->rect() & onScreen;
+        QImage shown = FormSpTm->screen()->grabWindow(FormSpTm->winId(), inside.x(), inside.y(), inside.width(),
+                                                      inside.height()).toImage().convertToFormat(QImage::Format_RGB32);
+        shown.setDevicePixelRatio(1);
+        const QImage expected = picture.copy(QRect((inside.topLeft() - at) * plot->devicePixelRatioF(), shown.size()));
+        ASSERT_TRUE(SameImages(shown, expected)) << "after block " << block;
     }
 }
 
