@@ -3,7 +3,7 @@
 // bit, and twenty single-precision real FFTs of FFTW as a yardstick. The
 // block must take well under its 100 ms; the goal is at most 1 ms.
 #include "analysis/spectrum.h"
-#include "app/global.h"
+#include "state/global.h"
 
 #include <benchmark/benchmark.h>
 

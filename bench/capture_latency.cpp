@@ -5,7 +5,7 @@
 //
 // Needs the private sound server of scripts/soundserver.sh (PULSE_SERVER).
 // Prints the median and the spread of 15 runs per path.
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main_ticks.h"
 #include "capture/WaveIn.h"
 #include "platform/reclib.h"

@@ -6,7 +6,7 @@
 //
 // Needs the private sound server of scripts/soundserver.sh (PULSE_SERVER).
 // Prints the median and the spread of 15 runs, and the lead's range.
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main_ticks.h"
 #include "generator/WaveOut.h"
 #include "platform/soundserver.h"

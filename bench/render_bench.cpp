@@ -8,7 +8,7 @@
 // own Xvfb, or: xvfb-run build/bench/render_bench). Prints microseconds per
 // render.
 #include "analysis/spectrum.h"
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main.h"
 #include "platform/inprocess_server.h"
 #include "platform/soundserver.h"

@@ -1,6 +1,6 @@
 #include "analysis/spectrum.h"
 
-#include "app/global.h"
+#include "state/global.h"
 #include "views/SpTmBlocks.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 #include "about/about.h"
 #include "analysis/spectrum.h"
 #include "app/arrange.h"
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main_ticks.h"
 #include "app/pictures.h"
 #include "app/settings.h"

@@ -2,7 +2,7 @@
 // choice of the control strip.
 #include "about/about.h"
 #include "analysis/spectrum.h"
-#include "app/global.h"
+#include "state/global.h"
 #include "app/helpfiles.h"
 #include "app/main.h"
 #include "app/main_ticks.h"

@@ -1,7 +1,7 @@
 #include "app/main_ticks.h"
 
 #include "analysis/spectrum.h"
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main.h"
 #include "capture/WaveIn.h"
 #include "generator/WaveOut.h"

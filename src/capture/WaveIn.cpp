@@ -1,6 +1,6 @@
 #include "capture/WaveIn.h"
 
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main_ticks.h"
 #include "platform/dialogs.h"
 

@@ -1,6 +1,6 @@
 #include "capture/devices.h"
 
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main.h"
 #include "app/main_ticks.h"
 #include "capture/WaveIn.h"

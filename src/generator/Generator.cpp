@@ -1,6 +1,6 @@
 #include "generator/Generator.h"
 
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main_ticks.h"
 #include "app/pictures.h"
 #include "generator/FreqScale.h"

@@ -1,6 +1,6 @@
 #include "generator/WaveOut.h"
 
-#include "app/global.h"
+#include "state/global.h"
 
 #include <chrono>
 #include <cmath>

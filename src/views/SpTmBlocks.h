@@ -8,7 +8,7 @@
 // they touch the ring; the render draws from its own copy without the lock.
 #pragma once
 
-#include "app/global.h"
+#include "state/global.h"
 
 #include <cstdint>
 

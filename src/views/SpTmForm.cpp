@@ -1,6 +1,6 @@
 #include "views/SpTmForm.h"
 
-#include "app/global.h"
+#include "state/global.h"
 #include "views/SpTmGraph.h"
 #include "views/SpTmMap.h"
 

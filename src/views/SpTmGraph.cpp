@@ -1,6 +1,6 @@
 #include "views/SpTmGraph.h"
 
-#include "app/global.h"
+#include "state/global.h"
 #include "views/SpTmForm.h"
 #include "views/SpTmRaster.h"
 

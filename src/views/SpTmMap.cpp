@@ -1,6 +1,6 @@
 #include "views/SpTmMap.h"
 
-#include "app/settings.h"
+#include "state/usable.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "views/SpectForm.h"
 
-#include "app/settings.h"
+#include "state/usable.h"
 #include "views/SpectGraph.h"
 
 #include <GL/gl.h>

@@ -5,7 +5,7 @@
 // mode check box and the two range track bars of the linear mode.
 #pragma once
 
-#include "app/global.h"
+#include "state/global.h"
 #include "views/plotsurface.h"
 #include "views/viewform.h"
 

@@ -1,6 +1,6 @@
 #include "views/SpectGraph.h"
 
-#include "app/global.h"
+#include "state/global.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "views/WaveForm.h"
 
-#include "app/settings.h"
+#include "state/usable.h"
 #include "views/WaveGraph.h"
 
 #include <QEvent>

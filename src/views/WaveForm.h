@@ -4,7 +4,7 @@
 // full-scale track bars.
 #pragma once
 
-#include "app/global.h"
+#include "state/global.h"
 #include "views/plotsurface.h"
 #include "views/viewform.h"
 

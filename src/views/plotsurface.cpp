@@ -1,6 +1,6 @@
 #include "views/plotsurface.h"
 
-#include "app/global.h"
+#include "state/global.h"
 
 #include <QFile>
 #include <QFontDatabase>

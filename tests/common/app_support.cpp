@@ -1,6 +1,6 @@
 #include "common/app_support.h"
 
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main.h"
 #include "capture/WaveIn.h"
 #include "platform/dialogs.h"

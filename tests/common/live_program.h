@@ -6,7 +6,7 @@
 #include "common/app_support.h"
 #include "common/pulse_support.h"
 
-#include "app/global.h"
+#include "state/global.h"
 #include "capture/WaveIn.h"
 #include "platform/soundserver.h"
 

@@ -4,7 +4,7 @@
 // the "HiDpi.AtTwoDevicePixelsPerPixel" entry, at two.
 #include "common/app_support.h"
 
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main.h"
 #include "platform/inprocess_server.h"
 #include "views/SpTmBlocks.h"

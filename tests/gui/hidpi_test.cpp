@@ -4,7 +4,7 @@
 // pixel per pixel, the "HiDpi.AtTwoDevicePixelsPerPixel" entry at two (QT_SCALE_FACTOR=2).
 #include "common/app_support.h"
 
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main.h"
 #include "platform/inprocess_server.h"
 #include "views/SpTmBlocks.h"

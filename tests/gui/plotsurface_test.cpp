@@ -1,6 +1,6 @@
 // The plot surface on Mesa under Xvfb: clear colours of both schemes, the
 // dashed grid and solid trace conventions, kept content between paints.
-#include "app/global.h"
+#include "state/global.h"
 #include "views/plotsurface.h"
 
 #include <QApplication>

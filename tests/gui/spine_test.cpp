@@ -4,7 +4,7 @@
 #include "common/app_support.h"
 
 #include "app/arrange.h"
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main.h"
 #include "capture/WaveIn.h"
 #include "platform/inprocess_server.h"

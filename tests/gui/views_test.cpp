@@ -5,7 +5,7 @@
 #include "common/app_support.h"
 
 #include "analysis/spectrum.h"
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main.h"
 #include "platform/inprocess_server.h"
 #include "views/SpectForm.h"

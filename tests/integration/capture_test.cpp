@@ -3,7 +3,7 @@
 // choice, the input level both ways, hot-plugged and vanishing devices.
 #include "common/live_program.h"
 
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main.h"
 #include "app/main_ticks.h"
 #include "capture/WaveIn.h"

@@ -5,7 +5,7 @@
 // come and go.
 #include "common/live_program.h"
 
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main.h"
 #include "app/main_ticks.h"
 #include "capture/WaveIn.h"

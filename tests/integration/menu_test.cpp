@@ -8,7 +8,7 @@
 #include "about/about.h"
 #include "analysis/spectrum.h"
 #include "app/arrange.h"
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main.h"
 #include "capture/WaveIn.h"
 #include "generator/Generator.h"

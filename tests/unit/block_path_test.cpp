@@ -1,6 +1,6 @@
 // The wave-in block path on an in-process sound server: the capture tick's
 // gate, buffer order after a pause, and loopback block assembly.
-#include "app/global.h"
+#include "state/global.h"
 #include "app/main_ticks.h"
 #include "capture/WaveIn.h"
 #include "platform/dialogs.h"

@@ -1,6 +1,7 @@
 #include "app/settings.h"
+#include "state/usable.h"
 
-#include "app/global.h"
+#include "state/global.h"
 #include "platform/dialogs.h"
 
 #include <gtest/gtest.h>

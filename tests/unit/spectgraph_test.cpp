@@ -2,8 +2,8 @@
 // number formats of the linear frame, label positions of the logarithmic
 // frame, the linear render's right-edge bin, the logarithmic trace's edges,
 // and the track bar tables.
-#include "app/global.h"
-#include "app/settings.h"
+#include "state/global.h"
+#include "state/usable.h"
 #include "views/SpectGraph.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "analysis/spectrum.h"
-#include "app/global.h"
+#include "state/global.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "views/SpTmMap.h"
 
 #include "analysis/spectrum.h"
-#include "app/global.h"
+#include "state/global.h"
 
 #include <gtest/gtest.h>
 

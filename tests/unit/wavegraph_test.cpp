@@ -1,8 +1,8 @@
 // The waveform frame, grid and trace functions against the view's layout:
 // label texts and positions, the four spans, the track bar tables and the
 // fallbacks for unusable stored ranges.
-#include "app/global.h"
-#include "app/settings.h"
+#include "state/global.h"
+#include "state/usable.h"
 #include "views/WaveGraph.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // sine and noise buffers against values computed independently, the frame
 // counter, open and close, gapless refilling, volume, and a close racing a
 // refill.
-#include "app/global.h"
+#include "state/global.h"
 #include "generator/WaveOut.h"
 #include "platform/inprocess_server.h"
 

@@ -1,4 +1,4 @@
-#include "app/global.h"
+#include "state/global.h"
 
 namespace {
 struct Rgb { uint8_t r, g, b; };
