@@ -2,7 +2,7 @@
 
 #include "app/main.h"
 #include "platform/shell.h"
-#include "views/SpTmMap.h"
+#include "analysis/SpTmMap.h"
 #include "views/plotsurface.h"
 
 #include <QLinearGradient>

@@ -1,7 +1,7 @@
 #include "analysis/spectrum.h"
 
 #include "state/global.h"
-#include "views/SpTmBlocks.h"
+#include "analysis/SpTmBlocks.h"
 
 #include <algorithm>
 #include <cmath>

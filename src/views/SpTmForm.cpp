@@ -2,7 +2,8 @@
 
 #include "state/global.h"
 #include "views/SpTmGraph.h"
-#include "views/SpTmMap.h"
+#include "analysis/SpTmMap.h"
+#include "views/SpTmLabels.h"
 
 #include <QEvent>
 #include <QShowEvent>

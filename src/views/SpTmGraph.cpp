@@ -2,6 +2,7 @@
 
 #include "state/global.h"
 #include "views/SpTmForm.h"
+#include "views/SpTmLabels.h"
 #include "views/SpTmRaster.h"
 
 #include <QPainter>

@@ -4,8 +4,8 @@
 // the axis frame around the plot.
 #pragma once
 
-#include "views/SpTmBlocks.h"
-#include "views/SpTmMap.h"
+#include "analysis/SpTmBlocks.h"
+#include "analysis/SpTmMap.h"
 
 #include <QFont>
 #include <QImage>

@@ -1,6 +1,6 @@
 #include "views/SpTmRaster.h"
 
-#include "views/SpTmMap.h"
+#include "analysis/SpTmMap.h"
 
 #include <algorithm>
 

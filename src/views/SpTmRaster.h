@@ -13,7 +13,7 @@
 // the CPU writes the very pixels the renderer would have written.
 #pragma once
 
-#include "views/SpTmBlocks.h"
+#include "analysis/SpTmBlocks.h"
 #include "views/SpTmGraph.h"
 
 #include <QImage>

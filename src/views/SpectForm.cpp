@@ -1,7 +1,7 @@
 #include "views/SpectForm.h"
 
 #include "state/usable.h"
-#include "views/SpectGraph.h"
+#include "analysis/SpectGraph.h"
 
 #include <GL/gl.h>
 

@@ -7,10 +7,10 @@
 #include "state/global.h"
 #include "app/main.h"
 #include "platform/inprocess_server.h"
-#include "views/SpTmBlocks.h"
+#include "analysis/SpTmBlocks.h"
 #include "views/SpTmForm.h"
 #include "views/SpTmGraph.h"
-#include "views/SpTmMap.h"
+#include "analysis/SpTmMap.h"
 
 #include <QCoreApplication>
 #include <QImage>

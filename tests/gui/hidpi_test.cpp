@@ -7,7 +7,7 @@
 #include "state/global.h"
 #include "app/main.h"
 #include "platform/inprocess_server.h"
-#include "views/SpTmBlocks.h"
+#include "analysis/SpTmBlocks.h"
 #include "views/SpTmForm.h"
 #include "views/SpectForm.h"
 #include "views/WaveForm.h"

@@ -8,10 +8,10 @@
 #include "app/main.h"
 #include "app/main_ticks.h"
 #include "platform/inprocess_server.h"
-#include "views/SpTmBlocks.h"
+#include "analysis/SpTmBlocks.h"
 #include "views/SpTmForm.h"
 #include "views/SpTmGraph.h"
-#include "views/SpTmMap.h"
+#include "analysis/SpTmMap.h"
 
 #include <QCoreApplication>
 #include <QImage>

@@ -9,9 +9,9 @@
 #include "app/main.h"
 #include "platform/inprocess_server.h"
 #include "views/SpectForm.h"
-#include "views/SpectGraph.h"
+#include "analysis/SpectGraph.h"
 #include "views/WaveForm.h"
-#include "views/WaveGraph.h"
+#include "analysis/WaveGraph.h"
 
 #include <QTest>
 

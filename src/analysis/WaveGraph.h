@@ -4,7 +4,7 @@
 // waveform window (WaveForm) calls these and draws.
 #pragma once
 
-#include "views/plotsurface.h"
+#include "analysis/plotgeometry.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "views/SpTmMap.h"
+#include "analysis/SpTmMap.h"
 
 #include "state/usable.h"
 
@@ -258,20 +258,6 @@ int LegendTickRow(int tick, int plotBottom)
     return plotBottom - RoundEven(std::sqrt(static_cast<double>(tick)) * h);
 }
 
-std::string LegendLabel(int tick, const QLocale& locale)
-{
-    return locale.toString(tick * 0.1, 'f', 1).toStdString();
-}
-
-Captions ChannelCaptions(bool showLeft, bool showRight)
-{
-    Captions captions;
-    captions.upper = showLeft ? "Left" : showRight ? "Right" : "";
-    captions.lower = showRight ? "Right" : "";
-    captions.lowerVisible = showLeft && showRight;
-    return captions;
-}
-
 // ---- gain panel ---------------------------------------------------------------
 
 int GainTrackPosition(float gain)
@@ -283,11 +269,6 @@ int GainTrackPosition(float gain)
 int GainAtPosition(int position)
 {
     return GainTrackMax - position + 1;
-}
-
-QString GainText(float gain)
-{
-    return QString::number(static_cast<double>(UsableKaSpTm(gain)), 'f', 0);
 }
 
 } // namespace sptm

@@ -1,8 +1,8 @@
 // The spectrogram's mappings without a display: palettes, levels, the time
 // and frequency axes, the peak bin, the frame's scales and legend, the gain
 // panel's numbers, and the hand-over of blocks from the block path.
-#include "views/SpTmBlocks.h"
-#include "views/SpTmMap.h"
+#include "analysis/SpTmBlocks.h"
+#include "analysis/SpTmMap.h"
 
 #include "analysis/spectrum.h"
 #include "state/global.h"
@@ -251,34 +251,6 @@ TEST(SpTmFrame, TimeLabelsForAClient894Wide)
     }
     EXPECT_EQ(scale.texts[8].text, "Time, s");
     EXPECT_EQ(scale.texts[8].x, 819);
-}
-
-TEST(SpTmFrame, LegendLevelsTicksAndLabels)
-{
-    EXPECT_EQ(sptm::LegendLevel(0, 582), 0);
-    EXPECT_EQ(sptm::LegendLevel(582, 582), 600);
-    EXPECT_EQ(sptm::LegendLevel(291, 582), 300);
-    EXPECT_EQ(sptm::LegendLevel(5, 0), 0) << "no plot height, no division by zero";
-    EXPECT_EQ(sptm::LegendTickRow(5, 582), 582 - static_cast<int>(std::nearbyint(std::sqrt(5.0) * 582 / std::sqrt(10.0))));
-    EXPECT_EQ(sptm::LegendTickRow(9, 582), 582 - 552);
-    EXPECT_EQ(sptm::LegendLabel(1, QLocale::c()), "0.1");
-    EXPECT_EQ(sptm::LegendLabel(9, QLocale::c()), "0.9");
-    EXPECT_EQ(sptm::LegendLabel(5, QLocale(QLocale::German)), "0,5");
-}
-
-TEST(SpTmGainPanel, PositionsAndTexts)
-{
-    EXPECT_EQ(sptm::GainTrackPosition(10), 11);
-    EXPECT_EQ(sptm::GainText(10), "10");
-    EXPECT_EQ(sptm::GainTrackPosition(25), 1); // clamped; the bar then reports gain 20
-    EXPECT_EQ(sptm::GainAtPosition(1), 20);
-    EXPECT_EQ(sptm::GainAtPosition(20), 1);
-    EXPECT_EQ(sptm::GainTrackPosition(7.6f), 13);
-    EXPECT_EQ(sptm::GainText(7.6f), "8");
-    EXPECT_EQ(sptm::GainTrackPosition(0.2f), 20);
-    EXPECT_EQ(sptm::GainTrackPosition(1e30f), 1);
-    EXPECT_EQ(sptm::GainTrackPosition(std::numeric_limits<float>::quiet_NaN()), 11);
-    EXPECT_EQ(sptm::GainText(std::numeric_limits<float>::infinity()), "10");
 }
 
 // ---- hand-over of blocks --------------------------------------------------------

@@ -3,7 +3,7 @@
 // fallbacks for unusable stored ranges.
 #include "state/global.h"
 #include "state/usable.h"
-#include "views/WaveGraph.h"
+#include "analysis/WaveGraph.h"
 
 #include <gtest/gtest.h>
 
@@ -23,29 +23,6 @@ std::vector<std::string> Texts(const std::vector<FrameText>& labels)
 
 // The default window: client 310 x 270.
 const PlotRect DefaultPlot = WavePlotRect(310, 270);
-
-TEST(WaveFrame, PlotRectangleAndShading)
-{
-    EXPECT_EQ(DefaultPlot, (PlotRect{32, 305, 0, 245}));
-    EXPECT_EQ(PlotPanelRect(DefaultPlot), QRect(32, 0, 274, 246));
-
-    const std::vector<ShadeLine> lines = ShadingLines(DefaultPlot, WaveShading());
-    ASSERT_EQ(lines.size(), 32u + 25u);
-    // Vertical lines first, from the top row, greys 153 to 246.
-    EXPECT_EQ(lines[0].x1, 31);
-    EXPECT_EQ(lines[0].y1, 0);
-    EXPECT_EQ(lines[0].y2, 246);
-    EXPECT_EQ(lines[0].grey, 153);
-    EXPECT_EQ(lines[31].x1, 0) << "the outermost line runs through the marker pixel";
-    EXPECT_EQ(lines[31].grey, 246);
-    // Then the horizontal lines, greys 154 to 250.
-    EXPECT_EQ(lines[32].x1, 31);
-    EXPECT_EQ(lines[32].y1, 246);
-    EXPECT_EQ(lines[32].x2, 305);
-    EXPECT_EQ(lines[32].grey, 154);
-    EXPECT_EQ(lines[56].y1, 270);
-    EXPECT_EQ(lines[56].grey, 250);
-}
 
 TEST(WaveFrame, AmplitudeLabelsForEveryFullScale)
 {

@@ -1,4 +1,4 @@
-#include "views/WaveGraph.h"
+#include "analysis/WaveGraph.h"
 
 #include "state/global.h"
 

@@ -1,6 +1,6 @@
-#include "views/SpTmBlocks.h"
+#include "analysis/SpTmBlocks.h"
 
-#include "views/SpTmMap.h"
+#include "analysis/SpTmMap.h"
 
 #include <cstring>
 #include <mutex>

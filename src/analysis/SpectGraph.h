@@ -5,7 +5,7 @@
 // tables. The spectrum window (SpectForm) calls these and draws.
 #pragma once
 
-#include "views/plotsurface.h"
+#include "analysis/plotgeometry.h"
 
 #include <cstdint>
 #include <string>

@@ -8,10 +8,7 @@
 // ties to even.
 #pragma once
 
-#include "views/plotsurface.h"
-
-#include <QLocale>
-#include <QString>
+#include "analysis/plotgeometry.h"
 
 #include <cstdint>
 #include <optional>
@@ -121,16 +118,7 @@ ScaleDrawing TimeScale(const PlotRect& plot);
 int LegendLevel(int k, int plotBottom);
 // Row of legend tick i (1..9), labelled i * 0.1.
 int LegendTickRow(int tick, int plotBottom);
-// Label of legend tick i in the given locale: 0.1 .. 0.9 (0,1 with a comma).
-std::string LegendLabel(int tick, const QLocale& locale);
 
-// Channel captions inside the plot panel.
-struct Captions {
-    QString upper;
-    QString lower;
-    bool lowerVisible;
-};
-Captions ChannelCaptions(bool showLeft, bool showRight);
 
 // ---- gain panel ---------------------------------------------------------------
 
@@ -141,7 +129,5 @@ inline constexpr int GainTrackMax = 20;
 int GainTrackPosition(float gain);
 // The whole-number gain of a trackbar position.
 int GainAtPosition(int position);
-// The gain as the edit box shows it: fixed-point without decimals.
-QString GainText(float gain);
 
 } // namespace sptm

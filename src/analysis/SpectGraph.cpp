@@ -1,4 +1,4 @@
-#include "views/SpectGraph.h"
+#include "analysis/SpectGraph.h"
 
 #include "state/global.h"
 

@@ -4,7 +4,7 @@
 // and the track bar tables.
 #include "state/global.h"
 #include "state/usable.h"
-#include "views/SpectGraph.h"
+#include "analysis/SpectGraph.h"
 
 #include <gtest/gtest.h>
 
@@ -24,23 +24,6 @@ std::vector<std::string> Texts(const std::vector<FrameText>& labels, size_t firs
 
 // The default window: client 310 x 270.
 const PlotRect DefaultPlot = SpectPlotRect(310, 270);
-
-TEST(SpectFrame, PlotRectangleAndShading)
-{
-    EXPECT_EQ(DefaultPlot, (PlotRect{25, 310, 0, 245}));
-    EXPECT_EQ(PlotPanelRect(DefaultPlot), QRect(25, 0, 286, 246));
-    const std::vector<ShadeLine> lines = ShadingLines(DefaultPlot, SpectShading());
-    ASSERT_EQ(lines.size(), 50u);
-    // One loop: horizontal line i, then vertical line i from row -i.
-    EXPECT_EQ(lines[0].y1, 246);
-    EXPECT_EQ(lines[0].grey, 154);
-    EXPECT_EQ(lines[1].x1, 24);
-    EXPECT_EQ(lines[1].y1, -1);
-    EXPECT_EQ(lines[1].y2, 246);
-    EXPECT_EQ(lines[49].x1, 0);
-    EXPECT_EQ(lines[49].y1, -25);
-    EXPECT_EQ(lines[49].grey, 250);
-}
 
 TEST(SpectFrame, LinearAmplitudeNumbersFollowTheRange)
 {
