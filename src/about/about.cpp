@@ -1,7 +1,7 @@
 #include "about/about.h"
 
 #include "app/main.h"
-#include "platform/shell.h"
+#include "desktop/shell.h"
 #include "analysis/SpTmMap.h"
 #include "views/plotsurface.h"
 
@@ -196,7 +196,7 @@ void TFormAbout::LabWWWClick()
     // The modal box goes first, so that the program is free again by the
     // time the browser comes up over it.
     close();
-    platform::OpenDocument(MakerAddress); // no browser is nothing to report
+    desktop::OpenDocument(MakerAddress); // no browser is nothing to report
 }
 
 void TFormAbout::showEvent(QShowEvent* event)

@@ -13,8 +13,9 @@
 #include "generator/WaveOut.h"
 #include "platform/dialogs.h"
 #include "platform/reclib.h"
-#include "platform/shell.h"
-#include "platform/termination.h"
+#include "desktop/messagebox.h"
+#include "desktop/shell.h"
+#include "desktop/termination.h"
 #include "platform/timer.h"
 #include "platform/wavedev.h"
 #include "views/SpTmForm.h"
@@ -402,7 +403,7 @@ void TFormMain::FormClose()
     platform::rec::StreamFree(RecChannel);
     // The player that "Open Media File..." started names its window after the file.
     if (!MediaFile.empty())
-        platform::CloseWindowTitled(MediaFile);
+        desktop::CloseWindowTitled(MediaFile);
 }
 
 void TFormMain::FormDestroy()
@@ -421,6 +422,7 @@ void TFormMain::FormDestroy()
 
 void CreateForms()
 {
+    desktop::InstallMessageBoxes();
     new TFormMain;
     FormWave = new TFormWave;
     FormSpect = new TFormSpect;
@@ -461,7 +463,7 @@ int RunSonalyx(int argc, char** argv)
     QGuiApplication::setDesktopFileName("org.sonalyx.Sonalyx");
     QApplication::setWindowIcon(QIcon::fromTheme("org.sonalyx.Sonalyx"));
     CreateForms();
-    platform::CloseOnTerminationSignals(FormMain);
+    desktop::CloseOnTerminationSignals(FormMain);
     QObject::connect(FormMain, &TFormMain::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     // Without a window manager "maximised" means nothing: fill the screen.
     FormMain->setGeometry(QApplication::primaryScreen()->availableGeometry());

@@ -8,7 +8,7 @@
 #include "app/main_ticks.h"
 #include "generator/Generator.h"
 #include "platform/dialogs.h"
-#include "platform/shell.h"
+#include "desktop/shell.h"
 #include "views/SpTmForm.h"
 #include "views/SpectForm.h"
 #include "views/WaveForm.h"
@@ -72,10 +72,10 @@ std::string NoApplicationFor(const std::string& file)
            "default application for such files.";
 }
 
-void SoundSettings(platform::SoundSettingsPage page)
+void SoundSettings(desktop::SoundSettingsPage page)
 {
     std::string why;
-    if (!platform::OpenSoundSettings(page, &why))
+    if (!desktop::OpenSoundSettings(page, &why))
         platform::ShowMessage(why);
 }
 
@@ -160,7 +160,7 @@ void TFormMain::menuMediaFileClick()
     ClearBlock();
     QApplication::processEvents();
     // The desktop's player; once started, its outcome is its own.
-    if (!platform::OpenDocument(MediaFile))
+    if (!desktop::OpenDocument(MediaFile))
         platform::ShowMessage(NoApplicationFor(MediaFile));
 }
 
@@ -252,17 +252,17 @@ void TFormMain::menuIsDarkClick()
 
 void TFormMain::menuAInClick()
 {
-    SoundSettings(platform::SoundSettingsPage::RecordingDevices);
+    SoundSettings(desktop::SoundSettingsPage::RecordingDevices);
 }
 
 void TFormMain::menuPlaybackDeviceClick()
 {
-    SoundSettings(platform::SoundSettingsPage::PlaybackDevices);
+    SoundSettings(desktop::SoundSettingsPage::PlaybackDevices);
 }
 
 void TFormMain::menuMixerClick()
 {
-    SoundSettings(platform::SoundSettingsPage::VolumeMixer);
+    SoundSettings(desktop::SoundSettingsPage::VolumeMixer);
 }
 
 void TFormMain::menuThickLinesClick()
@@ -280,14 +280,14 @@ void TFormMain::menuHelpContentsClick()
     const std::string program = QCoreApplication::applicationFilePath().toStdString();
     const std::string helpFile = HelpFileBeside(program);
     if (!FirstExisting({helpFile}).empty()) {
-        platform::OpenDocument(helpFile);
+        desktop::OpenDocument(helpFile);
         return;
     }
     // Without a help file beside the program, its own manual is the help.
     const std::vector<std::string> manuals = ManualCandidates(program, SONALYX_DOC_DIR);
     const std::string manual = FirstExisting(manuals);
     if (!manual.empty()) {
-        if (!platform::OpenDocument(manual))
+        if (!desktop::OpenDocument(manual))
             platform::ShowMessage(NoApplicationFor(manual));
         return;
     }

@@ -1,46 +1,29 @@
 #include "platform/dialogs.h"
 
-#include <QApplication>
-#include <QMessageBox>
-#include <QWidget>
-
+#include <cstdio>
 #include <mutex>
 
 namespace platform {
 namespace {
 std::mutex hookLock;
 MessageHook installedHook;
+MessageHook installedPresenter;
 
-MessageHook currentHook()
+MessageHook currentHandler()
 {
     std::lock_guard<std::mutex> guard(hookLock);
-    return installedHook;
-}
-
-QMessageBox::Icon toQt(MsgIcon icon)
-{
-    switch (icon) {
-    case MsgIcon::Information: return QMessageBox::Information;
-    case MsgIcon::Warning: return QMessageBox::Warning;
-    case MsgIcon::Error: return QMessageBox::Critical;
-    case MsgIcon::None: break;
-    }
-    return QMessageBox::NoIcon;
+    return installedHook ? installedHook : installedPresenter;
 }
 } // namespace
 
 void MessageBox(const std::string& caption, const std::string& text, MsgIcon icon)
 {
-    if (MessageHook hook = currentHook()) {
-        hook(caption, text, icon);
+    if (MessageHook handler = currentHandler()) {
+        handler(caption, text, icon);
         return;
     }
-    QWidget* owner = QApplication::activeWindow();
-    // The texts break their lines with CR or CR LF; Qt's labels break on LF.
-    QString shown = QString::fromStdString(text);
-    shown.replace("\r\n", "\n").replace('\r', '\n');
-    QMessageBox box(toQt(icon), QString::fromStdString(caption), shown, QMessageBox::Ok, owner);
-    box.exec();
+    // No window to show it in: the terminal is the only place left.
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
 }
 
 void ShowMessage(const std::string& text)
@@ -52,6 +35,12 @@ void SetMessageHook(MessageHook hook)
 {
     std::lock_guard<std::mutex> guard(hookLock);
     installedHook = std::move(hook);
+}
+
+void SetMessagePresenter(MessageHook presenter)
+{
+    std::lock_guard<std::mutex> guard(hookLock);
+    installedPresenter = std::move(presenter);
 }
 
 } // namespace platform

@@ -1,5 +1,5 @@
 // Handing documents, addresses and the sound settings over to the desktop.
-#include "platform/shell.h"
+#include "desktop/shell.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -34,15 +34,15 @@ TEST(OpenDocument, FilesGoAsLocalUrlsAndAddressesAsTheyAre)
     const QString song = dir.filePath("a song.wav");
     QFile(song).open(QIODevice::WriteOnly);
 
-    EXPECT_TRUE(platform::OpenDocument(song.toStdString()));
-    EXPECT_TRUE(platform::OpenDocument("https://example.org/sonalyx?x=1"));
+    EXPECT_TRUE(desktop::OpenDocument(song.toStdString()));
+    EXPECT_TRUE(desktop::OpenDocument("https://example.org/sonalyx?x=1"));
     // Relative paths are taken from the working folder.
     const QString previous = QDir::currentPath();
     QDir::setCurrent(dir.path());
-    EXPECT_TRUE(platform::OpenDocument("a song.wav"));
+    EXPECT_TRUE(desktop::OpenDocument("a song.wav"));
     QDir::setCurrent(previous);
-    EXPECT_FALSE(platform::OpenDocument(dir.filePath("missing.wav").toStdString()));
-    EXPECT_FALSE(platform::OpenDocument(""));
+    EXPECT_FALSE(desktop::OpenDocument(dir.filePath("missing.wav").toStdString()));
+    EXPECT_FALSE(desktop::OpenDocument(""));
 
     QDesktopServices::unsetUrlHandler("file");
     QDesktopServices::unsetUrlHandler("https");
@@ -78,15 +78,15 @@ protected:
 TEST_F(SoundSettings, EachPageStartsTheToolOnItsTab)
 {
     const QString log = InstallRecordingTool();
-    const std::pair<platform::SoundSettingsPage, const char*> pages[] = {
-        {platform::SoundSettingsPage::RecordingDevices, "--tab=4"},
-        {platform::SoundSettingsPage::PlaybackDevices, "--tab=3"},
-        {platform::SoundSettingsPage::VolumeMixer, "--tab=1"},
+    const std::pair<desktop::SoundSettingsPage, const char*> pages[] = {
+        {desktop::SoundSettingsPage::RecordingDevices, "--tab=4"},
+        {desktop::SoundSettingsPage::PlaybackDevices, "--tab=3"},
+        {desktop::SoundSettingsPage::VolumeMixer, "--tab=1"},
     };
     for (const auto& [page, tab] : pages) {
         QFile::remove(log);
         std::string why;
-        ASSERT_TRUE(platform::OpenSoundSettings(page, &why)) << why;
+        ASSERT_TRUE(desktop::OpenSoundSettings(page, &why)) << why;
         ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(log) && QFileInfo(log).size() > 0; }, 5000));
         QFile args(log);
         args.open(QIODevice::ReadOnly);
@@ -97,7 +97,7 @@ TEST_F(SoundSettings, EachPageStartsTheToolOnItsTab)
 TEST_F(SoundSettings, AMissingToolIsExplainedInsteadOfStarted)
 {
     std::string why;
-    EXPECT_FALSE(platform::OpenSoundSettings(platform::SoundSettingsPage::VolumeMixer, &why));
+    EXPECT_FALSE(desktop::OpenSoundSettings(desktop::SoundSettingsPage::VolumeMixer, &why));
     EXPECT_NE(why.find("pavucontrol"), std::string::npos) << why;
     EXPECT_NE(why.find("not installed"), std::string::npos) << why;
 }

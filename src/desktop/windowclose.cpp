@@ -3,7 +3,7 @@
 // has framed them). The polite way: a WM_DELETE_WINDOW message, as the
 // window's close button sends. Kept apart from the Qt code: Xlib's macros
 // clash with Qt's names.
-#include "platform/shell.h"
+#include "desktop/shell.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -11,7 +11,7 @@
 
 #include <cstring>
 
-namespace platform {
+namespace desktop {
 
 namespace {
 
@@ -95,4 +95,4 @@ bool CloseWindowTitled(const std::string& title)
     return window != 0;
 }
 
-} // namespace platform
+} // namespace desktop

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace platform {
+namespace desktop {
 
 // Opens a local file (an absolute or relative path) or an address with a
 // scheme (https://...) in the application the desktop associates with it.
@@ -24,4 +24,4 @@ bool OpenSoundSettings(SoundSettingsPage page, std::string* why);
 // close button would. False when there is no such window (or no display).
 bool CloseWindowTitled(const std::string& title);
 
-} // namespace platform
+} // namespace desktop

@@ -1,4 +1,4 @@
-#include "platform/termination.h"
+#include "desktop/termination.h"
 
 #include <QSocketNotifier>
 #include <QWidget>
@@ -7,7 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace platform {
+namespace desktop {
 
 namespace {
 // The handler may only write to a descriptor; the UI thread reads the other
@@ -48,4 +48,4 @@ void CloseOnTerminationSignals(QWidget* window)
         ::sigaction(signal, &action, nullptr);
 }
 
-} // namespace platform
+} // namespace desktop

@@ -7,10 +7,10 @@
 
 class QWidget;
 
-namespace platform {
+namespace desktop {
 
 // Installs the handlers; a signal then asks `window` to close, on the UI
 // thread. Call once, after the window exists; UI thread.
 void CloseOnTerminationSignals(QWidget* window);
 
-} // namespace platform
+} // namespace desktop

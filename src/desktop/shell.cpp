@@ -1,4 +1,4 @@
-#include "platform/shell.h"
+#include "desktop/shell.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -6,7 +6,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 
-namespace platform {
+namespace desktop {
 
 namespace {
 // An address has a scheme of two or more letters; "C:" or a bare path has not.
@@ -62,4 +62,4 @@ bool OpenSoundSettings(SoundSettingsPage page, std::string* why)
     return true;
 }
 
-} // namespace platform
+} // namespace desktop
