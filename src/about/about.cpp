@@ -1,6 +1,5 @@
 #include "about/about.h"
 
-#include "app/main.h"
 #include "desktop/shell.h"
 #include "analysis/SpTmMap.h"
 #include "views/plotsurface.h"
@@ -219,11 +218,11 @@ bool TFormAbout::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-// On the window that owns the box, or on the main window when it has no
-// parent; on the screen when neither is showing.
+// On the window that owns the box (the main window, which creates it); on
+// the screen when it has no owner or the owner is not showing.
 void TFormAbout::CentreOnOwner()
 {
-    const QWidget* owner = parentWidget() ? parentWidget()->window() : FormMain;
+    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
     const QRect area = owner && owner->isVisible() ? owner->frameGeometry() : screen()->availableGeometry();
     QRect box = frameGeometry();
     box.moveCenter(area.center());

@@ -5,7 +5,7 @@
 #include "app/arrange.h"
 #include "state/global.h"
 #include "app/main_ticks.h"
-#include "app/pictures.h"
+#include "views/pictures.h"
 #include "app/settings.h"
 #include "capture/WaveIn.h"
 #include "capture/audiolib.h"
@@ -429,6 +429,8 @@ void CreateForms()
     FormSpTm = new TFormSpTm;
     FormAbout = new TFormAbout(FormMain);
     FGenerator = new TFGenerator;
+    // What the views showed came from the old device.
+    QObject::connect(FGenerator, &TFGenerator::OutputDeviceChanged, FGenerator, [] { ClearBlock(); });
     for (QWidget* view : {static_cast<QWidget*>(FormWave), static_cast<QWidget*>(FormSpect),
                           static_cast<QWidget*>(FormSpTm)})
         FormMain->AddPauseKey(view);

@@ -33,9 +33,7 @@ void CaptureTick(uint32_t, void*)
     int taken;
     {
         std::lock_guard<std::mutex> guard(DataLock);
-        taken = WaveInPoll();
-        if (taken >= 0)
-            AnalyseBlock();
+        taken = WaveInPoll(AcceptBlocks);
     }
     if (taken >= 0 && Started)
         RepaintViews();
@@ -52,14 +50,23 @@ bool RecordProc(uint32_t, const void*, uint32_t, void*)
     if (Started == Paused)
         return true;
     const uint32_t usable = got == static_cast<uint32_t>(-1) ? 0 : std::min(got, LoopbackBlockBytes);
+    const CapturedBlock captured{block.data(), usable};
     {
         std::lock_guard<std::mutex> guard(DataLock);
-        ShiftHistory();
-        StoreInterleavedBlock(block.data(), usable);
-        AnalyseBlock();
+        AcceptBlocks(&captured, 1);
     }
     RepaintViews();
     return true;
+}
+
+void AcceptBlocks(const CapturedBlock* blocks, int count)
+{
+    for (int k = 0; k < count; ++k) {
+        ShiftHistory();
+        StoreInterleavedBlock(blocks[k].data, blocks[k].bytes);
+    }
+    if (count > 0)
+        AnalyseBlock();
 }
 
 void StoreInterleavedBlock(const uint8_t* data, uint32_t bytes)

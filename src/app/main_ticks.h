@@ -2,6 +2,8 @@
 // and the routines that move a block from a capture thread to the views.
 #pragma once
 
+#include "capture/WaveIn.h"
+
 #include <atomic>
 #include <cstdint>
 
@@ -15,6 +17,11 @@ void CaptureTick(uint32_t timerId, void* user);
 // On the recording library's thread while a loopback source is captured.
 bool RecordProc(uint32_t handle, const void* buffer, uint32_t length, void* user);
 
+// The one way in for captured sound, from both capture paths: each block in
+// turn becomes the newest block of the history (the one before it moves to
+// the previous half), then the newest is analysed once, which keeps it for
+// the spectrogram and raises NewData. Caller holds DataLock.
+void AcceptBlocks(const CapturedBlock* blocks, int count);
 // Moves the newest block to the previous-block half. Caller holds DataLock.
 void ShiftHistory();
 // Asks the shown views to repaint when a new block was analysed; any thread.

@@ -1,7 +1,6 @@
 #include "capture/WaveIn.h"
 
 #include "state/global.h"
-#include "app/main_ticks.h"
 #include "platform/dialogs.h"
 
 #include <mutex>
@@ -64,32 +63,27 @@ void WaveInQueue(int buffer)
         QueueLocked(buffer);
 }
 
-int WaveInPoll()
+int WaveInPoll(BlockTaker take)
 {
     std::lock_guard<std::mutex> guard(waveInLock);
     if (!InOpen)
         return -1;
-    int taken = -1;
+    CapturedBlock full[2];
+    int taken[2];
+    int count = 0;
     for (int i = 0; i < 2; ++i) {
         if (InHeaders[i].bytesRecorded.load(std::memory_order_acquire) != InBufBytes)
             continue;
-        NewData = true;
-        ShiftHistory();
-        WaveInTake(i);
-        QueueLocked(i);
-        taken = i;
+        full[count] = {reinterpret_cast<const uint8_t*>(InBuffer.data() + i * InBufSamples), InBufBytes};
+        taken[count++] = i;
     }
-    return taken;
-}
-
-void WaveInTake(int buffer)
-{
-    const int16_t* block = InBuffer.data() + buffer * InBufSamples;
-    const int frames = BlockLen;
-    for (int f = 0; f < frames; ++f) {
-        Sample(1, f) = block[2 * f];
-        Sample(2, f) = block[2 * f + 1];
-    }
+    if (count == 0)
+        return -1;
+    take(full, count);
+    // Queued again only once handed over: the device writes into them at once.
+    for (int k = 0; k < count; ++k)
+        QueueLocked(taken[k]);
+    return taken[count - 1];
 }
 
 void WaveInClose()

@@ -1,6 +1,6 @@
 // Capture from an ordinary recording device: two 100 ms buffers queued on the
-// wave-in device, polled by the 20 ms capture tick, taken in buffer order into
-// the newest block of the sample history and queued again.
+// wave-in device, polled by the 20 ms capture tick, handed over in buffer
+// order and queued again.
 #pragma once
 
 #include "platform/wavedev.h"
@@ -18,12 +18,21 @@ inline platform::WaveHeader InHeaders[2];
 inline std::vector<int16_t> InBuffer;
 inline platform::MMResult InResult = platform::MMSYSERR_NOERROR;
 
+// A captured block as both capture paths hand it over: interleaved 16-bit
+// little-endian stereo, `bytes` long; frames beyond them are silence.
+struct CapturedBlock {
+    const uint8_t* data;
+    uint32_t bytes;
+};
+// Receives the blocks one poll took, oldest first.
+using BlockTaker = void (*)(const CapturedBlock* blocks, int count);
+
 // Opens the wave-in device with the given id and queues both buffers; failures
 // are shown to the user. Does nothing when a device is open already.
 void WaveInOpenDev(int id);
 void WaveInQueue(int buffer);
-// Takes every full buffer (buffer 0 first), storing each as the newest block.
-// Returns the index of the last buffer taken, or -1. The caller holds DataLock.
-int WaveInPoll();
-void WaveInTake(int buffer);
+// Hands every full buffer (buffer 0 first) to `take` in one call, then
+// queues them again. Returns the index of the last buffer taken, or -1.
+// The caller holds whatever `take` needs.
+int WaveInPoll(BlockTaker take);
 void WaveInClose();

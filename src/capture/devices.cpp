@@ -1,14 +1,7 @@
 #include "capture/devices.h"
 
-#include "state/global.h"
-#include "app/main.h"
-#include "app/main_ticks.h"
-#include "capture/WaveIn.h"
-#include "platform/dialogs.h"
 #include "platform/reclib.h"
 #include "platform/wavedev.h"
-
-#include <QApplication>
 
 namespace rec = platform::rec;
 
@@ -65,99 +58,4 @@ DeviceMatch MatchDevices(const std::vector<RecordingDevice>& devices, const std:
         }
     }
     return m;
-}
-
-// ---- the main window's device handling ---------------------------------
-
-void TFormMain::EnumDevices()
-{
-    rec::ChannelStop(RecChannel);
-    RecChannel = 0;
-    rec::RecordFree();
-
-    std::vector<RecordingDevice> devices;
-    rec::DeviceInfo info;
-    for (int d = 1; rec::RecordGetDeviceInfo(d, &info); ++d)
-        devices.push_back({info.name, info.flags});
-    std::vector<std::string> waveIn, waveOut;
-    platform::WaveCaps caps;
-    for (int w = 0; w < NumInDevs; ++w)
-        waveIn.push_back(platform::WaveInGetDevCaps(w, &caps) == platform::MMSYSERR_NOERROR ? caps.productName : "");
-    for (int o = 0; o < NumOutDevs; ++o)
-        waveOut.push_back(platform::WaveOutGetDevCaps(o, &caps) == platform::MMSYSERR_NOERROR ? caps.productName : "");
-
-    const DeviceMatch m = MatchDevices(devices, waveIn, waveOut);
-    DevWaveIn = m.devWaveIn;
-    DevWaveOut = m.devWaveOut;
-    ComboDevices = m.comboDevices;
-    PlaybackLoopDev = m.playbackLoopDev;
-    CmbBoxAIn->clear();
-    for (const std::string& name : m.comboNames)
-        CmbBoxAIn->addItem(QString::fromStdString(name));
-    CmbBoxAIn->setCurrentIndex(m.defaultComboIndex);
-    DefaultRecDev = m.defaultRecDev;
-    SelRecDev = m.defaultRecDev;
-}
-
-void TFormMain::SelectComboDevice(int device)
-{
-    int index = -1;
-    for (size_t k = 0; k < ComboDevices.size(); ++k)
-        if (ComboDevices[k] == device)
-            index = static_cast<int>(k);
-    CmbBoxAIn->setCurrentIndex(index);
-}
-
-void TFormMain::ShowLoopbackControls(bool loopback)
-{
-    ImageMicro->setVisible(!loopback);
-    ImageSpeaker->setVisible(loopback);
-    TrBarVolume->setEnabled(!loopback);
-    LabLevel->setText(loopback ? "LoopBack Device" : "Input Volume");
-    LabLevel->adjustSize();
-}
-
-void TFormMain::StartSource()
-{
-    const int d = SelRecDev;
-    Paused = true;
-    WaveInClose();
-    SelectComboDevice(d);
-    rec::RecordFree();
-    if (!rec::RecordInit(d)) {
-        ShowBassError("Can''t initialize recording device", false);
-        return;
-    }
-    const int32_t waveIn = TableEntry(DevWaveIn, d);
-    const int32_t waveOut = TableEntry(DevWaveOut, d);
-    if (waveOut == -1 && waveIn >= 0) {
-        ShowLoopbackControls(false);
-        Loopback = false;
-        QApplication::processEvents();
-        WaveInOpenDev(waveIn);
-    }
-    if (waveIn == -1 && waveOut >= 0) {
-        Loopback = true;
-        ShowLoopbackControls(true);
-        LabInpValue->setText("");
-        RecChannel = rec::RecordStart(44100, 2, 0, RecordProc, nullptr);
-        ExpectLoopbackStart();
-        if (RecChannel == 0)
-            platform::MessageBox("Sonalyx", "Couldn't start recording!ErrorCode " + std::to_string(rec::ErrorGetCode()),
-                                 platform::MsgIcon::Error);
-        ClearBlock();
-    }
-    DeviceName = CmbBoxAIn->currentText().toStdString();
-    UpdateCaption();
-    Paused = false;
-    BtnPause->setText("Pause");
-}
-
-void TFormMain::CmbBoxAInChange(int index)
-{
-    if (RecChannel != 0)
-        RecChannel = 1; // given up; the channel ends when the device is freed
-    SelRecDev = (index >= 0 && static_cast<size_t>(index) < ComboDevices.size()) ? ComboDevices[index] : -1;
-    LabInOut->setText(QString("In=%1 Out=%2").arg(TableEntry(DevWaveIn, SelRecDev)).arg(TableEntry(DevWaveOut, SelRecDev)));
-    StartSource();
 }

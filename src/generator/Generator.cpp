@@ -1,8 +1,7 @@
 #include "generator/Generator.h"
 
 #include "state/global.h"
-#include "app/main_ticks.h"
-#include "app/pictures.h"
+#include "views/pictures.h"
 #include "generator/FreqScale.h"
 #include "generator/WaveOut.h"
 #include "platform/dialogs.h"
@@ -251,8 +250,7 @@ void TFGenerator::CmbBoxAOutChange(int index)
         QApplication::processEvents();
         OpenDevice(GenDeviceIndex);
     }
-    // What the views showed came from the old device.
-    ClearBlock();
+    emit OutputDeviceChanged();
 }
 
 void TFGenerator::SetFreqControlsEnabled(bool enabled)

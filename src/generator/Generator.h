@@ -48,6 +48,11 @@ public:
     int32_t GenDeviceCount = 0; // playback devices when the list was last built
     bool FreqEditing = false;   // an edit's change is being applied
 
+signals:
+    // The output moved to another device (CmbBoxAOutChange): what the views
+    // show came from the old one.
+    void OutputDeviceChanged();
+
 public slots:
     void FormCreate();
     void FormShow();

@@ -1,4 +1,4 @@
-#include "app/pictures.h"
+#include "views/pictures.h"
 
 #include <QPainter>
 #include <QRadialGradient>
