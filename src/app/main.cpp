@@ -343,7 +343,7 @@ void TFormMain::UpdateViewCaptions()
         FormSpTm->setWindowTitle("Spectrogram" + suffix);
 }
 
-void TFormMain::ShowBassError(const std::string& text, bool always)
+void TFormMain::ShowRecLibError(const std::string& text, bool always)
 {
     const int code = platform::rec::ErrorGetCode();
     if (!always && code == 0)

@@ -122,7 +122,9 @@ public:
     void ArrangeViews();
     void UpdateCaption();
     void UpdateViewCaptions();
-    void ShowBassError(const std::string& text, bool always);
+    // A failure of the recording library (platform/reclib.h): `text` with the
+    // library's error code, unless the code is 0 and `always` is false.
+    void ShowRecLibError(const std::string& text, bool always);
     // Repaints every shown view; UI thread.
     void RepaintShownViews();
     // A loopback stream was just started: give it time for its first block.

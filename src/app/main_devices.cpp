@@ -71,7 +71,7 @@ void TFormMain::StartSource()
     SelectComboDevice(d);
     rec::RecordFree();
     if (!rec::RecordInit(d)) {
-        ShowBassError("Can''t initialize recording device", false);
+        ShowRecLibError("Can''t initialize recording device", false);
         return;
     }
     const int32_t waveIn = TableEntry(DevWaveIn, d);

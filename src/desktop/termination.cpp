@@ -18,11 +18,12 @@ volatile std::sig_atomic_t signalsSeen = 0;
 // A second signal ends the program at once, for a UI that does not respond.
 void OnTerminationSignal(int signal)
 {
-    if (signalsSeen++ > 0) {
+    if (signalsSeen != 0) {
         std::signal(signal, SIG_DFL);
         std::raise(signal);
         return;
     }
+    signalsSeen = 1;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(wakeFds[0], &byte, 1);
 }
