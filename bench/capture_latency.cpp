@@ -5,13 +5,13 @@
 //
 // Needs the private sound server of scripts/soundserver.sh (PULSE_SERVER).
 // Prints the median and the spread of 15 runs per path.
-#include "state/global.h"
 #include "app/main_ticks.h"
 #include "capture/WaveIn.h"
 #include "platform/reclib.h"
 #include "platform/soundserver.h"
 #include "platform/timer.h"
 #include "platform/wavedev.h"
+#include "state/global.h"
 
 #include <algorithm>
 #include <chrono>
@@ -80,8 +80,8 @@ double MeasureOnceMs()
 void Report(const char* path, std::vector<double> delays)
 {
     std::sort(delays.begin(), delays.end());
-    std::printf("%-28s median %6.1f ms   min %6.1f ms   max %6.1f ms   (%zu runs)\n", path,
-                delays[delays.size() / 2], delays.front(), delays.back(), delays.size());
+    std::printf("%-28s median %6.1f ms   min %6.1f ms   max %6.1f ms   (%zu runs)\n", path, delays[delays.size() / 2],
+                delays.front(), delays.back(), delays.size());
 }
 
 std::vector<double> Measure(int runs)

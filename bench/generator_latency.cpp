@@ -6,12 +6,12 @@
 //
 // Needs the private sound server of scripts/soundserver.sh (PULSE_SERVER).
 // Prints the median and the spread of 15 runs, and the lead's range.
-#include "state/global.h"
 #include "app/main_ticks.h"
 #include "generator/WaveOut.h"
 #include "platform/soundserver.h"
 #include "platform/timer.h"
 #include "platform/wavedev.h"
+#include "state/global.h"
 
 #include <algorithm>
 #include <atomic>
@@ -34,7 +34,7 @@ int FindWaveOut(const std::string& name)
     return -1;
 }
 
-std::atomic<int64_t> firstSound{0}; // steady clock ticks of the first loud frame, 0 = none yet
+std::atomic<int64_t> firstSound{0};   // steady clock ticks of the first loud frame, 0 = none yet
 std::atomic<uint64_t> heardFrames{0}; // frames heard since the first loud one
 
 void Listen(const int16_t* frames, size_t count)
@@ -124,8 +124,9 @@ int main()
             delays.push_back(d);
     if (!delays.empty()) {
         std::sort(delays.begin(), delays.end());
-        std::printf("OpenWaveOut to the first sound on the monitor: median %.1f ms   min %.1f ms   max %.1f ms   (%zu runs)\n",
-                    delays[delays.size() / 2], delays.front(), delays.back(), delays.size());
+        std::printf(
+            "OpenWaveOut to the first sound on the monitor: median %.1f ms   min %.1f ms   max %.1f ms   (%zu runs)\n",
+            delays[delays.size() / 2], delays.front(), delays.back(), delays.size());
     }
     MeasureLead(headset);
     platform::TimeKillEvent(timer);

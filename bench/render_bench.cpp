@@ -8,10 +8,10 @@
 // own Xvfb, or: xvfb-run build/bench/render_bench). Prints microseconds per
 // render.
 #include "analysis/spectrum.h"
-#include "state/global.h"
 #include "app/main.h"
 #include "platform/inprocess_server.h"
 #include "platform/soundserver.h"
+#include "state/global.h"
 #include "views/SpTmForm.h"
 #include "views/SpectForm.h"
 #include "views/WaveForm.h"
@@ -53,7 +53,8 @@ void BM_RenderSpectrum(benchmark::State& state)
     StoreTone(0);
     for (auto _ : state)
         benchmark::DoNotOptimize(FormSpect->PanelSpec->grabFramebuffer().constBits());
-    state.SetLabel(std::to_string(FormSpect->PanelSpec->width()) + " x " + std::to_string(FormSpect->PanelSpec->height()));
+    state.SetLabel(std::to_string(FormSpect->PanelSpec->width()) + " x " +
+                   std::to_string(FormSpect->PanelSpec->height()));
 }
 
 void BM_RenderSpectrogram(benchmark::State& state)
@@ -65,7 +66,8 @@ void BM_RenderSpectrogram(benchmark::State& state)
         state.ResumeTiming();
         benchmark::DoNotOptimize(FormSpTm->PanelSpTm->grabFramebuffer().constBits());
     }
-    state.SetLabel(std::to_string(FormSpTm->PanelSpTm->width()) + " x " + std::to_string(FormSpTm->PanelSpTm->height()));
+    state.SetLabel(std::to_string(FormSpTm->PanelSpTm->width()) + " x " +
+                   std::to_string(FormSpTm->PanelSpTm->height()));
 }
 
 BENCHMARK(BM_RenderWaveform)->Unit(benchmark::kMicrosecond);

@@ -1,7 +1,7 @@
 #include "about/about.h"
 
-#include "desktop/shell.h"
 #include "analysis/SpTmMap.h"
+#include "desktop/shell.h"
 #include "views/plotsurface.h"
 
 #include <QLinearGradient>
@@ -23,7 +23,7 @@ constexpr int ViewTop = 6;
 constexpr int ViewWidth = 52;
 constexpr int ViewHeight = 51;
 constexpr int ViewStep = ViewWidth + 6;
-constexpr int NameLeft = 188;   // the name starts right of the pictures
+constexpr int NameLeft = 188; // the name starts right of the pictures
 constexpr int NameBaseline = 43;
 
 // The dark scheme's colours, as the views draw them.

@@ -17,8 +17,7 @@ void CopyRows(Block& block)
 {
     for (int ch = 1; ch <= 2; ++ch)
         for (int slice = 1 - SliceCount; slice <= 0; ++slice)
-            std::memcpy(block.rows[ch - 1][slice + SliceCount - 1], &Spectrum(ch, slice, 0),
-                        ShownBins * sizeof(float));
+            std::memcpy(block.rows[ch - 1][slice + SliceCount - 1], &Spectrum(ch, slice, 0), ShownBins * sizeof(float));
 }
 
 } // namespace

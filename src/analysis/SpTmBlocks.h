@@ -17,7 +17,7 @@ namespace sptm {
 inline constexpr int ShownBins = TopBin + 1; // bins 0..1858
 
 struct Block {
-    int32_t column; // sweep position: the block fills pixel columns 10*(column-1) .. 10*column-1
+    int32_t column;                       // sweep position: the block fills pixel columns 10*(column-1) .. 10*column-1
     float rows[2][SliceCount][ShownBins]; // [channel 0/1][slice + 9][bin]
     const float* Row(int channel, int slice) const { return rows[channel - 1][slice + SliceCount - 1]; }
 };

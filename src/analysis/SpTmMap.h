@@ -18,8 +18,8 @@ namespace sptm {
 
 inline constexpr int SlicesPerColumnBlock = 10; // pixel columns one block adds
 inline constexpr int MaxLevel = 600;
-inline constexpr int FirstBin = 1;      // bin 0 is never shown
-inline constexpr int LastBin = 1858;    // about 20 kHz
+inline constexpr int FirstBin = 1;   // bin 0 is never shown
+inline constexpr int LastBin = 1858; // about 20 kHz
 inline constexpr float BandTopHz = 21000.0f;
 inline constexpr float FirstBinLowHz = 3.0f; // lower edge of bin 1's cell
 
@@ -118,7 +118,6 @@ ScaleDrawing TimeScale(const PlotRect& plot);
 int LegendLevel(int k, int plotBottom);
 // Row of legend tick i (1..9), labelled i * 0.1.
 int LegendTickRow(int tick, int plotBottom);
-
 
 // ---- gain panel ---------------------------------------------------------------
 

@@ -86,7 +86,7 @@ std::vector<FrameText> SpectLogLabels(const PlotRect& p)
         int tens; // frequency in units of 10 Hz
         const char* text;
     };
-    static constexpr Mark marks[] = {{1, "10"},   {2, "20"},   {5, "50"},   {10, "100"},  {20, "200"}, {50, "500"},
+    static constexpr Mark marks[] = {{1, "10"},   {2, "20"},   {5, "50"},   {10, "100"},   {20, "200"},  {50, "500"},
                                      {100, "1k"}, {200, "2k"}, {500, "5k"}, {1000, "10k"}, {2000, "20k"}};
     const float scale = FrameLnScaleX(p);
     for (const Mark& mark : marks) {
@@ -185,12 +185,14 @@ void SpectLogTrace(const float* row, std::vector<PlotVertex>& out)
 }
 
 namespace {
-template <class T, size_t N> T TableAt(const T (&table)[N], int position)
+template <class T, size_t N>
+T TableAt(const T (&table)[N], int position)
 {
     return table[std::clamp(position, 1, static_cast<int>(N)) - 1];
 }
 
-template <class T, size_t N> int TablePosition(const T (&table)[N], T value)
+template <class T, size_t N>
+int TablePosition(const T (&table)[N], T value)
 {
     const auto found = std::find(std::begin(table), std::end(table), value);
     return found == std::end(table) ? 0 : static_cast<int>(found - std::begin(table)) + 1;

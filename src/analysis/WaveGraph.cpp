@@ -90,12 +90,14 @@ void WaveTrace(const int16_t* block, int32_t span, int32_t fullScale, std::vecto
 }
 
 namespace {
-template <size_t N> int32_t TableAt(const int32_t (&table)[N], int position)
+template <size_t N>
+int32_t TableAt(const int32_t (&table)[N], int position)
 {
     return table[std::clamp(position, 1, static_cast<int>(N)) - 1];
 }
 
-template <size_t N> int TablePosition(const int32_t (&table)[N], int32_t value)
+template <size_t N>
+int TablePosition(const int32_t (&table)[N], int32_t value)
 {
     const auto found = std::find(std::begin(table), std::end(table), value);
     return found == std::end(table) ? 0 : static_cast<int>(found - std::begin(table)) + 1;

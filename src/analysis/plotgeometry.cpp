@@ -76,4 +76,3 @@ bool DragLeavesDeadZone(int x, int y, int dragX, int dragY)
 {
     return std::abs(x - dragX) > 5 || std::abs(y - dragY) > 5;
 }
-

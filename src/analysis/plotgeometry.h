@@ -49,11 +49,11 @@ struct ShadeLine {
 // How a view shades the left and bottom edges of its plot. Line i (from 1)
 // has the grey (k * i + 150) mod 256.
 struct ShadingStyle {
-    int verticalCount;      // vertical lines i = 1 .. verticalCount
-    int verticalK;          // k of the vertical lines
+    int verticalCount;          // vertical lines i = 1 .. verticalCount
+    int verticalK;              // k of the vertical lines
     bool verticalFromTopMinusI; // start row top - i instead of top
-    bool verticalFirst;     // all vertical lines, then the horizontal ones;
-                            // otherwise one loop, horizontal then vertical
+    bool verticalFirst;         // all vertical lines, then the horizontal ones;
+                                // otherwise one loop, horizontal then vertical
 };
 inline constexpr int HorizontalShadeCount = 25; // horizontal lines, k = 4
 

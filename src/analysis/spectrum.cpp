@@ -1,7 +1,7 @@
 #include "analysis/spectrum.h"
 
-#include "state/global.h"
 #include "analysis/SpTmBlocks.h"
+#include "state/global.h"
 
 #include <algorithm>
 #include <cmath>
@@ -31,7 +31,10 @@ constexpr double TwoPi = 6.2832;
 constexpr int HannWindow = 1;
 constexpr int HammingWindow = 2;
 
-bool IsWeighted(int window) { return window == HannWindow || window == HammingWindow; }
+bool IsWeighted(int window)
+{
+    return window == HannWindow || window == HammingWindow;
+}
 
 // Weight of sample n (denominator N, not N - 1).
 double WindowWeight(int window, int n)
@@ -45,7 +48,10 @@ double WindowWeight(int window, int n)
 
 // Rounds to the nearest integer, ties to even (the default rounding mode).
 // |weight| <= 1, so the result always fits 16 bits.
-int16_t Weighted(double weight, int16_t x) { return static_cast<int16_t>(std::nearbyint(weight * x)); }
+int16_t Weighted(double weight, int16_t x)
+{
+    return static_cast<int16_t>(std::nearbyint(weight * x));
+}
 
 int BitReversed(int m)
 {
@@ -62,9 +68,15 @@ struct Complex {
 };
 
 // Step of the running twiddle factor in the stage whose butterflies span `half` points.
-Complex StageRotation(int half) { return {std::cos(Pi / half), -std::sin(Pi / half)}; }
+Complex StageRotation(int half)
+{
+    return {std::cos(Pi / half), -std::sin(Pi / half)};
+}
 
-Complex Rotated(Complex u, Complex w) { return {u.re * w.re - u.im * w.im, u.im * w.re + u.re * w.im}; }
+Complex Rotated(Complex u, Complex w)
+{
+    return {u.re * w.re - u.im * w.im, u.im * w.re + u.re * w.im};
+}
 
 // Butterfly on points i and p: products and sums in double, results stored as float.
 void Butterfly(float* re, float* im, int i, int p, Complex u)
@@ -244,9 +256,15 @@ void StagePlain(float* re, float* im, int half, const double* twRe, const double
 
 #if defined(__SSE2__)
 
-__m128d LoadTwo(const float* p) { return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)))); }
+__m128d LoadTwo(const float* p)
+{
+    return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
+}
 
-void StoreTwo(float* p, __m128d v) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(_mm_cvtpd_ps(v))); }
+void StoreTwo(float* p, __m128d v)
+{
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(_mm_cvtpd_ps(v)));
+}
 
 // Two butterflies at a time; half >= 2.
 void StageSse2(float* re, float* im, int half, const double* twRe, const double* twIm)
@@ -323,12 +341,19 @@ __attribute__((target("avx"))) void StageAvx(float* re, float* im, int half, con
 
 // Conversions through the zero-masked forms: same results, but GCC's plain
 // forms start from an "undefined" register and warn about it.
-__attribute__((target("avx512f"))) __m512d LoadEight(const float* p) { return _mm512_maskz_cvtps_pd(0xFF, _mm256_load_ps(p)); }
+__attribute__((target("avx512f"))) __m512d LoadEight(const float* p)
+{
+    return _mm512_maskz_cvtps_pd(0xFF, _mm256_load_ps(p));
+}
 
-__attribute__((target("avx512f"))) void StoreEight(float* p, __m512d v) { _mm256_store_ps(p, _mm512_maskz_cvtpd_ps(0xFF, v)); }
+__attribute__((target("avx512f"))) void StoreEight(float* p, __m512d v)
+{
+    _mm256_store_ps(p, _mm512_maskz_cvtpd_ps(0xFF, v));
+}
 
 // Eight butterflies at a time; half >= 8.
-__attribute__((target("avx512f"))) void StageAvx512(float* re, float* im, int half, const double* twRe, const double* twIm)
+__attribute__((target("avx512f"))) void StageAvx512(float* re, float* im, int half, const double* twRe,
+                                                    const double* twIm)
 {
     for (int base = 0; base < FftSize; base += 2 * half) {
         float* reI = re + base;
@@ -424,10 +449,9 @@ void StoreMagnitudes(const float* re, const float* im, float* magnitudes, [[mayb
 #if defined(SONALYX_HAVE_WIDE_KERNELS)
     if (unit >= VectorUnit::Avx)
         k = StoreMagnitudesAvx(re, im, magnitudes);
-    else
 #endif
 #if defined(__SSE2__)
-    if (unit >= VectorUnit::Sse2)
+    if (k == 0 && unit >= VectorUnit::Sse2) // not done by a wider unit
         k = StoreMagnitudesSse2(re, im, magnitudes);
 #endif
     for (; k < BinCount; ++k)

@@ -12,8 +12,8 @@
 
 #include <cstdint>
 
-inline constexpr int FftSize = 4096;   // samples per slice and points of the transform
-inline constexpr int SliceStep = 441;  // samples between the starts of two slices
+inline constexpr int FftSize = 4096;  // samples per slice and points of the transform
+inline constexpr int SliceStep = 441; // samples between the starts of two slices
 
 // Analyses slices 1 - SlicesPerBlock .. 0, channel 1 then channel 2 for each
 // slice, then advances SpTmColumn, hands the block to the spectrogram

@@ -3,24 +3,24 @@
 #include "about/about.h"
 #include "analysis/spectrum.h"
 #include "app/arrange.h"
-#include "state/global.h"
 #include "app/main_ticks.h"
-#include "views/pictures.h"
 #include "app/settings.h"
 #include "capture/WaveIn.h"
 #include "capture/audiolib.h"
+#include "desktop/messagebox.h"
+#include "desktop/shell.h"
+#include "desktop/termination.h"
 #include "generator/Generator.h"
 #include "generator/WaveOut.h"
 #include "platform/dialogs.h"
 #include "platform/reclib.h"
-#include "desktop/messagebox.h"
-#include "desktop/shell.h"
-#include "desktop/termination.h"
 #include "platform/timer.h"
 #include "platform/wavedev.h"
+#include "state/global.h"
 #include "views/SpTmForm.h"
 #include "views/SpectForm.h"
 #include "views/WaveForm.h"
+#include "views/pictures.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -431,8 +431,8 @@ void CreateForms()
     FGenerator = new TFGenerator;
     // What the views showed came from the old device.
     QObject::connect(FGenerator, &TFGenerator::OutputDeviceChanged, FGenerator, [] { ClearBlock(); });
-    for (QWidget* view : {static_cast<QWidget*>(FormWave), static_cast<QWidget*>(FormSpect),
-                          static_cast<QWidget*>(FormSpTm)})
+    for (QWidget* view :
+         {static_cast<QWidget*>(FormWave), static_cast<QWidget*>(FormSpect), static_cast<QWidget*>(FormSpTm)})
         FormMain->AddPauseKey(view);
 }
 

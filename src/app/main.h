@@ -3,8 +3,8 @@
 // the first activation and the close sequence.
 #pragma once
 
-#include <QCheckBox>
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFrame>

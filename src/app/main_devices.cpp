@@ -104,6 +104,7 @@ void TFormMain::CmbBoxAInChange(int index)
     if (RecChannel != 0)
         RecChannel = 1; // given up; the channel ends when the device is freed
     SelRecDev = (index >= 0 && static_cast<size_t>(index) < ComboDevices.size()) ? ComboDevices[index] : -1;
-    LabInOut->setText(QString("In=%1 Out=%2").arg(TableEntry(DevWaveIn, SelRecDev)).arg(TableEntry(DevWaveOut, SelRecDev)));
+    LabInOut->setText(
+        QString("In=%1 Out=%2").arg(TableEntry(DevWaveIn, SelRecDev)).arg(TableEntry(DevWaveOut, SelRecDev)));
     StartSource();
 }

@@ -2,13 +2,13 @@
 // choice of the control strip.
 #include "about/about.h"
 #include "analysis/spectrum.h"
-#include "state/global.h"
 #include "app/helpfiles.h"
 #include "app/main.h"
 #include "app/main_ticks.h"
+#include "desktop/shell.h"
 #include "generator/Generator.h"
 #include "platform/dialogs.h"
-#include "desktop/shell.h"
+#include "state/global.h"
 #include "views/SpTmForm.h"
 #include "views/SpectForm.h"
 #include "views/WaveForm.h"
@@ -68,7 +68,8 @@ void ToggleScalePanel(QWidget* panel, const std::function<void()>& show)
 
 std::string NoApplicationFor(const std::string& file)
 {
-    return "No application to open \"" + file + "\" was found. Install xdg-utils (xdg-open) and set a "
+    return "No application to open \"" + file +
+           "\" was found. Install xdg-utils (xdg-open) and set a "
            "default application for such files.";
 }
 

@@ -1,11 +1,11 @@
 #include "app/main_ticks.h"
 
 #include "analysis/spectrum.h"
-#include "state/global.h"
 #include "app/main.h"
 #include "capture/WaveIn.h"
 #include "generator/WaveOut.h"
 #include "platform/reclib.h"
+#include "state/global.h"
 #include "views/SpTmForm.h"
 
 #include <array>

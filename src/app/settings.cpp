@@ -1,8 +1,8 @@
 #include "app/settings.h"
 
-#include "state/global.h"
 #include "platform/dialogs.h"
 #include "platform/keystore.h"
+#include "state/global.h"
 
 #include <array>
 #include <bit>
@@ -56,10 +56,13 @@ const std::array<Setting, 24> Settings{{
 
 // The load reads "Window Function" before "Light Background"; otherwise it
 // follows the save order. The order matters when a wrongly typed value stops it.
-constexpr std::array<size_t, 24> ReadOrder{0, 2, 1, 3, 4, 5, 6, 7, 8, 9, 10, 11,
+constexpr std::array<size_t, 24> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11,
                                            12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23};
 
-template <class... Fs> struct Overloaded : Fs... { using Fs::operator()...; };
+template <class... Fs>
+struct Overloaded : Fs... {
+    using Fs::operator()...;
+};
 
 void SetDefaults()
 {
@@ -123,22 +126,24 @@ bool Load(const KeyValue& value, const Target& target)
         return false;
     const auto asSigned = static_cast<int32_t>(value.dword);
     std::visit(Overloaded{
-        [&](int32_t* v) { *v = asSigned; },
-        [&](std::atomic<int32_t>* v) { v->store(asSigned); },
-        [&](bool* v) { *v = value.dword != 0; },
-        [](float*) {},
-    }, target);
+                   [&](int32_t* v) { *v = asSigned; },
+                   [&](std::atomic<int32_t>* v) { v->store(asSigned); },
+                   [&](bool* v) { *v = value.dword != 0; },
+                   [](float*) {},
+               },
+               target);
     return true;
 }
 
 void Store(KeyStore& store, const Setting& setting)
 {
     std::visit(Overloaded{
-        [&](int32_t* v) { store.setDword(setting.name, static_cast<uint32_t>(*v)); },
-        [&](std::atomic<int32_t>* v) { store.setDword(setting.name, static_cast<uint32_t>(v->load())); },
-        [&](bool* v) { store.setDword(setting.name, *v ? 1 : 0); },
-        [&](float* v) { store.setBinary(setting.name, LittleEndianFromDouble(*v)); },
-    }, setting.target);
+                   [&](int32_t* v) { store.setDword(setting.name, static_cast<uint32_t>(*v)); },
+                   [&](std::atomic<int32_t>* v) { store.setDword(setting.name, static_cast<uint32_t>(v->load())); },
+                   [&](bool* v) { store.setDword(setting.name, *v ? 1 : 0); },
+                   [&](float* v) { store.setBinary(setting.name, LittleEndianFromDouble(*v)); },
+               },
+               setting.target);
 }
 
 void ShowError(const std::string& text)
@@ -151,8 +156,7 @@ void ShowError(const std::string& text)
 bool ReportLoad(platform::LoadResult result, const KeyStore& store)
 {
     switch (result) {
-    case platform::LoadResult::Ok:
-        return true;
+    case platform::LoadResult::Ok: return true;
     case platform::LoadResult::Missing:
         if (!store.error().empty())
             ShowError("The settings file " + store.path() + " could not be created: " + store.error());

@@ -1,7 +1,7 @@
 #include "capture/WaveIn.h"
 
-#include "state/global.h"
 #include "platform/dialogs.h"
+#include "state/global.h"
 
 #include <mutex>
 
@@ -11,7 +11,6 @@ namespace {
 // Open and close run on the UI thread, polling on the capture tick: the lock
 // keeps a close from pulling the device out from under a poll.
 std::mutex waveInLock;
-
 
 void QueueLocked(int i)
 {

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-inline constexpr int InBufSamples = 8820;         // 16-bit values per buffer
+inline constexpr int InBufSamples = 8820; // 16-bit values per buffer
 inline constexpr uint32_t InBufBytes = 2 * InBufSamples;
 
 inline std::atomic<bool> InOpen{false};

@@ -19,9 +19,9 @@ struct DeviceMatch {
     // The listed (enabled) devices: combo index -> device number, and names.
     std::vector<int> comboDevices;
     std::vector<std::string> comboNames;
-    int defaultRecDev = -1;      // device number of the default device, -1 = none
-    int defaultComboIndex = -1;  // its combo index, -1 when not listed
-    int playbackLoopDev = -1;    // loopback device matching wave-out device 0
+    int defaultRecDev = -1;     // device number of the default device, -1 = none
+    int defaultComboIndex = -1; // its combo index, -1 when not listed
+    int playbackLoopDev = -1;   // loopback device matching wave-out device 0
 };
 
 // Devices are numbered from 1 in the order given. Names are compared on their

@@ -21,12 +21,9 @@ bool IsAddress(const QString& text)
 QString TabArgument(SoundSettingsPage page)
 {
     switch (page) {
-    case SoundSettingsPage::RecordingDevices:
-        return "--tab=4";
-    case SoundSettingsPage::PlaybackDevices:
-        return "--tab=3";
-    case SoundSettingsPage::VolumeMixer:
-        break;
+    case SoundSettingsPage::RecordingDevices: return "--tab=4";
+    case SoundSettingsPage::PlaybackDevices: return "--tab=3";
+    case SoundSettingsPage::VolumeMixer: break;
     }
     return "--tab=1";
 }

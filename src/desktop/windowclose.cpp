@@ -16,7 +16,10 @@ namespace desktop {
 namespace {
 
 // Windows may vanish while the tree is walked; their errors mean nothing here.
-int IgnoreErrors(Display*, XErrorEvent*) { return 0; }
+int IgnoreErrors(Display*, XErrorEvent*)
+{
+    return 0;
+}
 
 std::string WindowTitle(Display* display, Window window)
 {

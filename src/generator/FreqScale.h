@@ -18,8 +18,8 @@ inline constexpr int32_t FreqClamp = 20000; // Hz, what a position beyond the tr
 int32_t FrequencyOfPosition(int position);
 
 struct TrackPosition {
-    int position;   // 1 ... 275
-    bool clamped;   // the frequency lies beyond the end: it becomes 20000 Hz
+    int position; // 1 ... 275
+    bool clamped; // the frequency lies beyond the end: it becomes 20000 Hz
 };
 // Hz to track bar position: sqrt(f) 275 / 141.43 to the nearest integer
 // (halves to even); beyond 275 the position is 275 and `clamped` is set.

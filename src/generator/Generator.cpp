@@ -1,11 +1,11 @@
 #include "generator/Generator.h"
 
-#include "state/global.h"
-#include "views/pictures.h"
 #include "generator/FreqScale.h"
 #include "generator/WaveOut.h"
 #include "platform/dialogs.h"
 #include "platform/wavedev.h"
+#include "state/global.h"
+#include "views/pictures.h"
 #include "views/plotsurface.h"
 
 #include <QApplication>

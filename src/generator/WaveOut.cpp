@@ -30,7 +30,6 @@ uint32_t ClockState()
 // Taken from a clock when the program starts, so the noise differs from run to run.
 uint32_t NoiseState = ClockState();
 
-
 void FillSine(int16_t* out, int frames)
 {
     // A frequency change shows at the next buffer, the same for all its frames.

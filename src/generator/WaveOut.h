@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-inline constexpr int GenBufSamples = 8820;             // 16-bit values per buffer (4410 frames)
+inline constexpr int GenBufSamples = 8820;                 // 16-bit values per buffer (4410 frames)
 inline constexpr uint32_t GenBufBytes = 2 * GenBufSamples; // 17640
 
 // Both output buffers, buffer k at samples 8820 k ... 8820 k + 8819,

@@ -118,16 +118,22 @@ SignalFn Sine(double freqLeft, double ampLeft, double freqRight, double ampRight
     return [=](uint64_t position, int16_t* frames, size_t count) {
         for (size_t i = 0; i < count; ++i) {
             const double t = static_cast<double>(position + i) / StreamRate;
-            frames[2 * i] = Saturate(static_cast<int32_t>(
-                std::lround(ampLeft * std::sin(2 * std::numbers::pi * freqLeft * t))));
-            frames[2 * i + 1] = Saturate(static_cast<int32_t>(
-                std::lround(ampRight * std::sin(2 * std::numbers::pi * freqRight * t))));
+            frames[2 * i] = Saturate(
+                static_cast<int32_t>(std::lround(ampLeft * std::sin(2 * std::numbers::pi * freqLeft * t))));
+            frames[2 * i + 1] = Saturate(
+                static_cast<int32_t>(std::lround(ampRight * std::sin(2 * std::numbers::pi * freqRight * t))));
         }
     };
 }
 
-int16_t CountingLeft(uint64_t position) { return static_cast<int16_t>(position & 0xFFFF); }
-int16_t CountingRight(uint64_t position) { return static_cast<int16_t>(~position & 0xFFFF); }
+int16_t CountingLeft(uint64_t position)
+{
+    return static_cast<int16_t>(position & 0xFFFF);
+}
+int16_t CountingRight(uint64_t position)
+{
+    return static_cast<int16_t>(~position & 0xFFFF);
+}
 
 SignalFn CountingSignal()
 {
@@ -232,7 +238,9 @@ void CloseStream(Core& core, StreamState& state)
 class InProcessCapture final : public CaptureStream {
 public:
     InProcessCapture(std::shared_ptr<Core> core, std::shared_ptr<StreamState> state)
-        : core_(std::move(core)), state_(std::move(state)) {}
+        : core_(std::move(core)), state_(std::move(state))
+    {
+    }
     ~InProcessCapture() override { CloseStream(*core_, *state_); }
 
 private:
@@ -243,7 +251,9 @@ private:
 class InProcessPlayback final : public PlaybackStream {
 public:
     InProcessPlayback(std::shared_ptr<Core> core, std::shared_ptr<StreamState> state)
-        : core_(std::move(core)), state_(std::move(state)) {}
+        : core_(std::move(core)), state_(std::move(state))
+    {
+    }
     ~InProcessPlayback() override { CloseStream(*core_, *state_); }
 
     bool setVolume(float left, float right) override
@@ -463,8 +473,7 @@ void InProcessServer::pump(size_t frames)
             if (source.isMonitor) {
                 auto played = std::find_if(sinks.begin(), sinks.end(),
                                            [&](const SinkPeriod& p) { return p.name == source.monitorOfSink; });
-                period.data = played != sinks.end() ? played->mix
-                                                    : std::vector<int16_t>(frames * StreamChannels, 0);
+                period.data = played != sinks.end() ? played->mix : std::vector<int16_t>(frames * StreamChannels, 0);
                 source.position += frames;
             } else {
                 period.data = Generate(source, frames);

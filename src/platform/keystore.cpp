@@ -183,7 +183,8 @@ std::vector<uint8_t> ParseBytes(std::string_view list, int lineNo)
 KeyValue ParseTypedHex(std::string_view data, int lineNo)
 {
     size_t close = data.find("):");
-    std::optional<uint32_t> type = close == std::string_view::npos ? std::nullopt : ParseHex(data.substr(4, close - 4), 8);
+    std::optional<uint32_t> type = close == std::string_view::npos ? std::nullopt
+                                                                   : ParseHex(data.substr(4, close - 4), 8);
     if (!type)
         throw ParseError(lineNo, "malformed hex(type) value");
     KeyValue value;

@@ -73,16 +73,16 @@ private:
     // One value or comment line of a key. Lines we did not change are
     // written back exactly as they were read.
     struct Item {
-        std::string raw;        // the text as read (continuation lines joined by '\n')
+        std::string raw; // the text as read (continuation lines joined by '\n')
         bool isValue = false;
-        std::string name;       // unescaped value name; "@" lines have none
+        std::string name; // unescaped value name; "@" lines have none
         bool hasName = false;
         KeyValue data;
-        bool changed = false;   // write from data instead of raw
+        bool changed = false; // write from data instead of raw
     };
     struct Section {
-        std::string raw;        // the header line as read, e.g. "[HKEY_...]"
-        std::string key;        // the text between the brackets
+        std::string raw; // the header line as read, e.g. "[HKEY_...]"
+        std::string key; // the text between the brackets
         std::vector<Item> items;
     };
 
@@ -100,7 +100,7 @@ private:
     std::string movedTo_;
     std::string error_;
     bool loaded_ = false;
-    std::string saveBlocked_; // why save() must not replace the file
+    std::string saveBlocked_;           // why save() must not replace the file
     std::vector<std::string> preamble_; // comment lines before the first key
     std::vector<Section> sections_;
 };

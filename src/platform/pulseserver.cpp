@@ -116,7 +116,8 @@ public:
 
     // Waits (lock held, released while sleeping) until done() holds or the
     // timeout passes. Everything that can make done() true signals the loop.
-    template <typename Done> bool waitUntil(Done done, int timeoutMs) const
+    template <typename Done>
+    bool waitUntil(Done done, int timeoutMs) const
     {
         struct Expiry {
             const Loop* loop;
@@ -465,8 +466,8 @@ public:
         volume.values[0] = ToPaVolume(left);
         volume.values[1] = ToPaVolume(right);
         SuccessWait wait{loop_.get()};
-        pa_operation* op = pa_context_set_sink_input_volume(context_, pa_stream_get_index(stream_),
-                                                            &volume, OnSuccess, &wait);
+        pa_operation* op = pa_context_set_sink_input_volume(context_, pa_stream_get_index(stream_), &volume, OnSuccess,
+                                                            &wait);
         return AwaitOperation(*loop_, op, wait.finished) && wait.success;
     }
 
@@ -493,8 +494,7 @@ public:
             q->finished = true;
             q->loop->signal();
         };
-        pa_operation* op = pa_context_get_sink_input_info(context_, pa_stream_get_index(stream_),
-                                                          onInfo, &query);
+        pa_operation* op = pa_context_get_sink_input_info(context_, pa_stream_get_index(stream_), onInfo, &query);
         if (!AwaitOperation(*loop_, op, query.finished) || !query.found || query.volume.channels == 0)
             return false;
         left = FromPaVolume(query.volume.values[0]);
@@ -622,8 +622,7 @@ public:
         pa_cvolume volume;
         pa_cvolume_set(&volume, channels->second, ToPaVolume(level));
         SuccessWait wait{loop_.get()};
-        pa_operation* op =
-            pa_context_set_source_volume_by_name(context_, source.c_str(), &volume, OnSuccess, &wait);
+        pa_operation* op = pa_context_set_source_volume_by_name(context_, source.c_str(), &volume, OnSuccess, &wait);
         if (!AwaitOperation(*loop_, op, wait.finished) || !wait.success)
             return false;
         // Seen at once by sourceVolume(); the change event confirms it.
@@ -760,8 +759,7 @@ private:
             // libpulse holds a reference for the duration of the call.
             self->connectionLost();
             break;
-        default:
-            break;
+        default: break;
         }
         self->loop_->signal();
     }
@@ -900,7 +898,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<SoundServer> CreatePulseServer() { return CreatePulseServer(std::string()); }
+std::unique_ptr<SoundServer> CreatePulseServer()
+{
+    return CreatePulseServer(std::string());
+}
 
 std::unique_ptr<SoundServer> CreatePulseServer(const std::string& serverAddress)
 {

@@ -242,8 +242,8 @@ int StartFailureCode(const std::string& source)
     if (!server.connected())
         return ERROR_DRIVER;
     const auto sources = server.sources();
-    const bool listed =
-        std::any_of(sources.begin(), sources.end(), [&](const SourceInfo& s) { return s.name == source; });
+    const bool listed = std::any_of(sources.begin(), sources.end(),
+                                    [&](const SourceInfo& s) { return s.name == source; });
     return listed ? ERROR_UNKNOWN : ERROR_DEVICE;
 }
 
@@ -269,7 +269,10 @@ std::string InitialisedSource()
     return lib.initSource;
 }
 
-int LevelFailureCode() { return Server().connected() ? ERROR_DEVICE : ERROR_DRIVER; }
+int LevelFailureCode()
+{
+    return Server().connected() ? ERROR_DEVICE : ERROR_DRIVER;
+}
 
 } // namespace
 
@@ -391,9 +394,15 @@ uint32_t ChannelGetData(uint32_t handle, void* buffer, uint32_t length)
     return static_cast<uint32_t>(got);
 }
 
-bool ChannelStop(uint32_t handle) { return EndChannel(handle); }
+bool ChannelStop(uint32_t handle)
+{
+    return EndChannel(handle);
+}
 
-bool StreamFree(uint32_t handle) { return EndChannel(handle); }
+bool StreamFree(uint32_t handle)
+{
+    return EndChannel(handle);
+}
 
 bool RecordGetInput(int input, float* volume)
 {
@@ -424,7 +433,10 @@ bool RecordSetInput(int input, uint32_t /*flags: no input switching here*/, floa
     return Succeed();
 }
 
-int ErrorGetCode() { return lastError; }
+int ErrorGetCode()
+{
+    return lastError;
+}
 
 bool Free()
 {

@@ -20,14 +20,14 @@ inline constexpr uint32_t DEVICE_LOOPBACK = 8;
 // Error codes (ErrorGetCode).
 inline constexpr int OK = 0;
 inline constexpr int ERROR_MEM = 1;
-inline constexpr int ERROR_DRIVER = 3;     // sound server not reachable
-inline constexpr int ERROR_HANDLE = 5;     // not a valid channel
-inline constexpr int ERROR_FORMAT = 6;     // sample format not supported (44100 Hz, 2 channels, 16-bit only)
-inline constexpr int ERROR_INIT = 8;       // no device initialised
-inline constexpr int ERROR_ALREADY = 14;   // already initialised / started
-inline constexpr int ERROR_ILLPARAM = 20;  // an invalid parameter (null pointer, unknown input)
-inline constexpr int ERROR_DEVICE = 23;    // no such device
-inline constexpr int ERROR_NOTAVAIL = 37;  // requested data not available
+inline constexpr int ERROR_DRIVER = 3;    // sound server not reachable
+inline constexpr int ERROR_HANDLE = 5;    // not a valid channel
+inline constexpr int ERROR_FORMAT = 6;    // sample format not supported (44100 Hz, 2 channels, 16-bit only)
+inline constexpr int ERROR_INIT = 8;      // no device initialised
+inline constexpr int ERROR_ALREADY = 14;  // already initialised / started
+inline constexpr int ERROR_ILLPARAM = 20; // an invalid parameter (null pointer, unknown input)
+inline constexpr int ERROR_DEVICE = 23;   // no such device
+inline constexpr int ERROR_NOTAVAIL = 37; // requested data not available
 inline constexpr int ERROR_UNKNOWN = -1;
 
 struct DeviceInfo {

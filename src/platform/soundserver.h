@@ -23,11 +23,11 @@ inline constexpr int StreamChannels = 2;
 inline constexpr int FrameBytes = 4; // interleaved signed 16-bit little-endian, left first
 
 struct SourceInfo {
-    std::string name;         // server's name, unique key
-    std::string description;  // what a user sees ("Test Microphone")
-    bool isMonitor = false;   // a sink's monitor (loopback)
+    std::string name;          // server's name, unique key
+    std::string description;   // what a user sees ("Test Microphone")
+    bool isMonitor = false;    // a sink's monitor (loopback)
     std::string monitorOfSink; // name of the sink, when isMonitor
-    bool isDefault = false;   // the server's default source
+    bool isDefault = false;    // the server's default source
 };
 
 struct SinkInfo {

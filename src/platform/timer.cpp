@@ -47,8 +47,7 @@ Clock::time_point NextDeadline(Clock::time_point deadline, Clock::duration perio
     return deadline;
 }
 
-void RunTimer(const std::shared_ptr<TimerState>& state, uint32_t id, Clock::duration period, TimerProc proc,
-              void* user)
+void RunTimer(const std::shared_ptr<TimerState>& state, uint32_t id, Clock::duration period, TimerProc proc, void* user)
 {
     Clock::time_point deadline = Clock::now() + period;
     for (;;) {

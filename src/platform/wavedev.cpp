@@ -29,8 +29,8 @@ constexpr uint32_t SupportedFormats = WAVE_FORMAT_4M08 | WAVE_FORMAT_4S08 | WAVE
 // The only stream format the devices open with.
 bool IsStreamFormat(const WaveFormat& f)
 {
-    return f.formatTag == 1 && f.channels == StreamChannels && f.samplesPerSec == StreamRate &&
-           f.bitsPerSample == 16 && f.blockAlign == FrameBytes && f.avgBytesPerSec == StreamRate * FrameBytes;
+    return f.formatTag == 1 && f.channels == StreamChannels && f.samplesPerSec == StreamRate && f.bitsPerSample == 16 &&
+           f.blockAlign == FrameBytes && f.avgBytesPerSec == StreamRate * FrameBytes;
 }
 
 // The server's reason for the last failed open on this thread. The thread
@@ -520,9 +520,15 @@ std::string CutChars(const std::string& text, int n)
 
 // ---- wave-in ------------------------------------------------------------
 
-int WaveInGetNumDevs() { return static_cast<int>(WaveInSources().size()); }
+int WaveInGetNumDevs()
+{
+    return static_cast<int>(WaveInSources().size());
+}
 
-MMResult WaveInGetDevCaps(int id, WaveCaps* caps) { return CapsOf(WaveInSources(), id, caps); }
+MMResult WaveInGetDevCaps(int id, WaveCaps* caps)
+{
+    return CapsOf(WaveInSources(), id, caps);
+}
 
 MMResult WaveInOpen(HWaveIn* handle, int id, const WaveFormat& format)
 {
@@ -557,15 +563,27 @@ MMResult WaveInReset(HWaveIn h)
     return device ? device->reset() : MMSYSERR_INVALHANDLE;
 }
 
-MMResult WaveInClose(HWaveIn h) { return CloseOn(WaveIns(), h); }
+MMResult WaveInClose(HWaveIn h)
+{
+    return CloseOn(WaveIns(), h);
+}
 
-std::string WaveInGetErrorText(MMResult result) { return ErrorText(result, lastWaveInFailure); }
+std::string WaveInGetErrorText(MMResult result)
+{
+    return ErrorText(result, lastWaveInFailure);
+}
 
 // ---- wave-out -----------------------------------------------------------
 
-int WaveOutGetNumDevs() { return static_cast<int>(WaveOutSinks().size()); }
+int WaveOutGetNumDevs()
+{
+    return static_cast<int>(WaveOutSinks().size());
+}
 
-MMResult WaveOutGetDevCaps(int id, WaveCaps* caps) { return CapsOf(WaveOutSinks(), id, caps); }
+MMResult WaveOutGetDevCaps(int id, WaveCaps* caps)
+{
+    return CapsOf(WaveOutSinks(), id, caps);
+}
 
 MMResult WaveOutOpen(HWaveOut* handle, int id, const WaveFormat& format)
 {
@@ -594,7 +612,10 @@ MMResult WaveOutReset(HWaveOut h)
     return device ? device->reset() : MMSYSERR_INVALHANDLE;
 }
 
-MMResult WaveOutClose(HWaveOut h) { return CloseOn(WaveOuts(), h); }
+MMResult WaveOutClose(HWaveOut h)
+{
+    return CloseOn(WaveOuts(), h);
+}
 
 MMResult WaveOutSetVolume(HWaveOut h, uint32_t volume)
 {
@@ -610,6 +631,9 @@ MMResult WaveOutGetVolume(HWaveOut h, uint32_t* volume)
     return device ? device->getVolume(volume) : MMSYSERR_INVALHANDLE;
 }
 
-std::string WaveOutGetErrorText(MMResult result) { return ErrorText(result, lastWaveOutFailure); }
+std::string WaveOutGetErrorText(MMResult result)
+{
+    return ErrorText(result, lastWaveOutFailure);
+}
 
 } // namespace platform

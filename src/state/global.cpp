@@ -1,7 +1,9 @@
 #include "state/global.h"
 
 namespace {
-struct Rgb { uint8_t r, g, b; };
+struct Rgb {
+    uint8_t r, g, b;
+};
 constexpr Rgb DarkScheme[5] = {{70, 70, 90}, {120, 120, 120}, {150, 150, 150}, {255, 200, 20}, {0, 255, 0}};
 constexpr Rgb LightScheme[5] = {{150, 150, 150}, {80, 80, 80}, {240, 230, 230}, {150, 0, 0}, {0, 0, 100}};
 } // namespace

@@ -26,10 +26,16 @@ inline constexpr uint32_t NoReadMark = 54321;
 inline std::mutex DataLock;
 // Samples[channel 0/1][k + 4410]; use Sample(ch, k) with ch = 1 or 2.
 inline int16_t Samples[2][HistorySlots] = {};
-inline int16_t& Sample(int ch, int k) { return Samples[ch - 1][k + HistoryHalf]; }
+inline int16_t& Sample(int ch, int k)
+{
+    return Samples[ch - 1][k + HistoryHalf];
+}
 // Spectra[channel 0/1][slice + 9][bin]; use Spectrum(ch, slice, bin).
 inline float Spectra[2][SliceCount][BinSlots] = {};
-inline float& Spectrum(int ch, int slice, int bin) { return Spectra[ch - 1][slice + SliceCount - 1][bin]; }
+inline float& Spectrum(int ch, int slice, int bin)
+{
+    return Spectra[ch - 1][slice + SliceCount - 1][bin];
+}
 inline int32_t SpTmColumn = 0;
 
 inline std::atomic<int32_t> BlockLen{4410};
@@ -49,7 +55,7 @@ inline std::atomic<bool> GenRefillIdle{false};
 // ---- signal generator (the wave-out engine and its window) -------------
 inline std::atomic<bool> WaveOutIsOpen{false};
 inline std::atomic<uint32_t> GenSampleCounter{0}; // frames of sine played since the open
-inline std::atomic<float> FreqLeft{20.0f};         // Hz
+inline std::atomic<float> FreqLeft{20.0f};        // Hz
 inline std::atomic<float> FreqRight{50.0f};
 inline std::atomic<bool> GenSine{false};
 inline std::atomic<bool> GenNoise{false};

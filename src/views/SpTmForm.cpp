@@ -1,8 +1,8 @@
 #include "views/SpTmForm.h"
 
+#include "analysis/SpTmMap.h"
 #include "state/global.h"
 #include "views/SpTmGraph.h"
-#include "analysis/SpTmMap.h"
 #include "views/SpTmLabels.h"
 
 #include <QEvent>
@@ -123,8 +123,8 @@ void TFormSpTm::DrawSpTmFrame()
     panel.setSize(panel.size().expandedTo(QSize(1, 1)));
     PanelSpTm->setGeometry(panel);
     PlaceCaptions();
-    const sptm::FrameLook look{ShowLeft,       ShowRight, OuterGeometry().height(), LightBackground,
-                               font(),         palette().window().color(), QLocale()};
+    const sptm::FrameLook look{
+        ShowLeft, ShowRight, OuterGeometry().height(), LightBackground, font(), palette().window().color(), QLocale()};
     sptm::PaintFrame(Canvas(), plot, look);
     update(QRegion(rect()) - panel); // the plot keeps its own picture
 }

@@ -32,8 +32,7 @@ void FillBandRows(const Band& band, float binWidth, BandRows& rows)
         rows.top[bin] = band.Y(BinHz(bin, binWidth));
 }
 
-void AddChannelCells(const Block& block, int channel, const BandRows& rows, const Look& look,
-                     BlockDrawing& out)
+void AddChannelCells(const Block& block, int channel, const BandRows& rows, const Look& look, BlockDrawing& out)
 {
     for (int slice = 1 - SliceCount; slice <= 0; ++slice) {
         const float x = PixelX(SliceColumn(block.column, slice), look.width);
@@ -48,8 +47,7 @@ void AddChannelCells(const Block& block, int channel, const BandRows& rows, cons
     }
 }
 
-void AddChannelPeaks(const Block& block, int channel, const BandRows& rows, const Look& look,
-                     BlockDrawing& out)
+void AddChannelPeaks(const Block& block, int channel, const BandRows& rows, const Look& look, BlockDrawing& out)
 {
     for (int slice = 1 - SliceCount; slice <= 0; ++slice) {
         const float* magnitudes = block.Row(channel, slice);
@@ -298,7 +296,8 @@ bool LearnColumns(TPlotSurface* panel, int width, sptm::RasterPlan& plan)
         xs[c] = sptm::CursorX(static_cast<int32_t>(c), width);
     std::vector<int> cursorRows;
     const QImage cursors = ProbeLines(panel, xs);
-    return !cursors.isNull() && sptm::ReadLineProbe(cursors, static_cast<int>(xs.size()), plan.cursorColumn, cursorRows) &&
+    return !cursors.isNull() &&
+           sptm::ReadLineProbe(cursors, static_cast<int>(xs.size()), plan.cursorColumn, cursorRows) &&
            (cursorRows.empty() || cursorRows == plan.lineRows);
 }
 

@@ -41,12 +41,12 @@ struct Vertices {
 
 // What a render needs to know besides the block.
 struct Look {
-    int width;       // plot panel width in pixels (> 0)
+    int width; // plot panel width in pixels (> 0)
     bool showLeft;
     bool showRight;
-    float gain;      // KaSpTm as stored; unusable values count as 10
-    bool light;      // LightBackground
-    float binWidth;  // Hz per bin
+    float gain;     // KaSpTm as stored; unusable values count as 10
+    bool light;     // LightBackground
+    float binWidth; // Hz per bin
 };
 
 // One block's drawing, in drawing order: erase lines (GL_LINES), cells of

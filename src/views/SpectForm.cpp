@@ -1,7 +1,7 @@
 #include "views/SpectForm.h"
 
-#include "state/usable.h"
 #include "analysis/SpectGraph.h"
+#include "state/usable.h"
 
 #include <GL/gl.h>
 
@@ -73,8 +73,8 @@ void TFormSpect::DrawSpectFrame()
     if (SpectIsLn)
         DrawFrameTexts(painter, SpectLogLabels(plot));
     else
-        DrawFrameTexts(painter, SpectLinearLabels(plot, UsableSpectRangeY(SpectRangeY),
-                                                  UsableSpectRangeX(SpectRangeX)));
+        DrawFrameTexts(painter,
+                       SpectLinearLabels(plot, UsableSpectRangeY(SpectRangeY), UsableSpectRangeX(SpectRangeX)));
     DrawChannelLegend(painter, plot);
     painter.end();
     SetFrameMarker(Canvas());

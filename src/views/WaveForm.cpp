@@ -1,7 +1,7 @@
 #include "views/WaveForm.h"
 
-#include "state/usable.h"
 #include "analysis/WaveGraph.h"
+#include "state/usable.h"
 
 #include <QEvent>
 

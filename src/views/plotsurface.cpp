@@ -5,18 +5,18 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QLabel>
-#include <QSlider>
 #include <QMetaObject>
 #include <QMouseEvent>
-#include <QPaintEvent>
 #include <QPaintEngine>
+#include <QPaintEvent>
 #include <QPixmap>
 #include <QRegion>
-#include <QTransform>
+#include <QSlider>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <QSurfaceFormat>
 #include <QToolButton>
+#include <QTransform>
 
 #include <GL/gl.h>
 
@@ -257,8 +257,7 @@ void ReadColumns(int first, int last, QImage& into, std::vector<uint32_t>& scrat
     glReadPixels(first, 0, columns, h, GL_BGRA, GL_UNSIGNED_BYTE, scratch.data());
     for (int y = 0; y < h; ++y) {
         auto* line = reinterpret_cast<uint32_t*>(into.scanLine(h - 1 - y));
-        std::memcpy(line + first, scratch.data() + static_cast<size_t>(y) * columns,
-                    static_cast<size_t>(columns) * 4);
+        std::memcpy(line + first, scratch.data() + static_cast<size_t>(y) * columns, static_cast<size_t>(columns) * 4);
     }
 }
 } // namespace
@@ -385,7 +384,8 @@ void TPlotSurface::ClearSurface()
 
 void TPlotSurface::Invalidate()
 {
-    QMetaObject::invokeMethod(this, [this] { keepContent ? RenderAhead() : update(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { keepContent ? RenderAhead() : update(); }, Qt::QueuedConnection);
 }
 
 void TPlotSurface::RenderAhead()

@@ -2,9 +2,9 @@
 //
 // - TPlotSurface, the OpenGL plot panel of a view: a framebuffer of its own
 //   in one compatibility-profile context shared by the panels, immediate
-//   mode, every vertex in normalised device coordinates with no projection. Each paint runs inside the render bracket (context
-//   current, viewport on the whole panel, cleared with the scheme's clear
-//   colour unless the surface keeps its content between paints).
+//   mode, every vertex in normalised device coordinates with no projection. Each paint runs inside the render bracket
+//   (context current, viewport on the whole panel, cleared with the scheme's clear colour unless the surface keeps its
+//   content between paints).
 // - The grid and trace conventions of the line plots (dashed grids, solid
 //   traces, left channel before right) and the plot colour table.
 // - The frame conventions, painted with QPainter on the form's retained
@@ -34,8 +34,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The plot panel covers the plot rectangle exactly.
@@ -197,8 +197,8 @@ private:
         bool light;
         QRgb pixel;
     };
-    std::vector<StoredClear> clearPixels; // learnt per scheme
-    bool readAll = true;                        // the next read-back takes every column
+    std::vector<StoredClear> clearPixels;           // learnt per scheme
+    bool readAll = true;                            // the next read-back takes every column
     float changedLeft = 2.0f, changedRight = -2.0f; // marked span, empty when left > right
     std::pair<int, int> changedColumns{0, -1};      // marked in CPU drawing, device columns
     std::pair<int, int> renderedColumns{0, -1};     // what the last render changed, device columns

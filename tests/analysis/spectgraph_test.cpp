@@ -2,9 +2,9 @@
 // number formats of the linear frame, label positions of the logarithmic
 // frame, the linear render's right-edge bin, the logarithmic trace's edges,
 // and the track bar tables.
+#include "analysis/SpectGraph.h"
 #include "state/global.h"
 #include "state/usable.h"
-#include "analysis/SpectGraph.h"
 
 #include <gtest/gtest.h>
 
@@ -44,9 +44,9 @@ TEST(SpectFrame, LinearLabelPositionsAndFrequencies)
     const std::vector<FrameText> labels = SpectLinearLabels(DefaultPlot, 2.0f, 5000);
     ASSERT_EQ(labels.size(), 1u + 10 + 11 + 1);
     EXPECT_EQ(labels[0], (FrameText{10, 10, "%"}));
-    EXPECT_EQ(labels[1], (FrameText{3, 245 - 24 - 2, "0.2"}));  // i = 1: 245 - 245/10
+    EXPECT_EQ(labels[1], (FrameText{3, 245 - 24 - 2, "0.2"})); // i = 1: 245 - 245/10
     EXPECT_EQ(labels[10], (FrameText{3, -2, "2.0"}));
-    EXPECT_EQ(labels[11], (FrameText{25 - 8 - 10, 247, "0"}));   // left edge
+    EXPECT_EQ(labels[11], (FrameText{25 - 8 - 10, 247, "0"})); // left edge
     EXPECT_EQ(labels[12], (FrameText{28 + 25 - 8 - 10, 247, "500"}));
     EXPECT_EQ(labels[21], (FrameText{285 + 25 - 8 - 10, 247, "5000"})); // right edge
     EXPECT_EQ(labels[22], (FrameText{230, 257, "Frequency [Hz]"}));
@@ -64,9 +64,9 @@ TEST(SpectFrame, LogarithmicLabelPositions)
     EXPECT_EQ(labels[7], (FrameText{1, 210, "-120"}));
     // Frequencies: 285 pixels span ln 2500, so 10 Hz sits at the left edge,
     // 1 kHz at 25 + 168 and 20 kHz at 25 + 277 (not shifted left).
-    const std::vector<std::pair<std::string, int>> frequencies = {
-        {"10", 20},  {"20", 45},  {"50", 79},  {"100", 104}, {"200", 129}, {"500", 163},
-        {"1k", 188}, {"2k", 213}, {"5k", 246}, {"10k", 272}, {"20k", 302}};
+    const std::vector<std::pair<std::string, int>> frequencies = {{"10", 20},   {"20", 45},   {"50", 79},  {"100", 104},
+                                                                  {"200", 129}, {"500", 163}, {"1k", 188}, {"2k", 213},
+                                                                  {"5k", 246},  {"10k", 272}, {"20k", 302}};
     for (size_t i = 0; i < frequencies.size(); ++i) {
         EXPECT_EQ(labels[8 + i].text, frequencies[i].first);
         EXPECT_EQ(labels[8 + i].x, frequencies[i].second) << frequencies[i].first;
@@ -110,7 +110,7 @@ TEST(SpectRender, LogarithmicTraceAndGrid)
     EXPECT_NEAR(trace.back().x, 0.943f, 0.001f);
 
     row[93] = 32767.0f;
-    row[94] = 0.0032767f / 2; // below the floor
+    row[94] = 0.0032767f / 2;  // below the floor
     row[95] = 0.0032767f * 10; // 20 dB above it
     SpectLogTrace(row.data(), trace);
     EXPECT_NEAR(trace[92].y, 1.0f, 1e-5);

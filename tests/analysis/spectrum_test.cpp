@@ -41,7 +41,10 @@ Slice ExtremeSlice(unsigned variant)
     return x;
 }
 
-Slice ConstantSlice(int16_t level) { return Slice(FftSize, level); }
+Slice ConstantSlice(int16_t level)
+{
+    return Slice(FftSize, level);
+}
 
 Slice SineOnBin(int bin, double amplitude)
 {
@@ -58,7 +61,10 @@ Bins Fast(const int16_t* x, int window, int maxLanes = 8)
     return out;
 }
 
-Bins Fast(const Slice& x, int window, int maxLanes = 8) { return Fast(x.data(), window, maxLanes); }
+Bins Fast(const Slice& x, int window, int maxLanes = 8)
+{
+    return Fast(x.data(), window, maxLanes);
+}
 
 Bins Reference(const Slice& x, int window)
 {
@@ -76,7 +82,10 @@ testing::AssertionResult BitIdentical(const float* expected, const float* actual
     return testing::AssertionSuccess();
 }
 
-testing::AssertionResult BitIdentical(const Bins& expected, const Bins& actual) { return BitIdentical(expected.data(), actual.data()); }
+testing::AssertionResult BitIdentical(const Bins& expected, const Bins& actual)
+{
+    return BitIdentical(expected.data(), actual.data());
+}
 
 // ---- the transform --------------------------------------------------------
 

@@ -77,11 +77,11 @@ TEST(SpTmLevel, MagnitudeAndGainGiveTheDocumentedColours)
 
 TEST(SpTmLevel, RoundsTiesToEvenAndCapsAt600)
 {
-    EXPECT_EQ(sptm::Level(0.25f, 1), 0);   // 0.5
-    EXPECT_EQ(sptm::Level(2.25f, 1), 2);   // 1.5
-    EXPECT_EQ(sptm::Level(6.25f, 1), 2);   // 2.5
+    EXPECT_EQ(sptm::Level(0.25f, 1), 0); // 0.5
+    EXPECT_EQ(sptm::Level(2.25f, 1), 2); // 1.5
+    EXPECT_EQ(sptm::Level(6.25f, 1), 2); // 2.5
     EXPECT_EQ(sptm::Level(900, 20), 600);
-    EXPECT_EQ(sptm::Level(899, 20), 600);  // 599.67
+    EXPECT_EQ(sptm::Level(899, 20), 600); // 599.67
     EXPECT_EQ(sptm::Level(880, 20), 593);
     EXPECT_EQ(sptm::Level(360000, 1), 600);
 }
@@ -116,7 +116,7 @@ TEST(SpTmTimeAxis, WrapsWhenTheBlockReachesTheRightEdge)
     EXPECT_FALSE(sptm::SweepWraps(84, 845));
     EXPECT_TRUE(sptm::SweepWraps(85, 845)); // 840..849 drawn, 845.. invisible
     EXPECT_FALSE(sptm::SweepWraps(84, 850));
-    EXPECT_TRUE(sptm::SweepWraps(85, 850)); // drawn whole, then wraps
+    EXPECT_TRUE(sptm::SweepWraps(85, 850));                                  // drawn whole, then wraps
     EXPECT_TRUE(sptm::SweepWraps(std::numeric_limits<int32_t>::max(), 845)); // no overflow
     EXPECT_FALSE(sptm::SweepWraps(0, 845));
 }

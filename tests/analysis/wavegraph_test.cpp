@@ -1,9 +1,9 @@
 // The waveform frame, grid and trace functions against the view's layout:
 // label texts and positions, the four spans, the track bar tables and the
 // fallbacks for unusable stored ranges.
+#include "analysis/WaveGraph.h"
 #include "state/global.h"
 #include "state/usable.h"
-#include "analysis/WaveGraph.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "common/app_support.h"
 
-#include "state/global.h"
 #include "app/main.h"
 #include "capture/WaveIn.h"
 #include "platform/dialogs.h"
+#include "state/global.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -39,9 +39,8 @@ void ResetSharedState()
 AppHarness::AppHarness(bool stopInfoTimer)
 {
     qputenv("XDG_CONFIG_HOME", configDir.path().toUtf8());
-    platform::SetMessageHook([this](const std::string&, const std::string& text, platform::MsgIcon) {
-        messages.push_back(text);
-    });
+    platform::SetMessageHook(
+        [this](const std::string&, const std::string& text, platform::MsgIcon) { messages.push_back(text); });
     ResetSharedState();
     CreateForms();
     if (stopInfoTimer)

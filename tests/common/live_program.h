@@ -6,9 +6,9 @@
 #include "common/app_support.h"
 #include "common/pulse_support.h"
 
-#include "state/global.h"
 #include "capture/WaveIn.h"
 #include "platform/soundserver.h"
+#include "state/global.h"
 
 #include <gtest/gtest.h>
 

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <csignal>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <thread>
+#include <unistd.h>
 
 namespace testsupport {
 
@@ -27,7 +27,10 @@ CommandResult RunCommand(const std::string& command)
     return result;
 }
 
-CommandResult Pactl(const std::string& arguments) { return RunCommand("pactl " + arguments); }
+CommandResult Pactl(const std::string& arguments)
+{
+    return RunCommand("pactl " + arguments);
+}
 
 bool HavePrivateServer()
 {
@@ -53,7 +56,10 @@ LoadedModule::LoadedModule(const std::string& name, const std::string& arguments
         index_ = std::strtol(result.output.c_str(), nullptr, 10);
 }
 
-LoadedModule::~LoadedModule() { unload(); }
+LoadedModule::~LoadedModule()
+{
+    unload();
+}
 
 bool LoadedModule::unload()
 {

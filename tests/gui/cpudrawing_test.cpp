@@ -4,13 +4,13 @@
 // the "HiDpi.AtTwoDevicePixelsPerPixel" entry, at two.
 #include "common/app_support.h"
 
-#include "state/global.h"
+#include "analysis/SpTmBlocks.h"
+#include "analysis/SpTmMap.h"
 #include "app/main.h"
 #include "platform/inprocess_server.h"
-#include "analysis/SpTmBlocks.h"
+#include "state/global.h"
 #include "views/SpTmForm.h"
 #include "views/SpTmGraph.h"
-#include "analysis/SpTmMap.h"
 
 #include <QCoreApplication>
 #include <QImage>

@@ -4,10 +4,10 @@
 // pixel per pixel, the "HiDpi.AtTwoDevicePixelsPerPixel" entry at two (QT_SCALE_FACTOR=2).
 #include "common/app_support.h"
 
-#include "state/global.h"
+#include "analysis/SpTmBlocks.h"
 #include "app/main.h"
 #include "platform/inprocess_server.h"
-#include "analysis/SpTmBlocks.h"
+#include "state/global.h"
 #include "views/SpTmForm.h"
 #include "views/SpectForm.h"
 #include "views/WaveForm.h"
@@ -85,8 +85,7 @@ TEST_F(HiDpi, PlotsRenderAtTheDevicesDensityAndFillTheirPanels)
         // (The spectrum's panel reaches one pixel past the window's right edge.)
         const QPoint origin = plot->mapTo(view, QPoint(0, 0)) * ratio;
         const QRect place = QRect(origin, picture.size()) & shown.rect();
-        EXPECT_EQ(shown.copy(place), picture.copy(place.translated(-origin)))
-            << view->windowTitle().toStdString();
+        EXPECT_EQ(shown.copy(place), picture.copy(place.translated(-origin))) << view->windowTitle().toStdString();
         // The frame around it is drawn at the window's size too: its marker pixel.
         EXPECT_TRUE(view->FrameIntact());
     }
@@ -107,8 +106,10 @@ TEST_F(HiDpi, TheScreenShowsEachPaintAsRendered)
         // (Only what lies on the screen: at two device pixels per pixel a window reaches past its edge.)
         const QRect onScreen(view->mapFromGlobal(view->screen()->geometry().topLeft()), view->screen()->size());
         const QRect inside = QRect(at, plot->size()) & view->rect() & onScreen;
-        QImage shown = view->screen()->grabWindow(view->winId(), inside.x(), inside.y(), inside.width(),
-                                                  inside.height()).toImage().convertToFormat(QImage::Format_RGB32);
+        QImage shown = view->screen()
+                           ->grabWindow(view->winId(), inside.x(), inside.y(), inside.width(), inside.height())
+                           .toImage()
+                           .convertToFormat(QImage::Format_RGB32);
         ASSERT_FALSE(shown.isNull()) << view->windowTitle().toStdString();
         shown.setDevicePixelRatio(1);
         const QImage expected = picture.copy(QRect((inside.topLeft() - at) * plot->devicePixelRatioF(), shown.size()));
@@ -143,8 +144,10 @@ TEST_F(HiDpi, TheSpectrogramShowsEachNewBlockWhereItWasDrawn)
         const QRect onScreen(FormSpTm->mapFromGlobal(FormSpTm->screen()->geometry().topLeft()),
                              FormSpTm->screen()->size());
         const QRect inside = QRect(at, plot->size()) & FormSpTm->rect() & onScreen;
-        QImage shown = FormSpTm->screen()->grabWindow(FormSpTm->winId(), inside.x(), inside.y(), inside.width(),
-                                                      inside.height()).toImage().convertToFormat(QImage::Format_RGB32);
+        QImage shown = FormSpTm->screen()
+                           ->grabWindow(FormSpTm->winId(), inside.x(), inside.y(), inside.width(), inside.height())
+                           .toImage()
+                           .convertToFormat(QImage::Format_RGB32);
         shown.setDevicePixelRatio(1);
         const QImage expected = picture.copy(QRect((inside.topLeft() - at) * plot->devicePixelRatioF(), shown.size()));
         ASSERT_TRUE(SameImages(shown, expected)) << "after block " << block;

@@ -4,10 +4,10 @@
 #include "common/app_support.h"
 
 #include "app/arrange.h"
-#include "state/global.h"
 #include "app/main.h"
 #include "capture/WaveIn.h"
 #include "platform/inprocess_server.h"
+#include "state/global.h"
 #include "views/SpTmForm.h"
 #include "views/SpectForm.h"
 #include "views/WaveForm.h"

@@ -3,15 +3,15 @@
 // clear and resize steps, and a live run on the in-process sound server.
 #include "common/app_support.h"
 
+#include "analysis/SpTmBlocks.h"
+#include "analysis/SpTmMap.h"
 #include "analysis/spectrum.h"
-#include "state/global.h"
 #include "app/main.h"
 #include "app/main_ticks.h"
 #include "platform/inprocess_server.h"
-#include "analysis/SpTmBlocks.h"
+#include "state/global.h"
 #include "views/SpTmForm.h"
 #include "views/SpTmGraph.h"
-#include "analysis/SpTmMap.h"
 
 #include <QCoreApplication>
 #include <QImage>
@@ -61,13 +61,18 @@ BlockRows FeedBlock(double hzLeft, double hzRight, double amplitude = 3000)
         std::lock_guard<std::mutex> guard(DataLock);
         for (int k = -HistoryHalf; k < HistoryHalf; ++k) {
             const double t = k / 44100.0;
-            Sample(1, k) = hzLeft > 0 ? static_cast<int16_t>(std::lround(amplitude * std::sin(2 * std::numbers::pi * hzLeft * t))) : 0;
-            Sample(2, k) = hzRight > 0 ? static_cast<int16_t>(std::lround(amplitude * std::sin(2 * std::numbers::pi * hzRight * t))) : 0;
+            Sample(1, k) = hzLeft > 0 ? static_cast<int16_t>(
+                                            std::lround(amplitude * std::sin(2 * std::numbers::pi * hzLeft * t)))
+                                      : 0;
+            Sample(2, k) = hzRight > 0 ? static_cast<int16_t>(
+                                             std::lround(amplitude * std::sin(2 * std::numbers::pi * hzRight * t)))
+                                       : 0;
         }
         AnalyseBlock();
         for (int ch = 1; ch <= 2; ++ch)
             for (int s = 1 - SliceCount; s <= 0; ++s)
-                rows.rows[ch - 1][s + SliceCount - 1].assign(&Spectrum(ch, s, 0), &Spectrum(ch, s, 0) + sptm::ShownBins);
+                rows.rows[ch - 1][s + SliceCount - 1].assign(&Spectrum(ch, s, 0),
+                                                             &Spectrum(ch, s, 0) + sptm::ShownBins);
     }
     RepaintViews();
     return rows;
@@ -135,7 +140,8 @@ protected:
         SpTmW = ClientWidth;
         SpTmH = ClientHeight;
         FormSpTm->show();
-        ASSERT_TRUE(WaitFor([] { return FormSpTm->PanelSpTm->isValid() && FormSpTm->PanelSpTm->width() == PanelWidth; }, 5000));
+        ASSERT_TRUE(
+            WaitFor([] { return FormSpTm->PanelSpTm->isValid() && FormSpTm->PanelSpTm->width() == PanelWidth; }, 5000));
         ASSERT_EQ(FormSpTm->PanelSpTm->height(), PanelHeight);
         Grab(); // whatever the first paints did
         ClearSpTm();
@@ -161,8 +167,8 @@ protected:
         for (int x = x0; x < x1; ++x)
             for (int r = r0; r < r1; ++r)
                 if (!(PixelAt(image, x, r) == c))
-                    return ::testing::AssertionFailure() << "pixel (" << x << ", " << r << ") is "
-                                                         << Str(PixelAt(image, x, r)) << ", not " << Str(c);
+                    return ::testing::AssertionFailure()
+                           << "pixel (" << x << ", " << r << ") is " << Str(PixelAt(image, x, r)) << ", not " << Str(c);
         return ::testing::AssertionSuccess();
     }
 

@@ -4,14 +4,14 @@
 // captured block to a repainted plot.
 #include "common/app_support.h"
 
+#include "analysis/SpectGraph.h"
+#include "analysis/WaveGraph.h"
 #include "analysis/spectrum.h"
-#include "state/global.h"
 #include "app/main.h"
 #include "platform/inprocess_server.h"
+#include "state/global.h"
 #include "views/SpectForm.h"
-#include "analysis/SpectGraph.h"
 #include "views/WaveForm.h"
-#include "analysis/WaveGraph.h"
 
 #include <QTest>
 
@@ -174,9 +174,10 @@ TEST_P(ViewsTest, LogSpectrumPeaksAtTheTopAt1kHzAndSilenceLiesOnTheBottom)
     const QColor right = TableColor(ColorRight);
     const int peakColumn = ColumnOf(SpectLogX(1000.0), image.width());
     EXPECT_TRUE(Near(image, peakColumn, 0, left, 2)) << "the peak touches the top edge at 1000 Hz";
-    for (int x = 0; x < image.width(); ++x)
+    for (int x = 0; x < image.width(); ++x) {
         if (At(image, x, 0) == left)
             EXPECT_NEAR(x, peakColumn, 3);
+    }
     EXPECT_EQ(CountInImage(image, right), 0);
 
     // The silent right channel lies on the bottom edge, from bin 1 to bin 1858.
@@ -383,12 +384,20 @@ TEST(LiveViews, CapturedBlocksRepaintBothPlots)
         int wavePaints = 0, spectPaints = 0;
         auto wave = FormWave->Panel1->OnRender;
         auto spect = FormSpect->PanelSpec->OnRender;
-        FormWave->Panel1->OnRender = [&] { ++wavePaints; wave(); };
-        FormSpect->PanelSpec->OnRender = [&] { ++spectPaints; spect(); };
-        const bool painted = WaitFor([&] {
-            server->pump(441);
-            return wavePaints >= 3 && spectPaints >= 3;
-        }, 5000);
+        FormWave->Panel1->OnRender = [&] {
+            ++wavePaints;
+            wave();
+        };
+        FormSpect->PanelSpec->OnRender = [&] {
+            ++spectPaints;
+            spect();
+        };
+        const bool painted = WaitFor(
+            [&] {
+                server->pump(441);
+                return wavePaints >= 3 && spectPaints >= 3;
+            },
+            5000);
         EXPECT_TRUE(painted) << wavePaints << " " << spectPaints;
         const QImage image = FormWave->Panel1->grabFramebuffer();
         EXPECT_GT(CountInRow(image, 0, TableColor(ColorLeft)), 0) << "the captured sine";

@@ -3,12 +3,12 @@
 // choice, the input level both ways, hot-plugged and vanishing devices.
 #include "common/live_program.h"
 
-#include "state/global.h"
 #include "app/main.h"
 #include "app/main_ticks.h"
 #include "capture/WaveIn.h"
 #include "platform/soundserver.h"
 #include "platform/timer.h"
+#include "state/global.h"
 
 #include <QTest>
 #include <gtest/gtest.h>
@@ -89,7 +89,8 @@ TEST_F(LiveCapture, InputLevelGoesBothWays)
     TrBarVolumeTag = 0;
 
     FormMain->TrBarVolume->setValue(37);
-    ASSERT_TRUE(testsupport::WaitUntil([] { return Pactl("get-source-volume test_mic").output.find("37%") != std::string::npos; }, 1000ms))
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [] { return Pactl("get-source-volume test_mic").output.find("37%") != std::string::npos; }, 1000ms))
         << Pactl("get-source-volume test_mic").output;
 
     ASSERT_EQ(Pactl("set-source-volume test_mic 55%").exitCode, 0);
@@ -177,7 +178,7 @@ TEST_F(LiveCapture, FifteenExtraSinksAreListedAndEachStarts)
     }
     const size_t messagesBefore = DeviceMessages();
     sinks.clear();
-    ASSERT_TRUE(WaitFor([&] { return DeviceMessages() > messagesBefore && FormMain->CmbBoxAIn->findText("Many1") < 0; },
-                        3000));
+    ASSERT_TRUE(
+        WaitFor([&] { return DeviceMessages() > messagesBefore && FormMain->CmbBoxAIn->findText("Many1") < 0; }, 3000));
 }
 } // namespace

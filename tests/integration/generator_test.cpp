@@ -5,7 +5,6 @@
 // come and go.
 #include "common/live_program.h"
 
-#include "state/global.h"
 #include "app/main.h"
 #include "app/main_ticks.h"
 #include "capture/WaveIn.h"
@@ -13,6 +12,7 @@
 #include "generator/WaveOut.h"
 #include "platform/soundserver.h"
 #include "platform/timer.h"
+#include "state/global.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -23,8 +23,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <thread>
@@ -171,7 +171,8 @@ TEST_F(GeneratorLoop, AnIndependentRecordingHasNoGap)
     std::thread recorder([&] {
         testsupport::RunCommand("timeout " + std::to_string(seconds + 1) +
                                 " parec --raw --format=s16le --rate=44100 --channels=2 --latency-msec=20"
-                                " --device=test_headset.monitor > '" + file + "'");
+                                " --device=test_headset.monitor > '" +
+                                file + "'");
         recorded = true;
     });
     // The recording starts with silence: at least 100 ms of it before the tone.

@@ -8,11 +8,11 @@
 #include "about/about.h"
 #include "analysis/spectrum.h"
 #include "app/arrange.h"
-#include "state/global.h"
 #include "app/main.h"
 #include "capture/WaveIn.h"
 #include "generator/Generator.h"
 #include "platform/soundserver.h"
+#include "state/global.h"
 #include "views/SpTmForm.h"
 #include "views/SpectForm.h"
 #include "views/WaveForm.h"
@@ -277,8 +277,8 @@ TEST_F(MainMenu, ShowAndArrangeAllOpensTheClosedViewsInTheDefaultLayout)
     ASSERT_FALSE(WaveShow || SpectShow || SpTmShow);
     FormMain->menuShowAllClick();
     EXPECT_TRUE(WaveShow && SpectShow && SpTmShow);
-    for (TViewForm* view : {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect),
-                            static_cast<TViewForm*>(FormSpTm)}) {
+    for (TViewForm* view :
+         {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect), static_cast<TViewForm*>(FormSpTm)}) {
         EXPECT_TRUE(view->isVisible());
         EXPECT_TRUE(view->FrameIntact());
     }
@@ -343,7 +343,8 @@ TEST_F(MainMenu, ViewCaptionsTellWhenALoopbackDeviceStopsPlaying)
     // would start another source at once, so the ticks' caption step runs
     // here on its own; the PulseAudio daemon could also suspend the sink,
     // PipeWire's service keeps a suspended sink's monitor running.)
-    testsupport::LoadedModule sink("module-null-sink", "sink_name=quiet_sink sink_properties=device.description=QuietSink");
+    testsupport::LoadedModule sink("module-null-sink",
+                                   "sink_name=quiet_sink sink_properties=device.description=QuietSink");
     ASSERT_TRUE(WaitFor([] { return FormMain->CmbBoxAIn->findText("QuietSink") >= 0; }, 2000));
     ASSERT_TRUE(ChooseSource("QuietSink"));
     ASSERT_TRUE(WaitForBlocks(3)); // the ticks see it deliver
@@ -384,8 +385,8 @@ TEST_F(MainMenu, AMediaFileIsPlayedByTheDesktopAndAnalysedThroughTheLoopback)
     EXPECT_FALSE(FormMain->ImageSpeaker->isHidden());
 
     // The stand-in player plays the file into the default sink.
-    ASSERT_TRUE(WaitFor([] { return StandInDesktop::Get().player().contains("opened " + QString::fromStdString(MediaFile)); },
-                        5000));
+    ASSERT_TRUE(WaitFor(
+        [] { return StandInDesktop::Get().player().contains("opened " + QString::fromStdString(MediaFile)); }, 5000));
     const int bin2000 = static_cast<int>(std::lround(2000 / BinWidth));
     EXPECT_TRUE(WaitFor([&] { return PeakBin(1) == bin2000; }, 3000)) << PeakBin(1);
     QTest::qWait(250); // the 100 ms ticks caption the views

@@ -188,8 +188,8 @@ TEST_F(PulseServerTest, PlayedToneComesBackThroughLineInAndHeadsetMonitor)
 
     ToneSource tone{3000.0};
     auto playback = server->openPlayback(
-        "test_headset", [&tone](int16_t* out, size_t max) { return tone.fill(out, max); },
-        [](const std::string&) {}, &error);
+        "test_headset", [&tone](int16_t* out, size_t max) { return tone.fill(out, max); }, [](const std::string&) {},
+        &error);
     ASSERT_TRUE(playback) << error;
 
     auto enough = [&] {
@@ -201,8 +201,7 @@ TEST_F(PulseServerTest, PlayedToneComesBackThroughLineInAndHeadsetMonitor)
     ASSERT_TRUE(WaitUntil(enough, 5s));
     for (FrameCollector* got : {&lineIn, &monitor}) {
         for (int channel = 0; channel < 2; ++channel)
-            EXPECT_NEAR(testsupport::ToneFrequency(got->channel(channel), platform::StreamRate, SignalThreshold,
-                                                   22050),
+            EXPECT_NEAR(testsupport::ToneFrequency(got->channel(channel), platform::StreamRate, SignalThreshold, 22050),
                         3000.0, 10.0);
     }
 
@@ -288,8 +287,8 @@ TEST_F(PulseServerTest, LoadedSinkShowsAndUnloadRestoresTheLists)
     const uint64_t countBefore = server->changeCount();
     {
         // The shell takes one level of quoting, the module arguments the next.
-        testsupport::LoadedModule extra("module-null-sink",
-                                        "sink_name=test_extra sink_properties=\\\"device.description=\\'Test Extra\\'\\\"");
+        testsupport::LoadedModule extra(
+            "module-null-sink", "sink_name=test_extra sink_properties=\\\"device.description=\\'Test Extra\\'\\\"");
         ASSERT_TRUE(extra.loaded());
         ASSERT_TRUE(WaitUntil([&] { return FindSink(server->sinks(), "test_extra").has_value(); }, 2s));
         EXPECT_GT(server->changeCount(), countBefore);
@@ -380,7 +379,8 @@ TEST(PulseServerLoss, ServerGoingAwayEmptiesListsFailsStreamsAndReconnects)
     EXPECT_TRUE(server->sinks().empty());
     EXPECT_GT(server->changeCount(), countBefore);
     EXPECT_FALSE(server->sourceVolume("test_mic").has_value());
-    EXPECT_EQ(server->openCapture("test_mic", [](const int16_t*, size_t) {}, [](const std::string&) {}, &error),
+    EXPECT_EQ(server->openCapture(
+                  "test_mic", [](const int16_t*, size_t) {}, [](const std::string&) {}, &error),
               nullptr);
     EXPECT_EQ(error, "The sound server is not reachable");
     stream.reset();

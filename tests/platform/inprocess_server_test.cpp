@@ -44,8 +44,8 @@ TEST(InProcessServer, AMonitorCarriesTheSinksMixWithVolumesAndSaturation)
 
     std::vector<int16_t> heard;
     auto monitor = server.openCapture(
-        "spk.monitor", [&](const int16_t* f, size_t n) { heard.assign(f, f + 2 * n); },
-        [](const std::string&) {}, nullptr);
+        "spk.monitor", [&](const int16_t* f, size_t n) { heard.assign(f, f + 2 * n); }, [](const std::string&) {},
+        nullptr);
     server.pump(4);
     // First half: 20000 + 10000 + 8000 saturates left, 20000 + 10000 + 4000 right;
     // second half: only the other program.
@@ -83,10 +83,12 @@ TEST(InProcessServer, GoingAwayFailsStreamsOnceAndComingBackRestoresTheLists)
     int failures = 0;
     std::string why;
     auto stream = server.openCapture(
-        "mic", [](const int16_t*, size_t) {}, [&](const std::string& w) {
+        "mic", [](const int16_t*, size_t) {},
+        [&](const std::string& w) {
             ++failures;
             why = w;
-        }, nullptr);
+        },
+        nullptr);
     server.setReachable(false);
     server.setReachable(false);
     EXPECT_EQ(failures, 1);

@@ -136,7 +136,8 @@ TEST_F(KeyStoreTest, MissingFileCreatesFolderAndEmptyKey)
     KeyStore store(nested);
     EXPECT_EQ(store.load(), LoadResult::Missing);
     EXPECT_EQ(store.error(), "");
-    EXPECT_EQ(read(nested), "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Vortan\\Sonalyx]\n\n");
+    EXPECT_EQ(read(nested),
+              "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Vortan\\Sonalyx]\n\n");
 }
 
 TEST_F(KeyStoreTest, UnparsableFilesAreMovedAsideNeverOverwritten)

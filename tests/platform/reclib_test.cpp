@@ -32,8 +32,8 @@ struct ProcLog {
     std::vector<uint32_t> lengths;            // the length argument of each call
     bool badArguments = false;
     uint32_t channel = 0;
-    bool read = true;                      // read a block per call
-    std::chrono::milliseconds stall{0};    // time each call takes
+    bool read = true;                   // read a block per call
+    std::chrono::milliseconds stall{0}; // time each call takes
     bool entered = false;
 
     size_t calls()

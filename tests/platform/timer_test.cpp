@@ -28,7 +28,10 @@ bool WaitFor(Predicate done, std::chrono::milliseconds limit = 10s)
     return true;
 }
 
-void Count(uint32_t, void* user) { static_cast<std::atomic<int>*>(user)->fetch_add(1); }
+void Count(uint32_t, void* user)
+{
+    static_cast<std::atomic<int>*>(user)->fetch_add(1);
+}
 
 TEST(Timer, TicksUntilKilled)
 {

@@ -145,8 +145,7 @@ TEST_F(WaveDevTest, OpenFailuresGiveCodesWithReadableTexts)
     const MMResult busy = WaveInOpen(&in, 1, WaveFormat{});
     ASSERT_NE(busy, MMSYSERR_NOERROR);
     EXPECT_EQ(in, nullptr);
-    EXPECT_NE(WaveInGetErrorText(busy).find("Device or resource busy"), std::string::npos)
-        << WaveInGetErrorText(busy);
+    EXPECT_NE(WaveInGetErrorText(busy).find("Device or resource busy"), std::string::npos) << WaveInGetErrorText(busy);
     // The reason belongs to the thread that opened.
     std::string otherThreadText;
     std::thread([&] { otherThreadText = WaveInGetErrorText(busy); }).join();

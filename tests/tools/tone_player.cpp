@@ -18,7 +18,10 @@
 
 namespace {
 std::atomic<bool> stopRequested{false};
-void Stop(int) { stopRequested = true; }
+void Stop(int)
+{
+    stopRequested = true;
+}
 } // namespace
 
 int main(int argc, char** argv)

@@ -1,10 +1,10 @@
 // The wave-in block path on an in-process sound server: the capture tick's
 // gate, buffer order after a pause, and loopback block assembly.
-#include "state/global.h"
 #include "app/main_ticks.h"
 #include "capture/WaveIn.h"
 #include "platform/dialogs.h"
 #include "platform/inprocess_server.h"
+#include "state/global.h"
 
 #include <gtest/gtest.h>
 
@@ -25,9 +25,8 @@ protected:
         server = s.get();
         server->addSource("mic", "Test Microphone", platform::CountingSignal());
         platform::SetServer(std::move(s));
-        platform::SetMessageHook([this](const std::string&, const std::string& text, platform::MsgIcon) {
-            messages.push_back(text);
-        });
+        platform::SetMessageHook(
+            [this](const std::string&, const std::string& text, platform::MsgIcon) { messages.push_back(text); });
         Started = false;
         Paused = false;
         Loopback = false;

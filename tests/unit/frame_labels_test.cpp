@@ -64,7 +64,8 @@ TEST(SpTmFrame, LegendLevelsTicksAndLabels)
     EXPECT_EQ(sptm::LegendLevel(582, 582), 600);
     EXPECT_EQ(sptm::LegendLevel(291, 582), 300);
     EXPECT_EQ(sptm::LegendLevel(5, 0), 0) << "no plot height, no division by zero";
-    EXPECT_EQ(sptm::LegendTickRow(5, 582), 582 - static_cast<int>(std::nearbyint(std::sqrt(5.0) * 582 / std::sqrt(10.0))));
+    EXPECT_EQ(sptm::LegendTickRow(5, 582),
+              582 - static_cast<int>(std::nearbyint(std::sqrt(5.0) * 582 / std::sqrt(10.0))));
     EXPECT_EQ(sptm::LegendTickRow(9, 582), 582 - 552);
     EXPECT_EQ(sptm::LegendLabel(1, QLocale::c()), "0.1");
     EXPECT_EQ(sptm::LegendLabel(9, QLocale::c()), "0.9");

@@ -12,7 +12,7 @@ TEST(FreqScale, TrackBarPositionsGiveTheirFrequencies)
 {
     for (int p = 1; p <= 6; ++p)
         EXPECT_EQ(FrequencyOfPosition(p), 0) << "position " << p;
-    const std::pair<int, int32_t> table[] = {{7, 10},    {9, 20},      {14, 50},     {20, 100},
+    const std::pair<int, int32_t> table[] = {{7, 10},     {9, 20},      {14, 50},    {20, 100},
                                              {100, 2640}, {274, 19850}, {275, 20000}};
     for (const auto& [position, hertz] : table)
         EXPECT_EQ(FrequencyOfPosition(position), hertz) << "position " << position;

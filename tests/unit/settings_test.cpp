@@ -1,8 +1,8 @@
 #include "app/settings.h"
 #include "state/usable.h"
 
-#include "state/global.h"
 #include "platform/dialogs.h"
+#include "state/global.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// clang-format off
 const std::vector<std::string> SavedNames = {
     "IsInstalled", "Light Background", "Window Function", "KaSpTm",
     "FormWave X", "FormWave Y", "FormWave Width", "FormWave Hight", "FormWave RangeX", "FormWave RangeY", "FormWave Show",
@@ -24,6 +25,7 @@ const std::vector<std::string> SavedNames = {
     "FormSpect IsLn", "FormSpect Show",
     "FormSpTm X", "FormSpTm Y", "FormSpTm Width", "FormSpTm Hight", "FormSpTm Show",
 };
+// clang-format on
 
 // Every variable the settings touch, for comparing whole states.
 struct Snapshot {
@@ -40,9 +42,11 @@ struct Snapshot {
 
     static Snapshot Take()
     {
+        // clang-format off
         return {IsInstalled, LightBackground, WindowFunction.load(), KaSpTm, WaveX, WaveY, WaveW, WaveH,
                 WaveRangeX, WaveRangeY, WaveShow, SpectX, SpectY, SpectW, SpectH, SpectRangeX, SpectRangeY,
                 SpectIsLn, SpectShow, SpTmX, SpTmY, SpTmW, SpTmH, SpTmShow};
+        // clang-format on
     }
     void apply() const
     {
@@ -56,10 +60,12 @@ struct Snapshot {
     bool operator==(const Snapshot&) const = default;
 };
 
+// clang-format off
 const Snapshot Defaults{false, false, 1, 10, 0, 100, 310, 270, 4410, 20000, true,
                         0, 370, 310, 270, 5000, 2, true, true, 298, 100, 500, 540, true};
 const Snapshot Unusual{true, true, 2, 3.25f, -1200, 40, 640, 480, 8820, 5000, false,
                        1900, -5, 320, 200, 12000, 0.375f, false, false, 7, 8, 9, 10, false};
+// clang-format on
 
 class SettingsTest : public ::testing::Test {
 protected:
@@ -73,9 +79,8 @@ protected:
         oldXdg = old ? old : "";
         setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
         file = configHome / "Vortan" / "Sonalyx.reg";
-        platform::SetMessageHook([this](const std::string&, const std::string& text, platform::MsgIcon) {
-            messages.push_back(text);
-        });
+        platform::SetMessageHook(
+            [this](const std::string&, const std::string& text, platform::MsgIcon) { messages.push_back(text); });
         Defaults.apply();
     }
     void TearDown() override
@@ -177,7 +182,9 @@ TEST_F(SettingsTest, FloatMustBeAnEightByteBinary)
         messages.clear();
         Defaults.apply();
         writeKey(std::string("\"FormSpect RangeX\"=dword:00000bb8\n"
-                             "\"FormSpect RangeY\"=") + data + "\n"
+                             "\"FormSpect RangeY\"=") +
+                 data +
+                 "\n"
                  "\"FormSpect IsLn\"=dword:00000000\n");
         RegistryRead();
         EXPECT_EQ(messages, std::vector<std::string>{"Invalid data type for 'FormSpect RangeY'"});
@@ -203,7 +210,7 @@ TEST_F(SettingsTest, AnyNonZeroDwordIsTrue)
 TEST_F(SettingsTest, OutOfRangeValuesLoadUnchanged)
 {
     writeKey("\"Window Function\"=dword:00000007\n"
-             "\"KaSpTm\"=hex:00,00,00,00,00,00,f8,7f\n"   // NaN
+             "\"KaSpTm\"=hex:00,00,00,00,00,00,f8,7f\n" // NaN
              "\"FormWave Width\"=dword:00000000\n"
              "\"FormWave RangeX\"=dword:ffffffff\n"
              "\"FormSpect RangeX\"=dword:7fffffff\n"

@@ -2,9 +2,9 @@
 // sine and noise buffers against values computed independently, the frame
 // counter, open and close, gapless refilling, volume, and a close racing a
 // refill.
-#include "state/global.h"
 #include "generator/WaveOut.h"
 #include "platform/inprocess_server.h"
+#include "state/global.h"
 
 #include <gtest/gtest.h>
 #include <quadmath.h>
@@ -29,8 +29,14 @@ int16_t QuadSine(uint32_t m, double frequency)
     return static_cast<int16_t>(nearbyintq(value));
 }
 
-int16_t Left(int k, int frame) { return GenBuffer[GenBufSamples * k + 2 * frame]; }
-int16_t Right(int k, int frame) { return GenBuffer[GenBufSamples * k + 2 * frame + 1]; }
+int16_t Left(int k, int frame)
+{
+    return GenBuffer[GenBufSamples * k + 2 * frame];
+}
+int16_t Right(int k, int frame)
+{
+    return GenBuffer[GenBufSamples * k + 2 * frame + 1];
+}
 
 class GeneratorFill : public ::testing::Test {
 protected:
