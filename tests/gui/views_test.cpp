@@ -175,8 +175,9 @@ TEST_P(ViewsTest, LogSpectrumPeaksAtTheTopAt1kHzAndSilenceLiesOnTheBottom)
     const int peakColumn = ColumnOf(SpectLogX(1000.0), image.width());
     EXPECT_TRUE(Near(image, peakColumn, 0, left, 2)) << "the peak touches the top edge at 1000 Hz";
     for (int x = 0; x < image.width(); ++x) {
-        if (At(image, x, 0) == left)
+        if (At(image, x, 0) == left) {
             EXPECT_NEAR(x, peakColumn, 3);
+        }
     }
     EXPECT_EQ(CountInImage(image, right), 0);
 
