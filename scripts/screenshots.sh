@@ -5,7 +5,10 @@
 # Runs on a private Xvfb with Mesa's software renderer and a private sound
 # server whose test microphone plays a 1000 Hz sine.
 #
-#   bash scripts/screenshots.sh [OUTDIR]     default OUTDIR: docs/screenshots
+#   bash scripts/screenshots.sh [OUTDIR [GROUP...]]
+#
+# OUTDIR defaults to docs/screenshots; GROUPs (views, menus, readouts,
+# manual) choose what to take, all by default.
 #
 # Writes OUTDIR/{waveform,spectrum,spectrogram}-{dark,light}.png and
 # OUTDIR/screen-{dark,light}.png (the whole screen); then, used as a user
@@ -13,7 +16,9 @@
 # (menu-{file,view,options,help}.png), the about box (about.png), the
 # generator (generator.png) and the whole screen with the generator's 440 Hz
 # on the default playback device captured through its loopback
-# (generator-tone.png); and the manual's first page as a headless browser
+# (generator-tone.png); the spectrum's readout under the pointer with its
+# peak line (spectrum-readout.png) and its context menu (spectrum-menu.png);
+# and the manual's first page as a headless browser
 # shows it (manual.png). Tools: xwd (x11-apps), xwininfo (x11-utils),
 # convert (imagemagick), xdotool, chromium; installed when missing.
 # BUILD_DIR: the build to run (default build-release/, built if needed, as
@@ -140,6 +145,35 @@ shoot_menus() {
     app_pid=
 }
 
+# The spectrum with the readout under the pointer at 1 kHz and the peak
+# line (spectrum-readout.png), and its context menu (spectrum-menu.png).
+shoot_readouts() {
+    local config=$work/config-readouts
+    mkdir -p "$config"
+    xsession_settings "$config" "FormSpect Peak=1" # otherwise a first run
+    XDG_CONFIG_HOME=$config "$build/sonalyx" >"$work/readouts.log" 2>&1 &
+    app_pid=$!
+    sleep 5
+    local id width x
+    id=$(xsession_window_id '^Spectr?um')
+    [[ -n $id ]] || { echo "no spectrum window found" >&2; return 1; }
+    xdotool windowraise "$id"
+    # 1 kHz on the logarithmic axis (10 Hz .. 25 kHz) right of the 25-pixel strip.
+    width=$(xwininfo -id "$id" | awk '/Width:/ { print $2 }')
+    x=$(awk -v w="$width" 'BEGIN { printf "%d", 25 + (w - 25) * log(100) / log(2500) }')
+    xdotool mousemove --window "$id" "$x" 60
+    sleep 1
+    window_shot '^Spectr?um' "$out/spectrum-readout.png"
+    xdotool click 3
+    sleep 0.7
+    local X Y
+    eval "$(xdotool getmouselocation --shell)"
+    xwd -silent -root | convert xwd:- -crop 240x80+$((X > 10 ? X - 10 : 0))+$((Y > 10 ? Y - 10 : 0)) "$out/spectrum-menu.png"
+    xdotool key Escape
+    xsession_end_app "$app_pid"
+    app_pid=
+}
+
 shoot_manual() {
     chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking \
         --disable-component-update --disable-sync --user-data-dir="$work/chromium" --hide-scrollbars \
@@ -147,9 +181,16 @@ shoot_manual() {
         >"$work/chromium.log" 2>&1
 }
 
+groups=("${@:2}")
+[[ ${#groups[@]} -gt 0 ]] || groups=(views menus readouts manual)
 xsession_start "$work"
-shoot dark 0
-shoot light 1
-shoot_menus
-shoot_manual
+for group in "${groups[@]}"; do
+    case $group in
+    views) shoot dark 0 && shoot light 1 ;;
+    menus) shoot_menus ;;
+    readouts) shoot_readouts ;;
+    manual) shoot_manual ;;
+    *) echo "unknown group '$group' (views, menus, readouts, manual)" >&2 && exit 2 ;;
+    esac
+done
 ls -1 "$out"

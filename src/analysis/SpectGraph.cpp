@@ -17,9 +17,9 @@ int Round(double value)
 }
 } // namespace
 
-PlotRect SpectPlotRect(int clientWidth, int clientHeight)
+PlotRect SpectPlotRect(int clientWidth, int clientHeight, bool peakLine)
 {
-    return {25, clientWidth, 0, clientHeight - 25};
+    return {25, clientWidth, 0, clientHeight - 25 - (peakLine ? PeakLineHeight : 0)};
 }
 
 ShadingStyle SpectShading()

@@ -24,8 +24,10 @@ inline constexpr double LogHighHz = 25000.0;
 inline float LnScaleX = 0.0f;
 inline float LnScaleY = 0.0f;
 
-// Frame margins: left 25, right client width, top 0, bottom client height - 25.
-PlotRect SpectPlotRect(int clientWidth, int clientHeight);
+// Frame margins: left 25, right client width, top 0, bottom client height - 25,
+// and 14 more below when the peak readout has its line there.
+inline constexpr int PeakLineHeight = 14;
+PlotRect SpectPlotRect(int clientWidth, int clientHeight, bool peakLine = false);
 // 25 vertical shading lines with k = 4, line i from row top - i, in one loop
 // with the horizontal ones.
 ShadingStyle SpectShading();

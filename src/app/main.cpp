@@ -5,6 +5,7 @@
 #include "app/arrange.h"
 #include "app/main_ticks.h"
 #include "app/settings.h"
+#include "app/snapshot.h"
 #include "capture/WaveIn.h"
 #include "capture/audiolib.h"
 #include "desktop/messagebox.h"
@@ -34,6 +35,7 @@
 
 #include <cfenv>
 #include <cmath>
+#include <cstdio>
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
 #endif
@@ -455,6 +457,16 @@ void DestroyForms()
     delete FormMain;
 }
 
+namespace {
+std::vector<std::string> ArgumentsOf(const QCoreApplication& app)
+{
+    std::vector<std::string> args;
+    for (const QString& arg : app.arguments())
+        args.push_back(arg.toStdString());
+    return args;
+}
+} // namespace
+
 int RunSonalyx(int argc, char** argv)
 {
     MaskFloatingPointExceptions();
@@ -464,7 +476,17 @@ int RunSonalyx(int argc, char** argv)
     // Lets a desktop match the windows to the installed launcher and icon.
     QGuiApplication::setDesktopFileName("org.sonalyx.Sonalyx");
     QApplication::setWindowIcon(QIcon::fromTheme("org.sonalyx.Sonalyx"));
+    std::string wrongArguments;
+    const std::optional<SnapshotRequest> snapshot = SnapshotArguments(ArgumentsOf(app), &wrongArguments);
+    if (!wrongArguments.empty()) {
+        std::fprintf(stderr, "Sonalyx: %s\nusage: sonalyx [--snapshot DIR --after SECONDS]\n", wrongArguments.c_str());
+        return 2;
+    }
     CreateForms();
+    if (snapshot) {
+        PrintMessagesInstead();
+        ScheduleSnapshot(*snapshot);
+    }
     desktop::CloseOnTerminationSignals(FormMain);
     QObject::connect(FormMain, &TFormMain::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     // Without a window manager "maximised" means nothing: fill the screen.

@@ -67,6 +67,7 @@ void AcceptBlocks(const CapturedBlock* blocks, int count)
     }
     if (count > 0)
         AnalyseBlock();
+    CapturedBlocks += static_cast<uint64_t>(count);
 }
 
 void StoreInterleavedBlock(const uint8_t* data, uint32_t bytes)

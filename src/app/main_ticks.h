@@ -22,6 +22,8 @@ bool RecordProc(uint32_t handle, const void* buffer, uint32_t length, void* user
 // the previous half), then the newest is analysed once, which keeps it for
 // the spectrogram and raises NewData. Caller holds DataLock.
 void AcceptBlocks(const CapturedBlock* blocks, int count);
+// Blocks accepted since start, from either path.
+inline std::atomic<uint64_t> CapturedBlocks{0};
 // Moves the newest block to the previous-block half. Caller holds DataLock.
 void ShiftHistory();
 // Asks the shown views to repaint when a new block was analysed; any thread.

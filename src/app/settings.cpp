@@ -26,8 +26,9 @@ struct Setting {
 };
 
 // In the order in which they are saved. The names are stored exactly like
-// this, "Hight" included.
-const std::array<Setting, 24> Settings{{
+// this, "Hight" included. Values added later come after the first 24, so
+// an older file (without them) loads as before and keeps their defaults.
+const std::array<Setting, 25> Settings{{
     {"IsInstalled", &IsInstalled},
     {"Light Background", &LightBackground},
     {"Window Function", &WindowFunction},
@@ -52,12 +53,13 @@ const std::array<Setting, 24> Settings{{
     {"FormSpTm Width", &SpTmW},
     {"FormSpTm Hight", &SpTmH},
     {"FormSpTm Show", &SpTmShow},
+    {"FormSpect Peak", &SpectShowPeak},
 }};
 
 // The load reads "Window Function" before "Light Background"; otherwise it
 // follows the save order. The order matters when a wrongly typed value stops it.
-constexpr std::array<size_t, 24> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11,
-                                           12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23};
+constexpr std::array<size_t, 25> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
+                                           13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24};
 
 template <class... Fs>
 struct Overloaded : Fs... {
@@ -74,7 +76,7 @@ void SetDefaults()
     WaveShow = true;
     SpectX = 0, SpectY = 370, SpectW = 310, SpectH = 270;
     SpectRangeX = 5000, SpectRangeY = 2;
-    SpectIsLn = true, SpectShow = true;
+    SpectIsLn = true, SpectShow = true, SpectShowPeak = false;
     SpTmX = 298, SpTmY = 100, SpTmW = 500, SpTmH = 540;
     SpTmShow = true;
 }

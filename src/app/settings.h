@@ -1,4 +1,4 @@
-// Settings persistence: the 24 named values of the key
+// Settings persistence: the 25 named values of the key
 // "Software\Vortan\Sonalyx", kept in the key store file (see
 // platform/keystore.h). Integers and bools are dwords; floats are 8-byte
 // binary values holding a little-endian IEEE double.
@@ -16,7 +16,7 @@
 // kind stops the load there with the message "Invalid data type for '<name>'".
 // UI thread, once at start.
 void RegistryRead();
-// Writes all 24 values in their fixed order, keeping anything else the file
+// Writes all 25 values in their fixed order, keeping anything else the file
 // holds. Reports a failure in a message box. UI thread, once at close.
 void RegistryWrite();
 // The settings file in use: read from the environment at each call.

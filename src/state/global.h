@@ -82,6 +82,7 @@ inline int32_t WaveRangeY = 20000;
 inline int32_t SpectRangeX = 5000;
 inline float SpectRangeY = 2.0f;
 inline bool SpectIsLn = true;
+inline bool SpectShowPeak = false; // the peak readout under the spectrum
 inline float KaSpTm = 10.0f;
 inline std::atomic<int32_t> WindowFunction{1};
 

@@ -1,6 +1,7 @@
 #include "views/SpTmForm.h"
 
 #include "analysis/SpTmMap.h"
+#include "analysis/readout.h"
 #include "state/global.h"
 #include "views/SpTmGraph.h"
 #include "views/SpTmLabels.h"
@@ -46,6 +47,7 @@ TFormSpTm::TFormSpTm(QWidget* parent)
     PanelSpTm->setGeometry(30, 20, 695, 533);
     PanelSpTm->OnRender = [this] { FormPaint(); };
     connect(PanelSpTm, &TPlotSurface::DblClick, this, &TFormSpTm::PanelSpTmDblClick);
+    AttachReadout(PanelSpTm);
     BuildCaptions();
     BuildGainPanel();
 }
@@ -127,6 +129,22 @@ void TFormSpTm::DrawSpTmFrame()
         ShowLeft, ShowRight, OuterGeometry().height(), LightBackground, font(), palette().window().color(), QLocale()};
     sptm::PaintFrame(Canvas(), plot, look);
     update(QRegion(rect()) - panel); // the plot keeps its own picture
+}
+
+QString TFormSpTm::ReadoutText(QPoint pointer)
+{
+    const QImage& picture = PanelSpTm->Picture();
+    const qreal ratio = PanelSpTm->devicePixelRatioF();
+    const QPoint device(static_cast<int>(pointer.x() * ratio), static_cast<int>(pointer.y() * ratio));
+    std::optional<int> level;
+    if (picture.rect().contains(device)) {
+        const QRgb pixel = picture.pixel(device);
+        level = readout::LevelOfColour({static_cast<uint8_t>(qRed(pixel)), static_cast<uint8_t>(qGreen(pixel)),
+                                        static_cast<uint8_t>(qBlue(pixel))},
+                                       LightBackground);
+    }
+    const auto point = readout::SpTmBandAt(PixelCentreNdcY(pointer.y(), PanelSpTm->height()), ShowLeft, ShowRight);
+    return QString::fromStdString(readout::SpTmText(readout::SpTmSeconds(pointer.x()), point, level, KaSpTm));
 }
 
 void TFormSpTm::InvRectSpTm()

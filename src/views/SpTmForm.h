@@ -50,6 +50,10 @@ public slots:
     void PanelGainMouseMove(QPoint position);
     void PanelGainMouseUp(Qt::MouseButton button, QPoint position);
 
+    // Sweep time, channel and frequency under the pointer, and the colour
+    // level of the cell drawn there.
+    QString ReadoutText(QPoint pointer) override;
+
 protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;

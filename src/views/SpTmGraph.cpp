@@ -368,7 +368,7 @@ void DrawBlocksOnCpu(TPlotSurface* panel, int width)
         if (!learnt) {
             std::fprintf(stderr, "Sonalyx: the spectrogram's pixels could not be learnt; drawing it with OpenGL\n");
             panel->SetCpuDrawing(false);
-            panel->update();
+            panel->RequestRender();
             return;
         }
         plan = std::move(*learnt);
@@ -390,7 +390,7 @@ void RenderSpTm()
         return;
     TPlotSurface* panel = form->PanelSpTm;
     if (!panel->Rendering()) { // outside a paint: ask for one
-        panel->update();
+        panel->RequestRender();
         return;
     }
     SpTmFreqScale = sptm::FreqScale(ShowLeft, ShowRight);

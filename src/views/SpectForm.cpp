@@ -1,11 +1,14 @@
 #include "views/SpectForm.h"
 
 #include "analysis/SpectGraph.h"
+#include "analysis/readout.h"
 #include "state/usable.h"
 
 #include <GL/gl.h>
 
+#include <QDateTime>
 #include <QEvent>
+#include <QSaveFile>
 
 #include <cstring>
 #include <mutex>
@@ -19,6 +22,8 @@ TFormSpect::TFormSpect(QWidget* parent)
     PanelSpec->OnRender = [this] { FormPaint(); };
     connect(PanelSpec, &TPlotSurface::DblClick, this, &TFormSpect::PanelSpecDblClick);
     BuildScalePanel();
+    AttachReadout(PanelSpec);
+    connect(PanelSpec, &TPlotSurface::Rendered, this, &TFormSpect::DrawPeakLine);
     FormCreate();
 }
 
@@ -33,10 +38,14 @@ void TFormSpect::BuildScalePanel()
     CheckLnSnd->setFont(FrameFont("Tahoma", 12));
     CheckLnSnd->setGeometry(80, 56, 69, 39);
     CheckLnSnd->setChecked(true);
+    CheckPeak = new TWrapCheckBox("Show Peak", p);
+    CheckPeak->setFont(FrameFont("Tahoma", 12));
+    CheckPeak->setGeometry(80, 22, 69, 30);
     LabFX = PanelLabel(p, "Frequency, kHz", QRect(62, 116, 0, 0), 12);
     TrackBarFX = PanelTrackBar(p, Qt::Horizontal, 1, 5, 5, QRect(56, 130, 91, 26));
     LabFreq = PanelLabel(p, "1   2    5   10  20", QRect(63, 154, 0, 0), 11);
     connect(CheckLnSnd, &QCheckBox::toggled, this, &TFormSpect::CheckLnSndClick);
+    connect(CheckPeak, &QCheckBox::toggled, this, &TFormSpect::CheckPeakClick);
     connect(TrackBarFX, &QSlider::valueChanged, this, &TFormSpect::TrackBarFXChange);
     connect(TrackBarFY, &QSlider::valueChanged, this, &TFormSpect::TrackBarFYChange);
     connect(PanelSpectScale->BtnClose, &QAbstractButton::clicked, this, &TFormSpect::BtnCloseClick);
@@ -49,6 +58,7 @@ void TFormSpect::FormCreate()
 {
     BinWidth = 10.7666f;
     CheckLnSnd->setChecked(SpectIsLn);
+    CheckPeak->setChecked(SpectShowPeak);
     TrackBarFX->setEnabled(!SpectIsLn);
     TrackBarFY->setEnabled(!SpectIsLn);
     if (const int position = SpectRangeXPosition(SpectRangeX))
@@ -60,7 +70,7 @@ void TFormSpect::FormCreate()
 void TFormSpect::DrawSpectFrame()
 {
     EnsureCanvas();
-    const PlotRect plot = SpectPlotRect(width(), height());
+    const PlotRect plot = SpectPlotRect(width(), height(), SpectShowPeak);
     SetPlotRect(plot);
     const QRect panel = PlotPanelRect(plot);
     PanelSpec->setGeometry(panel);
@@ -77,6 +87,7 @@ void TFormSpect::DrawSpectFrame()
                        SpectLinearLabels(plot, UsableSpectRangeY(SpectRangeY), UsableSpectRangeX(SpectRangeX)));
     DrawChannelLegend(painter, plot);
     painter.end();
+    DrawPeakLine();
     SetFrameMarker(Canvas());
     update(QRegion(rect()) - panel); // the plot repaints on its own
 }
@@ -96,7 +107,7 @@ void TFormSpect::CopyNewestSpectra()
 void TFormSpect::RenderSpectLinear()
 {
     if (!PanelSpec->Rendering()) {
-        PanelSpec->update();
+        PanelSpec->RequestRender();
         return;
     }
     const int32_t rangeX = UsableSpectRangeX(SpectRangeX);
@@ -120,7 +131,7 @@ void TFormSpect::RenderSpectLinear()
 void TFormSpect::RenderSpectLog()
 {
     if (!PanelSpec->Rendering()) {
-        PanelSpec->update();
+        PanelSpec->RequestRender();
         return;
     }
     LnScaleX = RenderLnScaleX();
@@ -190,6 +201,81 @@ void TFormSpect::CheckLnSndClick()
     TrackBarFX->setEnabled(!SpectIsLn);
     TrackBarFY->setEnabled(!SpectIsLn);
     DrawSpectFrame();
+}
+
+void TFormSpect::CheckPeakClick()
+{
+    SpectShowPeak = CheckPeak->isChecked();
+    DrawSpectFrame();
+}
+
+void TFormSpect::DrawPeakLine()
+{
+    if (!SpectShowPeak || Canvas().isNull()) {
+        peakLine.clear();
+        return;
+    }
+    const QRect line(0, height() - PeakLineHeight, width(), PeakLineHeight);
+    std::string text;
+    for (int channel = 0; channel < 2; ++channel) {
+        if (!(channel == 0 ? ShowLeft : ShowRight))
+            continue;
+        if (const auto peak = readout::InterpolatedPeak(rows[channel], BinWidth))
+            text += readout::PeakText(channel == 0 ? 'L' : 'R', *peak) + "    ";
+    }
+    QPainter painter(&Canvas());
+    painter.fillRect(line, palette().window().color());
+    painter.setFont(font());
+    BeginFrameText(painter);
+    DrawFrameText(painter, {25, line.top(), text});
+    peakLine = text;
+    painter.end();
+    SetFrameMarker(Canvas());
+    update(line);
+}
+
+QString TFormSpect::ReadoutText(QPoint pointer)
+{
+    const double x = PixelCentreNdcX(pointer.x(), PanelSpec->width());
+    const double hz = SpectIsLn ? readout::SpectLogHzAt(x)
+                                : readout::SpectLinearHzAt(x, UsableSpectRangeX(SpectRangeX));
+    const int bin = readout::NearestBin(hz, BinWidth);
+    const auto drawn = [this, bin](int channel, bool shown) {
+        return shown ? std::optional<float>(rows[channel][bin]) : std::nullopt;
+    };
+    return QString::fromStdString(readout::SpectText(hz, SpectIsLn, drawn(0, ShowLeft), drawn(1, ShowRight)));
+}
+
+std::string TFormSpect::SaveSpectrum(const QString& path)
+{
+    const std::string csv = readout::SpectrumCsv(rows[0], rows[1], BinWidth, WindowFunction.load(),
+                                                 QDateTime::currentDateTime().toString(Qt::ISODate).toStdString());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString().toStdString();
+    if (file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size())) {
+        const std::string why = file.errorString().toStdString();
+        file.cancelWriting();
+        return why;
+    }
+    if (!file.commit())
+        return file.errorString().toStdString();
+    return {};
+}
+
+void TFormSpect::SaveSpectrumClick()
+{
+    const QString path = AskSaveFile("spectrum.csv", "CSV files (*.csv)");
+    if (path.isEmpty())
+        return;
+    if (const std::string why = SaveSpectrum(path); !why.empty())
+        ReportSaveFailure(path, why);
+}
+
+void TFormSpect::AddExportActions(QMenu& menu)
+{
+    TViewForm::AddExportActions(menu);
+    menu.addAction("Save Spectrum as CSV...", this, &TFormSpect::SaveSpectrumClick);
 }
 
 void TFormSpect::TrackBarFXChange(int position)

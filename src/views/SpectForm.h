@@ -25,6 +25,7 @@ public:
     QSlider* TrackBarFY = nullptr;
     QLabel* LabAmpl = nullptr;
     TWrapCheckBox* CheckLnSnd = nullptr;
+    TWrapCheckBox* CheckPeak = nullptr;
     QLabel* LabFX = nullptr;
     QSlider* TrackBarFX = nullptr;
     QLabel* LabFreq = nullptr;
@@ -51,6 +52,10 @@ public slots:
     void PanelSpecDblClick();
     void SpectScalesShow();
     void CheckLnSndClick();
+    // Turns the peak readout under the frame on or off.
+    void CheckPeakClick();
+    // The context menu's "Save Spectrum as CSV...".
+    void SaveSpectrumClick();
     void TrackBarFXChange(int position);
     void TrackBarFYChange(int position);
     void BtnCloseClick();
@@ -58,16 +63,29 @@ public slots:
     void PanelSpectScaleMouseMove(QPoint position);
     void PanelSpectScaleMouseUp(Qt::MouseButton button, QPoint position);
 
+public:
+    // Frequency under the pointer and the drawn level of each shown channel.
+    QString ReadoutText(QPoint pointer) override;
+    // Writes the spectrum drawn last as CSV (see readout::SpectrumCsv); the
+    // file appears whole or not at all. Empty on success, else why not.
+    std::string SaveSpectrum(const QString& path);
+    // The text of the peak line as drawn last; empty while it is off.
+    const std::string& PeakLineText() const { return peakLine; }
+
 protected:
     void changeEvent(QEvent* event) override;
+    void AddExportActions(QMenu& menu) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     void BuildScalePanel();
     // Slice 0 of both channels, copied under DataLock.
     void CopyNewestSpectra();
+    // The peak line under the frame, from the rows drawn last.
+    void DrawPeakLine();
     float rows[2][BinSlots] = {};
     std::vector<PlotVertex> trace;
+    std::string peakLine;
 };
 
 inline TFormSpect* FormSpect = nullptr;

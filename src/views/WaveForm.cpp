@@ -1,6 +1,7 @@
 #include "views/WaveForm.h"
 
 #include "analysis/WaveGraph.h"
+#include "analysis/readout.h"
 #include "state/usable.h"
 
 #include <QEvent>
@@ -17,6 +18,7 @@ TFormWave::TFormWave(QWidget* parent)
     Panel1->OnRender = [this] { FormPaint(); };
     connect(Panel1, &TPlotSurface::DblClick, this, &TFormWave::Panel1DblClick);
     BuildScalePanel();
+    AttachReadout(Panel1);
 }
 
 void TFormWave::BuildScalePanel()
@@ -67,11 +69,12 @@ void TFormWave::InvRectWave()
 void TFormWave::RenderWave(int32_t span, int32_t fullScale)
 {
     if (!Panel1->Rendering()) {
-        Panel1->update();
+        Panel1->RequestRender();
         return;
     }
     span = UsableWaveRangeX(span);
     fullScale = UsableWaveRangeY(fullScale);
+    drawnSpan = span;
     {
         std::lock_guard<std::mutex> guard(DataLock);
         std::memcpy(block[0], &Sample(1, 0), sizeof block[0]);
@@ -89,6 +92,15 @@ void TFormWave::RenderWave(int32_t span, int32_t fullScale)
         WaveTrace(block[1], span, fullScale, trace);
         plotgl::LineStrip(trace, ColorRight);
     }
+}
+
+QString TFormWave::ReadoutText(QPoint pointer)
+{
+    const int k = readout::WaveSampleAt(PixelCentreNdcX(pointer.x(), Panel1->width()), drawnSpan);
+    const auto drawn = [this, k](int channel, bool shown) {
+        return shown ? std::optional<int>(block[channel][k]) : std::nullopt;
+    };
+    return QString::fromStdString(readout::WaveText(readout::WaveMs(k), drawn(0, ShowLeft), drawn(1, ShowRight)));
 }
 
 void TFormWave::FormShow()

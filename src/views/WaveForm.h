@@ -54,6 +54,9 @@ public slots:
     void TBarRangeXChange(int position);
     void TBarRangeYChange(int position);
 
+    // Time under the pointer and the drawn samples of the shown channels there.
+    QString ReadoutText(QPoint pointer) override;
+
 protected:
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -62,6 +65,7 @@ private:
     void BuildScalePanel();
     // The newest block of both channels, copied under DataLock.
     int16_t block[2][HistoryHalf] = {};
+    int32_t drawnSpan = 4410; // the span the picture shows
     std::vector<PlotVertex> trace;
 };
 

@@ -267,6 +267,7 @@ TPlotSurface::TPlotSurface(const QString& name_, QWidget* parent) : QWidget(pare
     // Every pixel comes from the picture: nothing underneath needs painting.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
+    setMouseTracking(true); // for the readout under the pointer
     recordTimes = std::getenv("SONALYX_PAINT_STATS") != nullptr;
     ++Shared().panels;
 }
@@ -379,13 +380,19 @@ void TPlotSurface::ClearSurface()
         readAll = true;
         DoneCurrent();
     }
-    update();
+    RequestRender();
 }
 
 void TPlotSurface::Invalidate()
 {
     QMetaObject::invokeMethod(
-        this, [this] { keepContent ? RenderAhead() : update(); }, Qt::QueuedConnection);
+        this, [this] { keepContent ? RenderAhead() : RequestRender(); }, Qt::QueuedConnection);
+}
+
+void TPlotSurface::RequestRender()
+{
+    renderPending = true;
+    update();
 }
 
 void TPlotSurface::RenderAhead()
@@ -477,6 +484,13 @@ void TPlotSurface::RenderOnCpu()
 }
 
 void TPlotSurface::Render()
+{
+    renderPending = false;
+    RenderPicture();
+    emit Rendered();
+}
+
+void TPlotSurface::RenderPicture()
 {
     if (cpuDrawing) {
         RenderOnCpu();
@@ -577,7 +591,9 @@ bool TPlotSurface::CopyIntoBackingStore(QPainter& painter, const QRegion& region
 
 void TPlotSurface::paintEvent(QPaintEvent* event)
 {
-    if (!std::exchange(renderedAhead, false))
+    const bool current = std::exchange(renderedAhead, false) ||
+                         (!renderPending && !picture.isNull() && picture.size() == DeviceSize());
+    if (!current)
         Render();
     QPainter painter(this);
     if (picture.isNull()) {
@@ -596,6 +612,30 @@ void TPlotSurface::mouseDoubleClickEvent(QMouseEvent* event)
 {
     QWidget::mouseDoubleClickEvent(event);
     emit DblClick();
+}
+
+void TPlotSurface::mouseMoveEvent(QMouseEvent* event)
+{
+    QWidget::mouseMoveEvent(event);
+    emit Hovered(event->position().toPoint());
+}
+
+void TPlotSurface::leaveEvent(QEvent* event)
+{
+    QWidget::leaveEvent(event);
+    emit HoverLeft();
+}
+
+void TPlotSurface::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    renderPending = true;
+}
+
+void TPlotSurface::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    renderPending = true;
 }
 
 // ---- floating scale panels -----------------------------------------------------------------
@@ -709,6 +749,48 @@ QSlider* PanelTrackBar(QWidget* parent, Qt::Orientation orientation, int min, in
     bar->setGeometry(geometry);
     bar->setToolTip(hint);
     return bar;
+}
+
+// ---- readout label -------------------------------------------------------------------------
+
+TReadoutLabel::TReadoutLabel(QWidget* plotPanel) : QLabel(plotPanel)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFont(FrameFont("Tahoma", 11));
+    setAutoFillBackground(true);
+    setFrameStyle(QFrame::Box | QFrame::Plain);
+    setMargin(2);
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, QColor(255, 255, 225));
+    colours.setColor(QPalette::WindowText, Qt::black);
+    setPalette(colours);
+    hide();
+}
+
+void TReadoutLabel::ShowAt(QPoint pointer, const QString& text)
+{
+    setText(text);
+    adjustSize();
+    const QWidget* panel = parentWidget();
+    // Below right of the pointer, turned to the other side near an edge.
+    int x = pointer.x() + 14, y = pointer.y() + 14;
+    if (x + width() > panel->width())
+        x = pointer.x() - 6 - width();
+    if (y + height() > panel->height())
+        y = pointer.y() - 6 - height();
+    move(std::max(0, x), std::max(0, y));
+    show();
+    raise();
+}
+
+double PixelCentreNdcX(int pixel, int length)
+{
+    return length > 0 ? (pixel + 0.5) * 2.0 / length - 1.0 : 0.0;
+}
+
+double PixelCentreNdcY(int pixel, int length)
+{
+    return length > 0 ? 1.0 - (pixel + 0.5) * 2.0 / length : 0.0;
 }
 
 // ---- wrapping check box ---------------------------------------------------------------------

@@ -24,6 +24,7 @@
 #include <QFont>
 #include <QFrame>
 #include <QImage>
+#include <QLabel>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
@@ -129,6 +130,9 @@ public:
     // OnRender of an OpenGL-drawn surface.
     QImage Probe(QSize size, const std::function<void()>& draw);
 
+    // The view's name, as given: "Waveform", "Spectrum", "Spectrogram".
+    const QString& Name() const { return name; }
+
     // The size of the framebuffer or picture: the panel in device pixels.
     QSize DeviceSize() const;
 
@@ -136,6 +140,10 @@ public:
     // surface renders at once instead and asks to show only the columns
     // that changed: the rest of the window already shows them.
     void Invalidate();
+    // Requests a paint that renders; UI thread. A paint that only shows
+    // again what is uncovered (a label or a window moved away) copies the
+    // picture without rendering.
+    void RequestRender();
 
     // Renders now (OnRender runs, as for a paint) and returns the picture.
     // Null when no OpenGL context could be made.
@@ -155,10 +163,20 @@ public:
 
 signals:
     void DblClick();
+    // The pointer moved over the panel (panel pixels) or left it; the
+    // panel tracks the pointer without a button pressed.
+    void Hovered(QPoint position);
+    void HoverLeft();
+    // A render finished: what the panel shows is new.
+    void Rendered();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     // Context and framebuffer current, both made on first use and the
@@ -175,6 +193,7 @@ private:
     void RenderOnCpu();
     // The render bracket around OnRender, then the pixels into `picture`.
     void Render();
+    void RenderPicture();
     // The pixel columns to read back: all of them, unless the content is
     // kept; then those marked since the last read-back. Empty: none.
     std::pair<int, int> ColumnsToRead() const;
@@ -203,6 +222,7 @@ private:
     std::pair<int, int> changedColumns{0, -1};      // marked in CPU drawing, device columns
     std::pair<int, int> renderedColumns{0, -1};     // what the last render changed, device columns
     bool renderedAhead = false;                     // the picture is current for the next paint
+    bool renderPending = true;                      // the next paint renders
     std::vector<double> paintTimes;
     std::unique_ptr<QOpenGLFramebufferObject> framebuffer;
     std::vector<uint32_t> rows; // read-back scratch, bottom row first
@@ -253,6 +273,22 @@ class QSlider;
 QLabel* PanelLabel(QWidget* parent, const QString& text, const QRect& geometry, int pixelHeight, bool wrap = false);
 QSlider* PanelTrackBar(QWidget* parent, Qt::Orientation orientation, int min, int max, int position,
                        const QRect& geometry, const QString& hint = {});
+
+// The small label of values under the pointer, on top of a plot panel: the
+// panel's own picture stays as it is, and the pointer's moves still reach
+// the panel through it.
+class TReadoutLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit TReadoutLabel(QWidget* plotPanel);
+    // Shows `text` beside `pointer` (panel pixels), inside the panel.
+    void ShowAt(QPoint pointer, const QString& text);
+};
+
+// NDC of the centre of pixel `pixel` along a side `length` pixels long (x
+// left to right, y bottom to top), as the panel's drawing counts them.
+double PixelCentreNdcX(int pixel, int length);
+double PixelCentreNdcY(int pixel, int length);
 
 // A check box whose text wraps inside its fixed width.
 class TWrapCheckBox : public QCheckBox {

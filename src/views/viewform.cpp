@@ -1,5 +1,14 @@
 #include "views/viewform.h"
 
+#include "platform/dialogs.h"
+#include "views/plotsurface.h"
+
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QSaveFile>
+#include <QStandardPaths>
+
 #include <QCloseEvent>
 #include <QMetaObject>
 #include <QPainter>
@@ -109,4 +118,98 @@ void TViewForm::EnsureCanvas()
         painter.drawImage(0, 0, canvas);
     }
     canvas = grown;
+}
+
+// ---- readout and export ----------------------------------------------------------
+
+void TViewForm::AttachReadout(TPlotSurface* panel)
+{
+    readoutPanel = panel;
+    readout = new TReadoutLabel(panel);
+    connect(panel, &TPlotSurface::Hovered, this, [this](QPoint at) {
+        pointer = at;
+        pointerOver = true;
+        UpdateReadout();
+    });
+    connect(panel, &TPlotSurface::HoverLeft, this, [this] {
+        pointerOver = false;
+        readout->hide();
+    });
+    connect(panel, &TPlotSurface::Rendered, this, &TViewForm::UpdateReadout);
+}
+
+QString TViewForm::ReadoutText(QPoint)
+{
+    return {};
+}
+
+void TViewForm::UpdateReadout()
+{
+    if (!pointerOver || !readout)
+        return;
+    const QString text = ReadoutText(pointer);
+    if (text.isEmpty())
+        readout->hide();
+    else
+        readout->ShowAt(pointer, text);
+}
+
+std::string TViewForm::SavePicture(const QString& path)
+{
+    // The window as the user sees it, without the label of the pointer.
+    const bool labelShown = readout && readout->isVisible();
+    if (labelShown)
+        readout->hide();
+    const QImage picture = grab().toImage();
+    if (labelShown)
+        readout->show();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString().toStdString();
+    if (!picture.save(&file, "PNG")) {
+        file.cancelWriting();
+        return "the picture could not be encoded";
+    }
+    if (!file.commit())
+        return file.errorString().toStdString();
+    return {};
+}
+
+QString TViewForm::FileBaseName() const
+{
+    return readoutPanel ? readoutPanel->Name().toLower() : QString("view");
+}
+
+void TViewForm::ReportSaveFailure(const QString& path, const std::string& why)
+{
+    platform::MessageBox("Sonalyx", "Could not save " + path.toStdString() + ": " + why, platform::MsgIcon::Error);
+}
+
+QString TViewForm::AskSaveFile(const QString& suggested, const QString& filter)
+{
+    if (SaveFileHook)
+        return SaveFileHook(suggested);
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return QFileDialog::getSaveFileName(this, "Save As", QDir(folder).filePath(suggested), filter);
+}
+
+void TViewForm::SavePictureClick()
+{
+    const QString path = AskSaveFile(FileBaseName() + ".png", "PNG pictures (*.png)");
+    if (path.isEmpty())
+        return;
+    if (const std::string why = SavePicture(path); !why.empty())
+        ReportSaveFailure(path, why);
+}
+
+void TViewForm::AddExportActions(QMenu& menu)
+{
+    menu.addAction("Save Picture...", this, &TViewForm::SavePictureClick);
+}
+
+void TViewForm::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    AddExportActions(menu);
+    menu.exec(event->globalPos());
 }

@@ -5,9 +5,15 @@
 #pragma once
 
 #include <QImage>
+#include <QMenu>
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
+#include <string>
+
+class TPlotSurface;
+class TReadoutLabel;
 
 class TViewForm : public QWidget {
     Q_OBJECT
@@ -38,18 +44,50 @@ public:
     // Draws the axis frame around the plot; ends with the marker pixel black.
     virtual void DrawFrame();
 
+    // The values under the pointer over `panel` in a label beside it, from
+    // ReadoutText: on every move and after every render while the pointer
+    // is there, gone when it leaves. The constructor calls it once.
+    void AttachReadout(TPlotSurface* panel);
+    // The values at `pointer` (panel pixels); empty: no label.
+    virtual QString ReadoutText(QPoint pointer);
+    TReadoutLabel* Readout() const { return readout; }
+
+    // Writes the window as shown, frame and plot, as a PNG file; the file
+    // appears whole or not at all. Empty on success, else why it failed.
+    std::string SavePicture(const QString& path);
+    // The name files of this view start with: "waveform", "spectrum",
+    // "spectrogram".
+    QString FileBaseName() const;
+
 public slots:
     // Places the window at its stored geometry and raises its show flag;
     // runs on every show that is not a restore from minimised.
     virtual void FormShow();
     bool FormCloseQuery();
     void FormClose();
+    // The context menu's "Save Picture...": asks for a file, saves, and
+    // tells the user when that failed.
+    void SavePictureClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    // The context menu's entries; a view with more to export adds them.
+    virtual void AddExportActions(QMenu& menu);
+    // Asks for the file to save into, starting from `suggested` in the
+    // pictures folder; empty when the user cancelled.
+    QString AskSaveFile(const QString& suggested, const QString& filter);
+
+public:
+    // Answers AskSaveFile instead of the dialog when set (tests).
+    static inline std::function<QString(const QString& suggested)> SaveFileHook;
+
+protected:
+    // Tells the user that saving failed, and why.
+    static void ReportSaveFailure(const QString& path, const std::string& why);
 
     // Resizes the canvas to the client size (contents kept where they fit).
     void EnsureCanvas();
@@ -58,4 +96,9 @@ private:
     Geometry fields;
     QSize minimumOuter;
     QImage canvas;
+    TPlotSurface* readoutPanel = nullptr;
+    TReadoutLabel* readout = nullptr;
+    QPoint pointer;
+    bool pointerOver = false;
+    void UpdateReadout();
 };

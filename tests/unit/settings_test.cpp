@@ -24,6 +24,7 @@ const std::vector<std::string> SavedNames = {
     "FormSpect X", "FormSpect Y", "FormSpect Width", "FormSpect Hight", "FormSpect RangeX", "FormSpect RangeY",
     "FormSpect IsLn", "FormSpect Show",
     "FormSpTm X", "FormSpTm Y", "FormSpTm Width", "FormSpTm Hight", "FormSpTm Show",
+    "FormSpect Peak", // added after the first 24
 };
 // clang-format on
 
@@ -136,7 +137,7 @@ TEST_F(SettingsTest, FirstRunGivesDefaultsAndCreatesEmptyKey)
     EXPECT_TRUE(valueLines().empty());
 }
 
-TEST_F(SettingsTest, WriteStoresAll24ValuesInOrderAndReadsThemBack)
+TEST_F(SettingsTest, WriteStoresAll25ValuesInOrderAndReadsThemBack)
 {
     Unusual.apply();
     KaSpTm = 10;
@@ -265,7 +266,32 @@ TEST_F(SettingsTest, CorruptFileIsMovedAsideAndDefaultsApply)
     RegistryWrite();
     EXPECT_EQ(messages.size(), 1u);
     EXPECT_EQ(read(bad), garbage);
-    EXPECT_EQ(valueLines().size(), 24u);
+    EXPECT_EQ(valueLines().size(), 25u);
+}
+
+TEST_F(SettingsTest, TheLaterPeakValueIsStoredAndAnOlderFileWithoutItLoads)
+{
+    SpectShowPeak = true;
+    RegistryWrite();
+    EXPECT_EQ(valueLines().back(), "\"FormSpect Peak\"=dword:00000001");
+    SpectShowPeak = false;
+    RegistryRead();
+    EXPECT_TRUE(SpectShowPeak);
+
+    // A file of the 24 values alone: they load, the peak readout keeps its default.
+    Unusual.apply();
+    RegistryWrite();
+    std::string text = read(file);
+    const size_t peak = text.find("\"FormSpect Peak\"");
+    ASSERT_NE(peak, std::string::npos);
+    text.erase(peak, text.find('\n', peak) + 1 - peak);
+    std::ofstream(file, std::ios::binary) << text;
+    Defaults.apply();
+    SpectShowPeak = true;
+    RegistryRead();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(Snapshot::Take() == Unusual);
+    EXPECT_FALSE(SpectShowPeak) << "the default";
 }
 
 TEST_F(SettingsTest, UnknownValuesAndOtherKeysSurviveAWrite)
@@ -284,7 +310,7 @@ TEST_F(SettingsTest, UnknownValuesAndOtherKeysSurviveAWrite)
     EXPECT_NE(text.find("\"Future Option\"=hex:01,02\n"), std::string::npos);
     EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Vortan\\Other]\n\"Keep\"=dword:00000003\n"), std::string::npos);
     EXPECT_NE(text.find("\"FormWave X\"=dword:0000000b\n"), std::string::npos);
-    EXPECT_EQ(valueLines().size(), 24u + 3u);
+    EXPECT_EQ(valueLines().size(), 25u + 3u);
     EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1)
         << "no temporary file left beside the settings";
 }
