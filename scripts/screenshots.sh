@@ -168,7 +168,7 @@ shoot_readouts() {
     sleep 0.7
     local X Y
     eval "$(xdotool getmouselocation --shell)"
-    xwd -silent -root | convert xwd:- -crop 240x80+$((X > 10 ? X - 10 : 0))+$((Y > 10 ? Y - 10 : 0)) "$out/spectrum-menu.png"
+    xwd -silent -root | convert xwd:- -crop 240x80+$((X > 10 ? X - 10 : 0))+$((Y > 10 ? Y - 10 : 0)) +repage "$out/spectrum-menu.png"
     xdotool key Escape
     xsession_end_app "$app_pid"
     app_pid=
