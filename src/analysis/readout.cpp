@@ -164,8 +164,7 @@ double SpTmLevelDb(int level, float gain)
     return LevelDb(root * root);
 }
 
-std::string SpTmText(double seconds, const std::optional<BandPoint>& point, const std::optional<int>& level,
-                     float gain)
+std::string SpTmText(double seconds, const std::optional<BandPoint>& point, const std::optional<int>& level, float gain)
 {
     std::string text = Format("%.2f s", seconds);
     if (point)

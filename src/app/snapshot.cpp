@@ -76,8 +76,8 @@ int WriteSnapshot(const std::string& folder)
         std::fprintf(stderr, "Sonalyx: could not save %s: %s\n", qPrintable(path), why.c_str());
         code = 1;
     };
-    for (TViewForm* view : {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect),
-                            static_cast<TViewForm*>(FormSpTm)}) {
+    for (TViewForm* view :
+         {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect), static_cast<TViewForm*>(FormSpTm)}) {
         const QString path = dir.filePath(view->FileBaseName() + ".png");
         report(path, view->SavePicture(path));
     }

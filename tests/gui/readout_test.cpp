@@ -199,8 +199,8 @@ TEST_F(Readouts, SpectrogramReadsTheCellsColourLevelAndItsPlace)
 TEST_F(Readouts, ThePointerLeavesEveryViewAsItWas)
 {
     StoreToneAndAnalyse(1000, 20000, 1);
-    for (TViewForm* view : {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect),
-                            static_cast<TViewForm*>(FormSpTm)}) {
+    for (TViewForm* view :
+         {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect), static_cast<TViewForm*>(FormSpTm)}) {
         SCOPED_TRACE(view->windowTitle().toStdString());
         auto* panel = view->findChild<TPlotSurface*>();
         ASSERT_TRUE(panel);
@@ -221,8 +221,8 @@ TEST_F(Readouts, PictureAndSpectrumFilesHoldWhatTheWindowShows)
     FormSpect->PanelSpec->grabFramebuffer();
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
-    for (TViewForm* view : {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect),
-                            static_cast<TViewForm*>(FormSpTm)}) {
+    for (TViewForm* view :
+         {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect), static_cast<TViewForm*>(FormSpTm)}) {
         const QString path = folder.filePath(view->FileBaseName() + ".png");
         ASSERT_EQ(view->SavePicture(path), "");
         const QImage saved(path);
@@ -264,8 +264,7 @@ TEST_F(Readouts, AnUnwritableFolderGivesAMessageAndNoFile)
         EXPECT_TRUE(message.starts_with("Could not save " + path.toStdString())) << message;
     EXPECT_FALSE(QFile::exists(path + ".png"));
     EXPECT_FALSE(QFile::exists(path + ".csv"));
-    EXPECT_TRUE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty())
-        << "no partial file";
+    EXPECT_TRUE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty()) << "no partial file";
 }
 
 } // namespace

@@ -35,10 +35,14 @@ TEST(SnapshotArguments, AFolderAndAWaitOrNothing)
 TEST(SnapshotArguments, WrongOnesSayWhatIsWrong)
 {
     std::string error;
-    for (const std::vector<std::string>& wrong :
-         {std::vector<std::string>{"--snapshot"}, {"--snapshot", "out", "--after"}, {"--snapshot", "out", "--after", "x"},
-          {"--snapshot", "out", "--after", "-1"}, {"--snapshot", "out", "--after", "nan"},
-          {"--snapshot", "out", "--after", "1e9"}, {"--after", "3"}, {"--snapshot", ""}}) {
+    for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--snapshot"},
+                                                  {"--snapshot", "out", "--after"},
+                                                  {"--snapshot", "out", "--after", "x"},
+                                                  {"--snapshot", "out", "--after", "-1"},
+                                                  {"--snapshot", "out", "--after", "nan"},
+                                                  {"--snapshot", "out", "--after", "1e9"},
+                                                  {"--after", "3"},
+                                                  {"--snapshot", ""}}) {
         EXPECT_FALSE(Parse(wrong, &error));
         EXPECT_FALSE(error.empty()) << wrong.back();
     }
