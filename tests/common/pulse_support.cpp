@@ -192,21 +192,31 @@ double ToneFrequency(const std::vector<int16_t>& samples, int rate, int threshol
     size_t start = 0;
     while (start < samples.size() && std::abs(samples[start]) <= threshold)
         ++start;
-    size_t end = std::min(samples.size(), start + maxSamples);
-    size_t firstRise = 0;
+    const size_t end = std::min(samples.size(), start + maxSamples);
+    std::vector<size_t> periods; // samples between successive rising zero crossings
     size_t lastRise = 0;
-    size_t rises = 0;
     for (size_t i = start + 1; i < end; ++i) {
         if (samples[i - 1] < 0 && samples[i] >= 0) {
-            if (rises == 0)
-                firstRise = i;
+            if (lastRise != 0)
+                periods.push_back(i - lastRise);
             lastRise = i;
-            ++rises;
         }
     }
-    if (rises < 2)
+    if (periods.empty())
         return 0.0;
-    return static_cast<double>(rises - 1) * rate / static_cast<double>(lastRise - firstRise);
+    // A dropout of the sound server (a few ms of silence as a stream joins
+    // a busy graph) is one long period: left out, it does not pull the
+    // tone's frequency down. Every other period counts.
+    std::vector<size_t> sorted = periods;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const size_t longest = sorted[sorted.size() / 2] * 3 / 2 + 1;
+    size_t kept = 0, span = 0;
+    for (const size_t period : periods)
+        if (period <= longest) {
+            ++kept;
+            span += period;
+        }
+    return static_cast<double>(kept) * rate / static_cast<double>(span);
 }
 
 int PeakLevel(const std::vector<int16_t>& samples)

@@ -103,7 +103,8 @@ private:
 
 // Frequency of the strongest tone in samples, from the rising zero crossings
 // after the signal starts (first sample above threshold) up to maxSamples of
-// them; 0 when there is no signal.
+// them; 0 when there is no signal. A period over 1.5 times the median (a
+// dropout) is left out.
 double ToneFrequency(const std::vector<int16_t>& samples, int rate, int threshold, size_t maxSamples);
 
 // Largest magnitude in the samples.
