@@ -1,5 +1,6 @@
 #include "analysis/SpectGraph.h"
 
+#include "analysis/tracktables.h"
 #include "state/global.h"
 
 #include <algorithm>
@@ -183,21 +184,6 @@ void SpectLogTrace(const float* row, std::vector<PlotVertex>& out)
         out[k - 1] = {static_cast<float>(SpectLogX(k * static_cast<double>(BinWidth))), static_cast<float>(y)};
     }
 }
-
-namespace {
-template <class T, size_t N>
-T TableAt(const T (&table)[N], int position)
-{
-    return table[std::clamp(position, 1, static_cast<int>(N)) - 1];
-}
-
-template <class T, size_t N>
-int TablePosition(const T (&table)[N], T value)
-{
-    const auto found = std::find(std::begin(table), std::end(table), value);
-    return found == std::end(table) ? 0 : static_cast<int>(found - std::begin(table)) + 1;
-}
-} // namespace
 
 int32_t SpectRangeXAt(int position)
 {

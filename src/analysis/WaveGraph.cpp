@@ -1,5 +1,6 @@
 #include "analysis/WaveGraph.h"
 
+#include "analysis/tracktables.h"
 #include "state/global.h"
 
 #include <algorithm>
@@ -88,21 +89,6 @@ void WaveTrace(const int16_t* block, int32_t span, int32_t fullScale, std::vecto
                   static_cast<float>(static_cast<double>(sample) / fullScale)};
     }
 }
-
-namespace {
-template <size_t N>
-int32_t TableAt(const int32_t (&table)[N], int position)
-{
-    return table[std::clamp(position, 1, static_cast<int>(N)) - 1];
-}
-
-template <size_t N>
-int TablePosition(const int32_t (&table)[N], int32_t value)
-{
-    const auto found = std::find(std::begin(table), std::end(table), value);
-    return found == std::end(table) ? 0 : static_cast<int>(found - std::begin(table)) + 1;
-}
-} // namespace
 
 int32_t WaveRangeXAt(int position)
 {
