@@ -2,6 +2,7 @@
 
 #include "analysis/SpectGraph.h"
 #include "state/global.h"
+#include "state/usable.h"
 
 #include <algorithm>
 #include <charconv>
@@ -105,19 +106,14 @@ std::string SpectText(double hz, bool logAxis, const std::optional<float>& left,
 
 std::optional<Peak> InterpolatedPeak(const float* row, float binWidth)
 {
-    int peak = 0;
-    float highest = 0;
-    for (int bin = 1; bin < TopBin; ++bin)
-        if (row[bin] > highest) {
-            highest = row[bin];
-            peak = bin;
-        }
+    const int peak = sptm::PeakBin(row);
     if (peak == 0)
         return std::nullopt;
     // Natural logarithms of the three magnitudes; a silent neighbour counts
     // as the floor, so the vertex stays between the neighbours.
     const auto ln = [](float m) { return std::log(std::max(static_cast<double>(m), LogFloor)); };
-    const double a = ln(row[peak - 1]), b = ln(row[peak]), c = ln(row[peak + 1]);
+    // The top bin has no neighbour above: its mirror stands in, and the vertex stays on it.
+    const double a = ln(row[peak - 1]), b = ln(row[peak]), c = peak < TopBin ? ln(row[peak + 1]) : a;
     const double curvature = a - 2 * b + c;
     const double offset = curvature < 0 ? std::clamp(0.5 * (a - c) / curvature, -0.5, 0.5) : 0.0;
     const double lnPeak = b - 0.25 * (a - c) * offset;
@@ -160,7 +156,7 @@ std::optional<int> LevelOfColour(sptm::Rgb colour, bool lightBackground)
 
 double SpTmLevelDb(int level, float gain)
 {
-    const double root = level / static_cast<double>(gain > 0 && std::isfinite(gain) ? gain : 10.0f);
+    const double root = level / static_cast<double>(UsableKaSpTm(gain));
     return LevelDb(root * root);
 }
 

@@ -41,8 +41,8 @@ double Percent(double magnitude);
 // "L 45.1 %" (linear axis).
 std::string SpectText(double hz, bool logAxis, const std::optional<float>& left, const std::optional<float>& right);
 
-// The strongest bin of a row (bins 1 .. TopBin - 1; none when every one is
-// 0), refined by a parabola through the natural logarithms of its magnitude
+// The strongest bin of a row (as the spectrogram's peak mark picks it;
+// none when every one is 0), refined by a parabola through the natural logarithms of its magnitude
 // and its two neighbours': the vertex gives the frequency and the level.
 struct Peak {
     int bin;

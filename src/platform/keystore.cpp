@@ -610,7 +610,12 @@ std::string KeyStore::save()
         return "the settings file was not loaded before saving";
     if (!saveBlocked_.empty())
         return saveBlocked_;
-    return ReplaceAtomically(WriteTarget(path_), serialise());
+    return ReplaceFileAtomically(path_, serialise());
+}
+
+std::string ReplaceFileAtomically(const std::string& path, std::string_view content)
+{
+    return ReplaceAtomically(WriteTarget(path), content);
 }
 
 } // namespace platform

@@ -2,13 +2,13 @@
 
 #include "analysis/SpectGraph.h"
 #include "analysis/readout.h"
+#include "platform/keystore.h"
 #include "state/usable.h"
 
 #include <GL/gl.h>
 
 #include <QDateTime>
 #include <QEvent>
-#include <QSaveFile>
 
 #include <cstring>
 #include <mutex>
@@ -250,17 +250,7 @@ std::string TFormSpect::SaveSpectrum(const QString& path)
 {
     const std::string csv = readout::SpectrumCsv(rows[0], rows[1], BinWidth, WindowFunction.load(),
                                                  QDateTime::currentDateTime().toString(Qt::ISODate).toStdString());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString().toStdString();
-    if (file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size())) {
-        const std::string why = file.errorString().toStdString();
-        file.cancelWriting();
-        return why;
-    }
-    if (!file.commit())
-        return file.errorString().toStdString();
-    return {};
+    return platform::ReplaceFileAtomically(path.toStdString(), csv);
 }
 
 void TFormSpect::SaveSpectrumClick()

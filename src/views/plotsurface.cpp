@@ -400,7 +400,6 @@ void TPlotSurface::RenderAhead()
     if (!isVisible())
         return; // a hidden surface renders when it is shown again
     Render();
-    renderedAhead = true;
     const auto [first, last] = renderedColumns;
     if (first > last)
         return;
@@ -591,8 +590,7 @@ bool TPlotSurface::CopyIntoBackingStore(QPainter& painter, const QRegion& region
 
 void TPlotSurface::paintEvent(QPaintEvent* event)
 {
-    const bool current = std::exchange(renderedAhead, false) ||
-                         (!renderPending && !picture.isNull() && picture.size() == DeviceSize());
+    const bool current = !renderPending && !picture.isNull() && picture.size() == DeviceSize();
     if (!current)
         Render();
     QPainter painter(this);

@@ -221,7 +221,6 @@ private:
     float changedLeft = 2.0f, changedRight = -2.0f; // marked span, empty when left > right
     std::pair<int, int> changedColumns{0, -1};      // marked in CPU drawing, device columns
     std::pair<int, int> renderedColumns{0, -1};     // what the last render changed, device columns
-    bool renderedAhead = false;                     // the picture is current for the next paint
     bool renderPending = true;                      // the next paint renders
     std::vector<double> paintTimes;
     std::unique_ptr<QOpenGLFramebufferObject> framebuffer;

@@ -1,12 +1,13 @@
 #include "views/viewform.h"
 
 #include "platform/dialogs.h"
+#include "platform/keystore.h"
 #include "views/plotsurface.h"
 
+#include <QBuffer>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFileDialog>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <QCloseEvent>
@@ -163,16 +164,11 @@ std::string TViewForm::SavePicture(const QString& path)
     const QImage picture = grab().toImage();
     if (labelShown)
         readout->show();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString().toStdString();
-    if (!picture.save(&file, "PNG")) {
-        file.cancelWriting();
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "PNG"))
         return "the picture could not be encoded";
-    }
-    if (!file.commit())
-        return file.errorString().toStdString();
-    return {};
+    return platform::ReplaceFileAtomically(path.toStdString(), std::string_view(png.constData(), png.size()));
 }
 
 QString TViewForm::FileBaseName() const

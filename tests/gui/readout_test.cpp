@@ -255,7 +255,10 @@ TEST_F(Readouts, PictureAndSpectrumFilesHoldWhatTheWindowShows)
 TEST_F(Readouts, AnUnwritableFolderGivesAMessageAndNoFile)
 {
     QTemporaryDir folder;
-    const QString path = folder.filePath("missing/folder/spectrum");
+    QFile blocker(folder.filePath("a-file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly)); // no folder can be made under a file
+    blocker.close();
+    const QString path = folder.filePath("a-file/folder/spectrum");
     TViewForm::SaveFileHook = [&path](const QString& suggested) { return path + "." + suggested.section('.', -1); };
     FormSpect->SavePictureClick();
     FormSpect->SaveSpectrumClick();
@@ -264,7 +267,8 @@ TEST_F(Readouts, AnUnwritableFolderGivesAMessageAndNoFile)
         EXPECT_TRUE(message.starts_with("Could not save " + path.toStdString())) << message;
     EXPECT_FALSE(QFile::exists(path + ".png"));
     EXPECT_FALSE(QFile::exists(path + ".csv"));
-    EXPECT_TRUE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty()) << "no partial file";
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"a-file"})
+        << "no partial file";
 }
 
 } // namespace
