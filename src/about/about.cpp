@@ -2,7 +2,7 @@
 
 #include "analysis/SpTmMap.h"
 #include "desktop/shell.h"
-#include "views/plotsurface.h"
+#include "views/framepaint.h"
 
 #include <QLinearGradient>
 #include <QMouseEvent>

@@ -5,8 +5,8 @@
 #include "platform/dialogs.h"
 #include "platform/wavedev.h"
 #include "state/global.h"
+#include "views/framepaint.h"
 #include "views/pictures.h"
-#include "views/plotsurface.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -5,6 +5,7 @@
 #include "state/global.h"
 #include "views/SpTmGraph.h"
 #include "views/SpTmLabels.h"
+#include "views/framepaint.h"
 
 #include <QEvent>
 #include <QShowEvent>

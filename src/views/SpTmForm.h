@@ -5,6 +5,7 @@
 // the floating gain panel PanelGain.
 #pragma once
 
+#include "views/panelwidgets.h"
 #include "views/plotsurface.h"
 #include "views/viewform.h"
 

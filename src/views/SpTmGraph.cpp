@@ -4,6 +4,7 @@
 #include "views/SpTmForm.h"
 #include "views/SpTmLabels.h"
 #include "views/SpTmRaster.h"
+#include "views/framepaint.h"
 
 #include <QPainter>
 

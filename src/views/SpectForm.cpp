@@ -4,6 +4,7 @@
 #include "analysis/readout.h"
 #include "platform/keystore.h"
 #include "state/usable.h"
+#include "views/framepaint.h"
 
 #include <GL/gl.h>
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "state/global.h"
+#include "views/panelwidgets.h"
 #include "views/plotsurface.h"
 #include "views/viewform.h"
 

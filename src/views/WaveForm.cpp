@@ -3,6 +3,7 @@
 #include "analysis/WaveGraph.h"
 #include "analysis/readout.h"
 #include "state/usable.h"
+#include "views/framepaint.h"
 
 #include <QEvent>
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "state/global.h"
+#include "views/panelwidgets.h"
 #include "views/plotsurface.h"
 #include "views/viewform.h"
 

@@ -2,20 +2,13 @@
 
 #include "state/global.h"
 
-#include <QFile>
-#include <QFontDatabase>
-#include <QLabel>
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPaintEngine>
 #include <QPaintEvent>
-#include <QPixmap>
+#include <QPainter>
 #include <QRegion>
-#include <QSlider>
-#include <QStyleOptionButton>
-#include <QStylePainter>
 #include <QSurfaceFormat>
-#include <QToolButton>
 #include <QTransform>
 
 #include <GL/gl.h>
@@ -29,112 +22,6 @@
 QRect PlotPanelRect(const PlotRect& plot)
 {
     return QRect(plot.left, plot.top, plot.right - plot.left + 1, plot.bottom - plot.top + 1);
-}
-
-// ---- frame painting -----------------------------------------------------------
-
-namespace {
-// Metric-compatible copies of the Windows frame fonts, from Debian's
-// fonts-wine, used when fontconfig does not know the family itself.
-struct FontFile {
-    const char* family;
-    const char* path;
-};
-constexpr FontFile FallbackFontFiles[] = {
-    {"Tahoma", "/usr/share/wine/fonts/tahoma.ttf"},
-    {"MS Sans Serif", "/usr/share/wine/fonts/ms_sans_serif.ttf"},
-};
-
-void EnsureFontFamily(const QString& family)
-{
-    if (QFontDatabase::hasFamily(family))
-        return;
-    for (const FontFile& file : FallbackFontFiles)
-        if (family == QLatin1String(file.family) && QFile::exists(file.path))
-            QFontDatabase::addApplicationFont(file.path);
-}
-
-QColor TableColor(int entry)
-{
-    return QColor(SchemeR[entry], SchemeG[entry], SchemeB[entry]);
-}
-
-// A line as the window system draws it: the end point is left out.
-void LineWithoutEnd(QPainter& painter, int x1, int y1, int x2, int y2)
-{
-    const int dx = (x2 > x1) - (x2 < x1);
-    const int dy = (y2 > y1) - (y2 < y1);
-    if (dx == 0 && dy == 0)
-        return;
-    painter.drawLine(x1, y1, x2 - dx, y2 - dy);
-}
-
-void Swatch(QPainter& painter, const LegendSwatch& swatch, const QColor& color, int width)
-{
-    painter.setPen(QPen(color, width, Qt::SolidLine, Qt::RoundCap));
-    painter.drawLine(swatch.x1, swatch.y, swatch.x2, swatch.y);
-}
-} // namespace
-
-QFont FrameFont(const QString& family, int pixelHeight)
-{
-    EnsureFontFamily(family);
-    QFont font(family);
-    font.setPixelSize(pixelHeight);
-    font.setStyleHint(QFont::SansSerif);
-    return font;
-}
-
-void ClearFrameCanvas(QPainter& painter, const QColor& background)
-{
-    painter.fillRect(QRect(0, 0, painter.device()->width(), painter.device()->height()), background);
-}
-
-void DrawShading(QPainter& painter, const std::vector<ShadeLine>& lines)
-{
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    for (const ShadeLine& line : lines) {
-        painter.setPen(QPen(QColor(line.grey, line.grey, line.grey), 0));
-        LineWithoutEnd(painter, line.x1, line.y1, line.x2, line.y2);
-    }
-}
-
-void BeginFrameText(QPainter& painter)
-{
-    painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(Qt::black, 0));
-}
-
-void DrawFrameText(QPainter& painter, const FrameText& text)
-{
-    painter.drawText(text.x, text.y + painter.fontMetrics().ascent(), QString::fromStdString(text.text));
-}
-
-void DrawFrameTexts(QPainter& painter, const std::vector<FrameText>& texts)
-{
-    for (const FrameText& text : texts)
-        DrawFrameText(painter, text);
-}
-
-void DrawChannelLegend(QPainter& painter, const PlotRect& plot)
-{
-    const Legend legend = ChannelLegend(plot);
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    const QColor underlay(100, 100, 100);
-    Swatch(painter, legend.left, underlay, 5);
-    Swatch(painter, legend.right, underlay, 5);
-    Swatch(painter, legend.left, TableColor(legend.left.colorEntry), 3);
-    painter.setPen(QPen(Qt::black, 0));
-    DrawFrameText(painter, legend.leftText);
-    Swatch(painter, legend.right, TableColor(legend.right.colorEntry), 3);
-    painter.setPen(QPen(Qt::black, 0));
-    DrawFrameText(painter, legend.rightText);
-}
-
-void SetFrameMarker(QImage& canvas)
-{
-    if (!canvas.isNull())
-        canvas.setPixel(0, 0, qRgb(0, 0, 0));
 }
 
 // ---- OpenGL drawing ---------------------------------------------------------------
@@ -636,151 +523,6 @@ void TPlotSurface::resizeEvent(QResizeEvent* event)
     renderPending = true;
 }
 
-// ---- floating scale panels -----------------------------------------------------------------
-
-namespace {
-QIcon CloseGlyph()
-{
-    QPixmap pixmap(8, 8);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setPen(QPen(Qt::black, 1.5));
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.drawLine(QPointF(1, 1), QPointF(7, 7));
-    painter.drawLine(QPointF(7, 1), QPointF(1, 7));
-    return QIcon(pixmap);
-}
-} // namespace
-
-TScalePanel::TScalePanel(QWidget* plotPanel, const QRect& geometry, const QPoint& closeButtonAt) : QFrame(plotPanel)
-{
-    setFrameStyle(QFrame::Panel | QFrame::Raised);
-    setLineWidth(2);
-    setAutoFillBackground(true);
-    setGeometry(geometry);
-    auto* close = new QToolButton(this);
-    close->setIcon(CloseGlyph());
-    close->setIconSize(QSize(8, 8));
-    close->setGeometry(closeButtonAt.x(), closeButtonAt.y(), 19, 17);
-    BtnClose = close;
-    hide();
-}
-
-void TScalePanel::ShowAtHome()
-{
-    show();
-    move(5, 5);
-    raise();
-}
-
-void TScalePanel::mousePressEvent(QMouseEvent* event)
-{
-    emit MouseDown(event->button(), event->position().toPoint());
-    event->accept();
-}
-
-void TScalePanel::mouseMoveEvent(QMouseEvent* event)
-{
-    emit MouseMove(event->position().toPoint());
-    event->accept();
-}
-
-void TScalePanel::mouseReleaseEvent(QMouseEvent* event)
-{
-    emit MouseUp(event->button(), event->position().toPoint());
-    event->accept();
-}
-
-void ScalePanelMouseDown(Qt::MouseButton button, QPoint position)
-{
-    DragActive = button == Qt::LeftButton;
-    if (DragActive) {
-        DragX = position.x();
-        DragY = position.y();
-    }
-}
-
-void ScalePanelMouseMove(QWidget* panel, QPoint position)
-{
-    if (!DragActive || !DragLeavesDeadZone(position.x(), position.y(), DragX, DragY))
-        return;
-    panel->move(panel->x() + position.x() - DragX, panel->y() + position.y() - DragY);
-}
-
-void ScalePanelMouseUp()
-{
-    DragActive = false;
-}
-
-QLabel* PanelLabel(QWidget* parent, const QString& text, const QRect& geometry, int pixelHeight, bool wrap)
-{
-    auto* label = new QLabel(text, parent);
-    label->setFont(FrameFont("Tahoma", pixelHeight));
-    label->setWordWrap(wrap);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    if (geometry.size().isEmpty()) {
-        label->adjustSize();
-        label->move(geometry.topLeft());
-    } else {
-        label->setGeometry(geometry);
-    }
-    return label;
-}
-
-QSlider* PanelTrackBar(QWidget* parent, Qt::Orientation orientation, int min, int max, int position,
-                       const QRect& geometry, const QString& hint)
-{
-    auto* bar = new QSlider(orientation, parent);
-    bar->setRange(min, max);
-    bar->setValue(position);
-    bar->setSingleStep(1);
-    bar->setPageStep(1);
-    bar->setTickInterval(1);
-    if (orientation == Qt::Vertical) {
-        // Windows-style: the minimum at the top.
-        bar->setInvertedAppearance(true);
-        bar->setInvertedControls(true);
-        bar->setTickPosition(QSlider::TicksRight);
-    } else {
-        bar->setTickPosition(QSlider::TicksBelow);
-    }
-    bar->setGeometry(geometry);
-    bar->setToolTip(hint);
-    return bar;
-}
-
-// ---- readout label -------------------------------------------------------------------------
-
-TReadoutLabel::TReadoutLabel(QWidget* plotPanel) : QLabel(plotPanel)
-{
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    setFont(FrameFont("Tahoma", 11));
-    setAutoFillBackground(true);
-    setFrameStyle(QFrame::Box | QFrame::Plain);
-    setMargin(2);
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, QColor(255, 255, 225));
-    colours.setColor(QPalette::WindowText, Qt::black);
-    setPalette(colours);
-    hide();
-}
-
-void TReadoutLabel::ShowAt(QPoint pointer, const QString& text)
-{
-    setText(text);
-    adjustSize();
-    const QWidget* panel = parentWidget();
-    // Below right of the pointer, turned to the other side near an edge.
-    int x = pointer.x() + 14, y = pointer.y() + 14;
-    if (x + width() > panel->width())
-        x = pointer.x() - 6 - width();
-    if (y + height() > panel->height())
-        y = pointer.y() - 6 - height();
-    move(std::max(0, x), std::max(0, y));
-    show();
-    raise();
-}
-
 double PixelCentreNdcX(int pixel, int length)
 {
     return length > 0 ? (pixel + 0.5) * 2.0 / length - 1.0 : 0.0;
@@ -789,27 +531,4 @@ double PixelCentreNdcX(int pixel, int length)
 double PixelCentreNdcY(int pixel, int length)
 {
     return length > 0 ? 1.0 - (pixel + 0.5) * 2.0 / length : 0.0;
-}
-
-// ---- wrapping check box ---------------------------------------------------------------------
-
-TWrapCheckBox::TWrapCheckBox(const QString& text, QWidget* parent) : QCheckBox(text, parent) {}
-
-void TWrapCheckBox::paintEvent(QPaintEvent*)
-{
-    QStylePainter painter(this);
-    QStyleOptionButton option;
-    initStyleOption(&option);
-    const QRect indicator = style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, this);
-    QStyleOptionButton box = option;
-    box.rect = QRect(indicator.x(), (height() - indicator.height()) / 2, indicator.width(), indicator.height());
-    painter.drawPrimitive(QStyle::PE_IndicatorCheckBox, box);
-    const QRect textRect = rect().adjusted(indicator.right() + 5, 0, 0, 0);
-    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, text());
-}
-
-bool TWrapCheckBox::hitButton(const QPoint& position) const
-{
-    return rect().contains(position);
 }

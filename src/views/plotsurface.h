@@ -1,4 +1,4 @@
-// What the three live views share:
+// The OpenGL side of the three live views:
 //
 // - TPlotSurface, the OpenGL plot panel of a view: a framebuffer of its own
 //   in one compatibility-profile context shared by the panels, immediate
@@ -7,60 +7,29 @@
 //   content between paints).
 // - The grid and trace conventions of the line plots (dashed grids, solid
 //   traces, left channel before right) and the plot colour table.
-// - The frame conventions, painted with QPainter on the form's retained
-//   canvas: bevel shading, texts placed by their top-left corner, the channel
-//   legend and the marker pixel (0, 0).
-// - TScalePanel, the floating scale panel of a view with its close button,
-//   and the drag that moves it (5-pixel dead zone, anchor kept).
 //
 // Everything here runs on the UI thread except TPlotSurface::Invalidate.
 #pragma once
 
 #include "analysis/plotgeometry.h"
 
-#include <QAbstractButton>
-#include <QCheckBox>
 #include <QElapsedTimer>
-#include <QFont>
-#include <QFrame>
 #include <QImage>
-#include <QLabel>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
-#include <QPainter>
 #include <QRect>
 #include <QString>
+#include <QWidget>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <string>
 #include <utility>
 #include <vector>
 
 // The plot panel covers the plot rectangle exactly.
 QRect PlotPanelRect(const PlotRect& plot);
-
-// ---- frame painting on a form canvas --------------------------------------
-
-// The frame font: `family` at `pixelHeight` pixels. Tahoma and MS Sans Serif
-// are looked up first among the installed fonts, then among the
-// metric-compatible copies of the Wine font package; a plain sans font
-// stands in when neither has them.
-QFont FrameFont(const QString& family, int pixelHeight);
-
-// Paints the canvas background, ready for a new frame.
-void ClearFrameCanvas(QPainter& painter, const QColor& background);
-void DrawShading(QPainter& painter, const std::vector<ShadeLine>& lines);
-// Brush clear, text and pen black.
-void BeginFrameText(QPainter& painter);
-void DrawFrameText(QPainter& painter, const FrameText& text);
-void DrawFrameTexts(QPainter& painter, const std::vector<FrameText>& texts);
-// Grey underlay, coloured swatches in table entries 3 and 4, the two texts.
-void DrawChannelLegend(QPainter& painter, const PlotRect& plot);
-// The last step of every frame: canvas pixel (0, 0) black.
-void SetFrameMarker(QImage& canvas);
 
 // ---- OpenGL drawing inside a render bracket --------------------------------
 
@@ -228,74 +197,7 @@ private:
     QImage picture;
 };
 
-// ---- floating scale panels --------------------------------------------------
-
-// A raised panel with bevel width 2 on a view's plot panel, hidden at start,
-// with the small close button BtnClose. Mouse presses, moves and releases on
-// the panel itself are passed on as signals: the view connects them to its
-// own handlers, which call ScalePanelMouseDown/Move/Up.
-class TScalePanel : public QFrame {
-    Q_OBJECT
-public:
-    TScalePanel(QWidget* plotPanel, const QRect& geometry, const QPoint& closeButtonAt);
-
-    QAbstractButton* BtnClose = nullptr;
-
-    // Shows the panel at (5, 5) of the plot panel.
-    void ShowAtHome();
-
-signals:
-    void MouseDown(Qt::MouseButton button, QPoint position);
-    void MouseMove(QPoint position);
-    void MouseUp(Qt::MouseButton button, QPoint position);
-
-protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-};
-
-// The drag shared by the three scale panels, on DragActive, DragX, DragY.
-// Down: the left button starts a drag anchored at `position` (panel
-// coordinates), any other button ends one. Move: beyond the dead zone the
-// panel moves by the full offset; the anchor stays. Up: the drag ends.
-void ScalePanelMouseDown(Qt::MouseButton button, QPoint position);
-void ScalePanelMouseMove(QWidget* panel, QPoint position);
-void ScalePanelMouseUp();
-
-// Controls of the scale panels, placed at fixed geometry in panel pixels;
-// fonts are Tahoma at `pixelHeight`. Track bars run from min at the left or
-// top to max at the right or bottom, with a tick at every stop; `hint` is
-// their tool tip.
-class QLabel;
-class QSlider;
-QLabel* PanelLabel(QWidget* parent, const QString& text, const QRect& geometry, int pixelHeight, bool wrap = false);
-QSlider* PanelTrackBar(QWidget* parent, Qt::Orientation orientation, int min, int max, int position,
-                       const QRect& geometry, const QString& hint = {});
-
-// The small label of values under the pointer, on top of a plot panel: the
-// panel's own picture stays as it is, and the pointer's moves still reach
-// the panel through it.
-class TReadoutLabel : public QLabel {
-    Q_OBJECT
-public:
-    explicit TReadoutLabel(QWidget* plotPanel);
-    // Shows `text` beside `pointer` (panel pixels), inside the panel.
-    void ShowAt(QPoint pointer, const QString& text);
-};
-
 // NDC of the centre of pixel `pixel` along a side `length` pixels long (x
 // left to right, y bottom to top), as the panel's drawing counts them.
 double PixelCentreNdcX(int pixel, int length);
 double PixelCentreNdcY(int pixel, int length);
-
-// A check box whose text wraps inside its fixed width.
-class TWrapCheckBox : public QCheckBox {
-    Q_OBJECT
-public:
-    TWrapCheckBox(const QString& text, QWidget* parent);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    bool hitButton(const QPoint& position) const override;
-};

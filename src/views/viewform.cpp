@@ -2,6 +2,7 @@
 
 #include "platform/dialogs.h"
 #include "platform/keystore.h"
+#include "views/panelwidgets.h"
 #include "views/plotsurface.h"
 
 #include <QBuffer>
