@@ -105,10 +105,4 @@ private:
     std::vector<Section> sections_;
 };
 
-// Replaces the file at `path` (its target, for a symbolic link) by
-// `content` the way the store saves: a temporary file beside it, flushed
-// and renamed over it, so the file is whole or not there. Missing folders
-// are made. Empty on success, else why it failed.
-std::string ReplaceFileAtomically(const std::string& path, std::string_view content);
-
 } // namespace platform

@@ -2,7 +2,7 @@
 
 #include "analysis/SpectGraph.h"
 #include "analysis/readout.h"
-#include "platform/keystore.h"
+#include "platform/atomicfile.h"
 #include "state/usable.h"
 #include "views/framepaint.h"
 

@@ -1,7 +1,7 @@
 #include "views/viewform.h"
 
+#include "platform/atomicfile.h"
 #include "platform/dialogs.h"
-#include "platform/keystore.h"
 #include "views/panelwidgets.h"
 #include "views/plotsurface.h"
 
