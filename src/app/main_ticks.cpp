@@ -14,7 +14,26 @@
 
 namespace {
 constexpr uint32_t LoopbackBlockBytes = 17640;
+
+// Started is raised once, at the first activation of the main window; a
+// device start holds Paused raised while it runs. Once started, captured
+// blocks are taken while capture is not paused. Before that the views are
+// still being set up and blocks are taken only while a device start runs,
+// so that the device's first blocks reach them.
+bool CaptureTakesBlocks()
+{
+    return Started != Paused;
 }
+
+// The capture tick polls the wave-in buffers by the same rule, and once
+// started also stands aside on loopback, whose blocks come through the
+// recording procedure; before the first activation a raised Loopback counts
+// as a device start does.
+bool WaveInTickTakesBlocks()
+{
+    return Started != (Paused || Loopback);
+}
+} // namespace
 
 void CaptureTick(uint32_t, void*)
 {
@@ -24,12 +43,8 @@ void CaptureTick(uint32_t, void*)
         RefillWaveOut();
         GenRefillIdle = true;
     }
-    // After the first activation the tick goes on only while neither paused
-    // nor on loopback; before it, only while one of them is raised (as during
-    // a device start). The Tag then stays 1.
-    const bool gate = Paused || Loopback;
-    if (gate == Started)
-        return;
+    if (!WaveInTickTakesBlocks())
+        return; // the Tag stays 1
     int taken;
     {
         std::lock_guard<std::mutex> guard(DataLock);
@@ -47,7 +62,7 @@ bool RecordProc(uint32_t, const void*, uint32_t, void*)
     std::array<uint8_t, LoopbackBlockBytes> block{}; // a short read leaves silence
     const uint32_t got = platform::rec::ChannelGetData(RecChannel, block.data(), LoopbackBlockBytes);
     LoopbackBytes = got;
-    if (Started == Paused)
+    if (!CaptureTakesBlocks())
         return true;
     const uint32_t usable = got == static_cast<uint32_t>(-1) ? 0 : std::min(got, LoopbackBlockBytes);
     const CapturedBlock captured{block.data(), usable};

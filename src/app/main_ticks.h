@@ -7,8 +7,13 @@
 #include <atomic>
 #include <cstdint>
 
-// The Tag of TrBarVolume: 1 while a capture tick runs. The level handler
-// writes the input level to the device only while it is 0.
+// The Tag of TrBarVolume. Each capture tick raises it on entry and lowers it
+// only after it has polled the wave-in buffers; a tick stopped at the capture
+// gate (paused or on loopback once started; before the first activation,
+// outside a device start) leaves it raised.
+// So it is 0 only after a tick that passed the gate, until the next tick
+// begins. The level handler writes the input level to the device only while
+// it is 0: not while a tick runs, and not while capture is held at the gate.
 inline std::atomic<int> TrBarVolumeTag{0};
 inline uint32_t MMTimerID = 0;
 

@@ -12,10 +12,13 @@ namespace {
 
 constexpr long double PiL = 3.141592653589793238462643383279502884L;
 
-// Held by RefillWaveOut on the tick thread and around every use of the
-// handle and headers on the UI thread, so that a close never pulls the
-// device out from under a refill. It is never held while a stream callback
-// waits for it (the device's callbacks take only the device's own lock).
+// Held by RefillWaveOut on the tick thread and by OpenWaveOut and
+// CloseWaveOut on the UI thread, the only places that change the handle or
+// touch the headers while the device may be open, so that a close never
+// pulls the device out from under a refill. The volume calls read the
+// handle without it: only the UI thread, their own, ever changes it. It is
+// never held while a stream callback waits for it (the device's callbacks
+// take only the device's own lock).
 std::mutex waveOutLock;
 HWaveOut OutHandle = nullptr;
 WaveHeader OutHeaders[2];

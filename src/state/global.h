@@ -54,7 +54,7 @@ inline std::atomic<bool> GenRefillIdle{false};
 
 // ---- signal generator (the wave-out engine and its window) -------------
 inline std::atomic<bool> WaveOutIsOpen{false};
-inline std::atomic<uint32_t> GenSampleCounter{0}; // frames of sine played since the open
+inline std::atomic<uint32_t> GenSampleCounter{0}; // frames of sine generated since the open
 inline std::atomic<float> FreqLeft{20.0f};        // Hz
 inline std::atomic<float> FreqRight{50.0f};
 inline std::atomic<bool> GenSine{false};
@@ -97,8 +97,11 @@ inline std::string DeviceName;
 inline std::string MediaFile;
 inline std::string CaptionSuffix;
 
-// ---- main-window capture bookkeeping (UI thread only) ------------------
+// ---- main-window capture bookkeeping -----------------------------------
+// The loopback recording's channel: set on the UI thread, read by the
+// recording procedure on the recording library's thread.
 inline std::atomic<uint32_t> RecChannel{0};
+// The rest: UI thread only.
 inline int32_t NumInDevs = 0, NumOutDevs = 0, CurInDevs = 0, CurOutDevs = 0;
 inline int32_t DefaultRecDev = -1, PlaybackLoopDev = -1, SelRecDev = -1;
 // Indexed by recording-device number; grown to the device count by EnumDevices.
