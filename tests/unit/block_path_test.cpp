@@ -132,8 +132,13 @@ TEST_F(BlockPath, DeviceVanishingMidCaptureTakesNothingMore)
 {
     Started = true;
     WaveInOpenDev(0);
+    server->pump(4410);
+    ASSERT_TRUE(TickTakes());
+    // Half a buffer in, the device goes; what it would have recorded after
+    // that is more than enough to fill the buffer.
     server->pump(2000);
     server->removeSource("mic");
+    server->pump(2 * 4410);
     EXPECT_FALSE(TickTakes());
     WaveInClose();
     EXPECT_FALSE(InOpen);
