@@ -124,6 +124,7 @@ protected:
 
     InProcessServer* server = nullptr;
     ProcLog log;
+    ProcLog fresh; // a second recording's, after the first was freed
 };
 
 TEST_F(RecLibTest, ListsEverySourceWithFlagsAndLoopbackNames)
@@ -200,17 +201,25 @@ TEST_F(RecLibTest, LoopbackDataReachTheProcedureBlockByBlock)
     ASSERT_NE(channel, 1u); // 1 is the program's "names no channel"
     EXPECT_EQ(server->captureStreamCount("spk.monitor"), 1);
 
-    server->pump(BlockFrames - 1);
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(log.calls(), 0u); // not a whole block yet
-
-    server->pump(1 + 2 * BlockFrames);
-    ASSERT_TRUE(log.waitForCalls(3));
+    // Each block arrives in two parts, all but its last frame first. The
+    // frame that completes it brings its call; a call for the part would
+    // come before that one and read less than a block. Whether the
+    // library's thread runs between the two parts is up to the scheduler,
+    // so there are many rounds.
+    constexpr size_t Rounds = 40;
+    for (size_t k = 1; k <= Rounds; ++k) {
+        server->pump(BlockFrames - 1);
+        std::this_thread::yield();
+        server->pump(1);
+        ASSERT_TRUE(log.waitForCalls(k));
+    }
+    server->pump(2 * BlockFrames);
+    ASSERT_TRUE(log.waitForCalls(Rounds + 2));
     std::lock_guard<std::mutex> guard(log.lock);
     EXPECT_FALSE(log.badArguments);
-    ASSERT_EQ(log.blocks.size(), 3u);
-    for (size_t k = 0; k < 3; ++k) {
-        ASSERT_EQ(log.blocks[k].size(), BlockBytes);
+    ASSERT_EQ(log.blocks.size(), Rounds + 2);
+    for (size_t k = 0; k < Rounds + 2; ++k) {
+        ASSERT_EQ(log.blocks[k].size(), BlockBytes) << "call " << k;
         ExpectCounting(log.blocks[k], k * BlockFrames);
     }
 }
@@ -278,19 +287,27 @@ TEST_F(RecLibTest, FreeWhileTheProcedureRunsWaitsForIt)
         EXPECT_EQ(log.blocks.front().size(), BlockBytes);
     }
     EXPECT_EQ(server->captureStreamCount("spk.monitor"), 0);
-
-    server->pump(4 * BlockFrames);
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(log.calls(), calls);
     uint8_t buffer[16];
     EXPECT_EQ(ChannelGetData(channel, buffer, sizeof buffer), ReadFailed);
+
+    // The sound after the free reaches a fresh recording's procedure; the
+    // freed one, were it still fed, would have been called for it first.
+    server->pump(4 * BlockFrames);
+    ASSERT_TRUE(RecordInit(2));
+    ASSERT_NE(RecordStart(44100, 2, 0, LoggingProc, &fresh), 0u);
+    server->pump(BlockFrames);
+    ASSERT_TRUE(fresh.waitForCalls(1));
+    EXPECT_EQ(log.calls(), calls);
 }
 
 TEST_F(RecLibTest, TheServerGoingAwayStopsTheCallsUntilAFreshStart)
 {
-    startLoopback();
+    log.read = false; // the test sees for itself what reaches the recording
+    const uint32_t channel = startLoopback();
     server->pump(BlockFrames);
     ASSERT_TRUE(log.waitForCalls(1));
+    std::vector<uint8_t> buffer(4 * BlockBytes);
+    ASSERT_EQ(ChannelGetData(channel, buffer.data(), static_cast<uint32_t>(buffer.size())), BlockBytes);
 
     server->setReachable(false);
     DeviceInfo info;
@@ -304,8 +321,10 @@ TEST_F(RecLibTest, TheServerGoingAwayStopsTheCallsUntilAFreshStart)
     ASSERT_TRUE(RecordGetDeviceInfo(2, &info));
     EXPECT_EQ(info.name, "Speakers");
     server->pump(2 * BlockFrames);
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(log.calls(), 1u); // the old recording stays stopped
+    // The old recording stays stopped: nothing reached it, so no call can come.
+    const uint32_t reached = ChannelGetData(channel, buffer.data(), static_cast<uint32_t>(buffer.size()));
+    EXPECT_TRUE(reached == ReadFailed || reached == 0) << reached;
+    EXPECT_EQ(log.calls(), 1u);
 
     EXPECT_TRUE(RecordFree());
     startLoopback();
@@ -315,10 +334,16 @@ TEST_F(RecLibTest, TheServerGoingAwayStopsTheCallsUntilAFreshStart)
 
 TEST_F(RecLibTest, ARemovedDeviceStopsTheCallsAndFailsTheNextStart)
 {
-    startLoopback();
+    log.read = false; // the test sees for itself what reaches the recording
+    const uint32_t channel = startLoopback();
     server->removeSink("spk");
+    // A device of the same name coming back does not revive the recording.
+    server->addSink("spk", "Speakers", CountingSignal());
     server->pump(2 * BlockFrames);
-    std::this_thread::sleep_for(50ms);
+    // Nothing reached the recording, so no call can come.
+    uint8_t buffer[16];
+    const uint32_t reached = ChannelGetData(channel, buffer, sizeof buffer);
+    EXPECT_TRUE(reached == ReadFailed || reached == 0) << reached;
     EXPECT_EQ(log.calls(), 0u);
     EXPECT_TRUE(RecordFree());
 

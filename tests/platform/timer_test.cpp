@@ -33,6 +33,17 @@ void Count(uint32_t, void* user)
     static_cast<std::atomic<int>*>(user)->fetch_add(1);
 }
 
+// Waits until a fresh timer of `periodMs` has ticked `ticks` times: a timer
+// of that period still running would have ticked meanwhile as well.
+void LetATimerOfThePeriodTick(unsigned periodMs, int ticks)
+{
+    std::atomic<int> witness{0};
+    const uint32_t id = TimeSetEvent(periodMs, Count, &witness);
+    ASSERT_NE(id, 0u);
+    EXPECT_TRUE(WaitFor([&] { return witness >= ticks; }));
+    TimeKillEvent(id);
+}
+
 TEST(Timer, TicksUntilKilled)
 {
     std::atomic<int> ticks{0};
@@ -41,7 +52,7 @@ TEST(Timer, TicksUntilKilled)
     ASSERT_TRUE(WaitFor([&] { return ticks >= 5; }));
     ASSERT_TRUE(TimeKillEvent(id));
     const int afterKill = ticks;
-    std::this_thread::sleep_for(50ms);
+    LetATimerOfThePeriodTick(5, 3);
     EXPECT_EQ(ticks, afterKill);
     EXPECT_FALSE(TimeKillEvent(id)); // already gone
 }
@@ -95,7 +106,7 @@ TEST(Timer, ATickMayKillItsOwnTimer)
     SelfKill state;
     state.id = TimeSetEvent(2, KillItself, &state);
     ASSERT_TRUE(WaitFor([&] { return state.killed.load(); }));
-    std::this_thread::sleep_for(30ms);
+    LetATimerOfThePeriodTick(2, 3);
     EXPECT_EQ(state.ticks, 1);
     EXPECT_FALSE(TimeKillEvent(state.id));
 }
