@@ -1,13 +1,16 @@
 #include "common/app_support.h"
 
 #include "app/main.h"
+#include "app/main_ticks.h"
 #include "capture/WaveIn.h"
 #include "platform/dialogs.h"
 #include "state/global.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdlib>
 #include <cstring>
@@ -98,6 +101,27 @@ bool WaitForBlocks(int count, int timeoutMs)
 {
     const int32_t start = BlocksSoFar();
     return WaitFor([&] { return BlocksSoFar() >= start + count; }, timeoutMs);
+}
+
+bool WaitForAHeldCaptureTick(int timeoutMs)
+{
+    TrBarVolumeTag = 0;
+    if (!WaitFor([] { return TrBarVolumeTag == 1; }, timeoutMs))
+        return false;
+    QCoreApplication::processEvents();
+    return true;
+}
+
+bool WaitForHeldWaveInBlocks(int timeoutMs)
+{
+    const auto full = [](int i) { return InHeaders[i].bytesRecorded.load() == InBufBytes; };
+    return WaitFor([&] { return full(0) && full(1); }, timeoutMs) && WaitForAHeldCaptureTick(timeoutMs);
+}
+
+bool WaitForTimerTicks(QTimer* timer, int ticks, int timeoutMs)
+{
+    QSignalSpy fired(timer, &QTimer::timeout);
+    return WaitFor([&] { return fired.count() >= ticks; }, timeoutMs);
 }
 
 bool ChooseSource(const QString& device)

@@ -45,5 +45,18 @@ int PeakBin(int channel);
 int32_t BlocksSoFar();
 // Waits until `count` further blocks have been analysed.
 bool WaitForBlocks(int count, int timeoutMs = 3000);
+// While capture is held (paused): waits until a capture tick that began
+// after the call has run and handles what the ticks before it posted. Such a
+// tick raises the Tag and, stopped at the gate, leaves it raised; ticks run
+// one after another, so every tick begun before, and a block in flight with
+// it, has ended by then.
+bool WaitForAHeldCaptureTick(int timeoutMs = 2000);
+// While capture is held on the wave-in device: waits until the device has
+// filled both buffers and a tick has run since, which would have taken them
+// had capture not been held.
+bool WaitForHeldWaveInBlocks(int timeoutMs = 2000);
+// Waits until `timer` has fired `ticks` more times.
+class QTimer;
+bool WaitForTimerTicks(QTimer* timer, int ticks, int timeoutMs = 2000);
 // Chooses a recording device in the main window by its listed name.
 bool ChooseSource(const QString& device);

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <mutex>
@@ -26,6 +27,12 @@ namespace {
 
 class LiveCapture : public LiveProgram {
 protected:
+    static bool SourceListed(const std::string& name)
+    {
+        const auto sources = platform::Server().sources();
+        return std::any_of(sources.begin(), sources.end(), [&](const auto& s) { return s.name == name; });
+    }
+
     size_t DeviceMessages() const
     {
         size_t n = 0;
@@ -75,7 +82,9 @@ TEST_F(LiveCapture, ToneIntoTheHeadsetShowsAtBin279ThroughLineInAndLoopback)
     EXPECT_FALSE(FormMain->TrBarVolume->isEnabled());
     EXPECT_EQ(FormMain->LabLevel->text(), "LoopBack Device");
     ASSERT_TRUE(WaitForBlocks(3));
-    EXPECT_EQ(LoopbackBytes.load() == 17640u || LoopbackBytes.load() == NoReadMark, true);
+    // Each call of the recording procedure reads a whole block (the 100 ms
+    // tick marks "nothing read" in between).
+    EXPECT_TRUE(WaitFor([] { return LoopbackBytes.load() == 17640u; }, 1000)) << LoopbackBytes.load();
     EXPECT_EQ(PeakBin(1), 279);
     EXPECT_EQ(PeakBin(2), 279);
     EXPECT_TRUE(app->messages.empty());
@@ -112,7 +121,10 @@ TEST_F(LiveCapture, AFurtherSinkGivesOneMessageAndANewList)
         LoadedModule sink("module-null-sink", "sink_name=extra_sink sink_properties=device.description=Extra");
         ASSERT_TRUE(sink.loaded());
         ASSERT_TRUE(WaitFor([&] { return DeviceMessages() >= 1; }, 2000));
-        QTest::qWait(300);
+        // A second message would come from a later tick's device watch once
+        // the client knows the sink's monitor too.
+        ASSERT_TRUE(WaitFor([] { return SourceListed("extra_sink.monitor"); }, 2000));
+        ASSERT_TRUE(WaitForTimerTicks(FormMain->TimerInfo, 2));
         EXPECT_EQ(DeviceMessages(), 1u);
         EXPECT_EQ(FormMain->CmbBoxAIn->count(), before + 1);
         EXPECT_NE(FormMain->CmbBoxAIn->findText("Extra"), -1);
@@ -159,6 +171,7 @@ TEST_F(LiveCapture, UnloadingTheCapturedDeviceLeavesTheProgramRunning)
 
 TEST_F(LiveCapture, FifteenExtraSinksAreListedAndEachStarts)
 {
+    const int devicesBefore = NumInDevs + NumOutDevs;
     std::vector<std::unique_ptr<LoadedModule>> sinks;
     for (int i = 1; i <= 15; ++i) {
         const std::string n = std::to_string(i);
@@ -166,8 +179,9 @@ TEST_F(LiveCapture, FifteenExtraSinksAreListedAndEachStarts)
             "module-null-sink", "sink_name=many" + n + " sink_properties=device.description=Many" + n));
         ASSERT_TRUE(sinks.back()->loaded());
     }
-    ASSERT_TRUE(WaitFor([&] { return FormMain->CmbBoxAIn->findText("Many15") >= 0; }, 3000));
-    QTest::qWait(300); // let the watch settle on the final count
+    // The device watch settles once it has counted all fifteen.
+    ASSERT_TRUE(WaitFor([&] { return NumInDevs + NumOutDevs == devicesBefore + 15; }, 3000));
+    ASSERT_GE(FormMain->CmbBoxAIn->findText("Many15"), 0);
     for (int i = 1; i <= 15; ++i) {
         const QString name = QString("Many%1").arg(i);
         ASSERT_TRUE(ChooseSource(name)) << name.toStdString();

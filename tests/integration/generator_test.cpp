@@ -351,7 +351,9 @@ TEST_F(GeneratorLoop, PlaybackDevicesComingAndGoing)
     LoadedModule extra("module-null-sink", "sink_name=extra_out sink_properties=device.description=ExtraOut");
     ASSERT_TRUE(extra.loaded());
     ASSERT_TRUE(WaitFor([&] { return Count(OutputChangedMessage) >= 1; }, 2000));
-    QTest::qWait(300);
+    // The count that gave the message already held the new sink; a second
+    // message would come from the window's next ticks.
+    ASSERT_TRUE(WaitForTimerTicks(FGenerator->Timer1, 2));
     EXPECT_EQ(Count(OutputChangedMessage), 1u);
     ASSERT_EQ(FGenerator->CmbBoxAOut->count(), before + 1);
 

@@ -12,6 +12,7 @@
 #include "capture/WaveIn.h"
 #include "generator/Generator.h"
 #include "platform/soundserver.h"
+#include "platform/wavedev.h"
 #include "state/global.h"
 #include "views/SpTmForm.h"
 #include "views/SpectForm.h"
@@ -196,12 +197,12 @@ TEST_F(MainMenu, PauseFreezesEveryViewUntilResumeOrADeviceStart)
     FormMain->BtnPauseClick();
     EXPECT_TRUE(Paused);
     EXPECT_EQ(FormMain->BtnPause->text(), "Resume");
-    QTest::qWait(150); // a block in flight lands
+    ASSERT_TRUE(WaitForAHeldCaptureTick()); // a block in flight lands
     const QImage wave = Picture(FormWave->Panel1);
     const QImage spect = Picture(FormSpect->PanelSpec);
     const QImage sptm = Picture(FormSpTm->PanelSpTm);
     const int32_t blocks = BlocksSoFar();
-    QTest::qWait(500);
+    ASSERT_TRUE(WaitForHeldWaveInBlocks());
     EXPECT_EQ(BlocksSoFar(), blocks);
     EXPECT_EQ(Picture(FormWave->Panel1), wave);
     EXPECT_EQ(Picture(FormSpect->PanelSpec), spect);
@@ -222,7 +223,7 @@ TEST_F(MainMenu, RightWhilePausedRecomputesTheNewestSpectrumFromTheSamples)
 {
     ASSERT_TRUE(WaitForBlocks(2));
     FormMain->BtnPauseClick();
-    QTest::qWait(150);
+    ASSERT_TRUE(WaitForAHeldCaptureTick());
     {
         std::lock_guard<std::mutex> guard(DataLock);
         for (int ch = 1; ch <= 2; ++ch)
@@ -258,7 +259,7 @@ TEST_F(MainMenu, AWindowFunctionNoItemNamesAnalysesUnweighted)
     EXPECT_EQ(WindowFunction, -1);
     ASSERT_TRUE(WaitForBlocks(2));
     FormMain->BtnPauseClick();
-    QTest::qWait(150);
+    ASSERT_TRUE(WaitForAHeldCaptureTick());
     std::lock_guard<std::mutex> guard(DataLock);
     std::vector<float> rectangular(TopBin + 1);
     SliceMagnitudes(&Sample(1, 0), 0, rectangular.data());
@@ -295,7 +296,7 @@ TEST_F(MainMenu, DarkColorSchemeTwiceComesBackAndClearsTheSpectrogramEachTime)
 {
     ASSERT_TRUE(WaitForBlocks(10)); // the tone is drawn across the spectrogram
     FormMain->BtnPauseClick();
-    QTest::qWait(150);
+    ASSERT_TRUE(WaitForAHeldCaptureTick());
     const auto mostlyCleared = [](const QImage& image) {
         const QRgb clear = image.pixel(image.width() - 2, 1);
         int cleared = 0;
@@ -311,7 +312,7 @@ TEST_F(MainMenu, DarkColorSchemeTwiceComesBackAndClearsTheSpectrogramEachTime)
     FormMain->BtnPauseClick(); // draw the tone again
     ASSERT_TRUE(WaitForBlocks(10));
     FormMain->BtnPauseClick();
-    QTest::qWait(150);
+    ASSERT_TRUE(WaitForAHeldCaptureTick());
     EXPECT_FALSE(mostlyCleared(Picture(FormSpTm->PanelSpTm)));
     FormMain->menuIsDarkClick();
     EXPECT_FALSE(LightBackground);
@@ -339,24 +340,34 @@ TEST_F(MainMenu, ViewCaptionsTellWhenALoopbackDeviceStopsPlaying)
     }
     EXPECT_EQ(seen, QStringList({"Waveform"})) << when.join(", ").toStdString();
 
-    // A loopback whose device went away delivers nothing. (The device watch
-    // would start another source at once, so the ticks' caption step runs
-    // here on its own; the PulseAudio daemon could also suspend the sink,
-    // PipeWire's service keeps a suspended sink's monitor running.)
+    // A loopback whose device went away delivers nothing. The 100 ms tick
+    // runs here by hand: its device watch would start another source as soon
+    // as it saw the device gone, so the watch is told of the new count first.
+    // (The PulseAudio daemon could also suspend the sink, but PipeWire's
+    // service keeps a suspended sink's monitor running.)
     testsupport::LoadedModule sink("module-null-sink",
                                    "sink_name=quiet_sink sink_properties=device.description=QuietSink");
     ASSERT_TRUE(WaitFor([] { return FormMain->CmbBoxAIn->findText("QuietSink") >= 0; }, 2000));
     ASSERT_TRUE(ChooseSource("QuietSink"));
     ASSERT_TRUE(WaitForBlocks(3)); // the ticks see it deliver
-    QTest::qWait(150);
     FormMain->TimerInfo->stop();
+    // A block after the last tick: the first tick by hand finds a read.
+    ASSERT_TRUE(WaitFor([] { return LoopbackBytes == 17640u; }, 1000)) << LoopbackBytes;
+    const int devices = platform::WaveInGetNumDevs() + platform::WaveOutGetNumDevs();
     ASSERT_TRUE(sink.unload());
-    QTest::qWait(300);
-    for (int tick = 1; tick <= 2; ++tick) {
-        LoopbackBytes = NoReadMark; // what each tick does after its captions
-        QTest::qWait(110);
-        FormMain->UpdateViewCaptions();
-        EXPECT_EQ(FormWave->windowTitle(), tick == 1 ? "Waveform" : "Waveform - Device has stopped playing!")
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            CurInDevs = platform::WaveInGetNumDevs();
+            CurOutDevs = platform::WaveOutGetNumDevs();
+            return CurInDevs + CurOutDevs < devices;
+        },
+        2000));
+    NumInDevs = CurInDevs;
+    NumOutDevs = CurOutDevs;
+    for (int tick = 1; tick <= 3; ++tick) {
+        FormMain->TimerInfoTimer();
+        EXPECT_EQ(FormWave->windowTitle().toStdString(),
+                  tick < 3 ? "Waveform" : "Waveform - Device has stopped playing!")
             << "tick " << tick;
     }
     EXPECT_EQ(FormSpect->windowTitle(), "Spectum - Device has stopped playing!");
@@ -389,8 +400,9 @@ TEST_F(MainMenu, AMediaFileIsPlayedByTheDesktopAndAnalysedThroughTheLoopback)
         [] { return StandInDesktop::Get().player().contains("opened " + QString::fromStdString(MediaFile)); }, 5000));
     const int bin2000 = static_cast<int>(std::lround(2000 / BinWidth));
     EXPECT_TRUE(WaitFor([&] { return PeakBin(1) == bin2000; }, 3000)) << PeakBin(1);
-    QTest::qWait(250); // the 100 ms ticks caption the views
-    EXPECT_EQ(FormWave->windowTitle(), "Waveform - " + song);
+    // The 100 ms ticks caption the views.
+    EXPECT_TRUE(WaitFor([&] { return FormWave->windowTitle() == "Waveform - " + song; }, 1000))
+        << FormWave->windowTitle().toStdString();
     EXPECT_EQ(FormSpTm->windowTitle(), "Spectrogram - " + song);
 
     // Closing the program asks the player's window to close.

@@ -172,7 +172,13 @@ TEST_F(PulseServerTest, CapturingTheMicrophoneYieldsItsToneInWholeFrames)
         EXPECT_GT(testsupport::PeakLevel(samples), 4000);
     }
 
-    std::this_thread::sleep_for(50ms);
+    // A stream opened after the close gets the microphone's next periods;
+    // the closed one, were it still fed, would get them as well.
+    std::atomic<int> laterCalls{0};
+    auto later = server->openCapture(
+        "test_mic", [&](const int16_t*, size_t) { ++laterCalls; }, [](const std::string&) {}, &error);
+    ASSERT_TRUE(later) << error;
+    ASSERT_TRUE(WaitUntil([&] { return laterCalls >= 3; }, 5s));
     EXPECT_EQ(callsAfterClose.load(), 0);
 }
 
