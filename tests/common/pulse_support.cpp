@@ -72,9 +72,9 @@ bool LoadedModule::unload()
 
 std::string SourcePath(const std::string& relative)
 {
-    // This file is tests/common/pulse_support.cpp; the tree is two levels up.
-    std::filesystem::path here(__FILE__);
-    return (here.parent_path().parent_path().parent_path() / relative).string();
+    // The build names the tree: __FILE__ is relative when a compiler cache
+    // rewrites the paths it is given.
+    return (std::filesystem::path(SONALYX_SOURCE_DIR) / relative).string();
 }
 
 #ifndef TONE_PLAYER
