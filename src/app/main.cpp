@@ -3,6 +3,7 @@
 #include "about/about.h"
 #include "analysis/spectrum.h"
 #include "app/arrange.h"
+#include "app/autosave.h"
 #include "app/main_ticks.h"
 #include "app/settings.h"
 #include "app/snapshot.h"
@@ -33,9 +34,11 @@
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 
+#include <atomic>
 #include <cfenv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
 #endif
@@ -77,6 +80,27 @@ QFrame* MakeBevel(QWidget* parent, int x, int y, int h)
     bevel->setFrameShadow(QFrame::Sunken);
     bevel->setGeometry(x, y, 3, h);
     return bevel;
+}
+
+// Set while the event loop runs. When the X display goes away under the
+// program, Qt's xcb platform ends it with exit() from inside the event loop:
+// the static objects would be destroyed with the windows still open and the
+// capture threads running, and the plot panels' shared OpenGL context,
+// destroyed after Qt's own thread storage, ended in a segmentation fault.
+std::atomic<bool> EventLoopRunning{false};
+
+// Registered with atexit after the forms (and with them the statics their
+// panels made) exist, so it runs before those destructors and ends the
+// program without them. A normal end has cleared the flag.
+void EndAfterLostDisplay()
+{
+    if (!EventLoopRunning.exchange(false))
+        return;
+    std::fprintf(stderr, "Sonalyx: the display has gone, the program ends\n");
+    if (FormMain)
+        FormMain->EndWithoutDisplay();
+    std::fflush(nullptr);
+    std::_Exit(1);
 }
 
 void MaskFloatingPointExceptions()
@@ -192,6 +216,9 @@ void TFormMain::FormCreate()
     SlicesPerBlock = 10;
     BlockLen = 4410;
     RegistryRead();
+    if (!FitStoredGeometry(TViewForm::AvailableScreens()))
+        IsInstalled = false; // the default layout at the first activation
+    autosave = new SettingsAutosave([this] { TakeLiveGeometry(); }, this);
     ApplyColorScheme();
     CheckLibraryVersion();
     NumInDevs = platform::WaveInGetNumDevs();
@@ -255,6 +282,33 @@ void TFormMain::TimerInfoTimer()
         SelRecDev = DefaultRecDev;
         StartSource();
     }
+}
+
+void TFormMain::TakeLiveGeometry()
+{
+    if (!Started || isMinimized())
+        return;
+    IsInstalled = true; // the views have been placed, by the default layout or the user
+    for (TViewForm* view :
+         {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect), static_cast<TViewForm*>(FormSpTm)})
+        if (view && view->isVisible())
+            view->KeepGeometry();
+}
+
+void TFormMain::KeepSettingsUnwritten()
+{
+    writesSettings = false;
+    autosave->Stop();
+}
+
+void TFormMain::EndWithoutDisplay()
+{
+    FormDestroy(); // no capture thread touches the shared state from here on
+    if (!writesSettings)
+        return;
+    TakeLiveGeometry(); // the windows' last known geometry; asks nothing of the display
+    if (const std::string failure = WriteSettings(); !failure.empty())
+        std::fprintf(stderr, "Sonalyx: %s\n", failure.c_str());
 }
 
 void TFormMain::TrBarVolumeChange(int position)
@@ -387,6 +441,7 @@ bool TFormMain::FormCloseQuery()
     if (FormWave)
         FormWave->FormCloseQuery();
     IsInstalled = true;
+    autosave->Stop();
     RegistryWrite();
     QApplication::processEvents();
     if (FormSpect)
@@ -486,13 +541,17 @@ int RunSonalyx(int argc, char** argv)
     if (snapshot) {
         PrintMessagesInstead();
         ScheduleSnapshot(*snapshot);
+        FormMain->KeepSettingsUnwritten();
     }
     desktop::CloseOnTerminationSignals(FormMain);
     QObject::connect(FormMain, &TFormMain::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     // Without a window manager "maximised" means nothing: fill the screen.
     FormMain->setGeometry(QApplication::primaryScreen()->availableGeometry());
     FormMain->showMaximized();
+    std::atexit(EndAfterLostDisplay);
+    EventLoopRunning = true;
     const int code = app.exec();
+    EventLoopRunning = false;
     DestroyForms();
     return code;
 }

@@ -131,6 +131,12 @@ public:
     void ExpectLoopbackStart() { ticksWithoutRead = -3; }
     // Space pauses and resumes while one of the views has the focus.
     void AddPauseKey(QWidget* view);
+    // Runs that must leave the settings file alone (snapshots): no writes
+    // while running, nor when the display goes.
+    void KeepSettingsUnwritten();
+    // The display went away: stops capture and writes the settings, without
+    // a window or message box (there is no display for them). UI thread.
+    void EndWithoutDisplay();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -141,6 +147,10 @@ private:
     void BuildMenus();
     void SelectComboDevice(int device);
     void ShowLoopbackControls(bool loopback);
+    // The views' live geometry into the shared fields, once they are placed.
+    void TakeLiveGeometry();
+    class SettingsAutosave* autosave = nullptr;
+    bool writesSettings = true;
     bool destroyed = false;
     // 100 ms ticks in a row without a loopback read; a loopback start sets it
     // below zero, for the time a new stream takes to deliver its first block.

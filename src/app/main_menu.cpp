@@ -237,8 +237,8 @@ void TFormMain::menuGeneratorClick()
         platform::ShowMessage(NoPlaybackDevice);
         return;
     }
-    FGenerator->show();
-    FGenerator->raise();
+    const QPoint stripEnd = PanelControl->mapToGlobal(PanelControl->rect().bottomRight());
+    FGenerator->OpenClearOf(QRect(frameGeometry().topLeft(), QPoint(frameGeometry().right(), stripEnd.y())));
 }
 
 void TFormMain::menuIsDarkClick()

@@ -1,14 +1,22 @@
 #include "app/settings.h"
 
+#include "analysis/SpTmMap.h"
+#include "analysis/SpectGraph.h"
+#include "analysis/WaveGraph.h"
+#include "analysis/screenfit.h"
 #include "platform/dialogs.h"
 #include "platform/keystore.h"
 #include "state/global.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
+#include <iterator>
 #include <limits>
+#include <optional>
 #include <variant>
+#include <vector>
 
 namespace {
 
@@ -20,44 +28,84 @@ using platform::ValueKind;
 // integers and bools are dwords, floats 8-byte binary doubles.
 using Target = std::variant<int32_t*, std::atomic<int32_t>*, bool*, float*>;
 
+// Whether a loaded value is one the program could have stored itself: a value
+// outside it would leave its control blank or reach arithmetic that cannot
+// take it, so it gets its default instead.
+using RangeCheck = bool (*)(double);
+
+bool IsBool(double value)
+{
+    return value == 0 || value == 1;
+}
+
+bool IsWindowFunction(double value)
+{
+    return value == 0 || value == 1 || value == 2; // the combo's three items
+}
+
+bool IsGain(double value)
+{
+    // The gain track bar sets whole gains only.
+    return value >= sptm::GainTrackMin && value <= sptm::GainTrackMax && value == std::floor(value);
+}
+
+template <auto& Table>
+bool IsInTable(double value)
+{
+    return std::find(std::begin(Table), std::end(Table), value) != std::end(Table);
+}
+
+// Window positions and sizes within what an X display can address; whether
+// the window lands on a screen is decided when it is placed (FitToScreens).
+bool IsCoordinate(double value)
+{
+    return value >= -32768 && value <= 32767;
+}
+
+bool IsExtent(double value)
+{
+    return value >= 1 && value <= 32767;
+}
+
 struct Setting {
     const char* name;
     Target target;
+    RangeCheck inRange;
 };
 
 // In the order in which they are saved. The names are stored exactly like
 // this, "Hight" included. Values added later come after the first 24, so
 // an older file (without them) loads as before and keeps their defaults.
 const std::array<Setting, 25> Settings{{
-    {"IsInstalled", &IsInstalled},
-    {"Light Background", &LightBackground},
-    {"Window Function", &WindowFunction},
-    {"KaSpTm", &KaSpTm},
-    {"FormWave X", &WaveX},
-    {"FormWave Y", &WaveY},
-    {"FormWave Width", &WaveW},
-    {"FormWave Hight", &WaveH},
-    {"FormWave RangeX", &WaveRangeX},
-    {"FormWave RangeY", &WaveRangeY},
-    {"FormWave Show", &WaveShow},
-    {"FormSpect X", &SpectX},
-    {"FormSpect Y", &SpectY},
-    {"FormSpect Width", &SpectW},
-    {"FormSpect Hight", &SpectH},
-    {"FormSpect RangeX", &SpectRangeX},
-    {"FormSpect RangeY", &SpectRangeY},
-    {"FormSpect IsLn", &SpectIsLn},
-    {"FormSpect Show", &SpectShow},
-    {"FormSpTm X", &SpTmX},
-    {"FormSpTm Y", &SpTmY},
-    {"FormSpTm Width", &SpTmW},
-    {"FormSpTm Hight", &SpTmH},
-    {"FormSpTm Show", &SpTmShow},
-    {"FormSpect Peak", &SpectShowPeak},
+    {"IsInstalled", &IsInstalled, IsBool},
+    {"Light Background", &LightBackground, IsBool},
+    {"Window Function", &WindowFunction, IsWindowFunction},
+    {"KaSpTm", &KaSpTm, IsGain},
+    {"FormWave X", &WaveX, IsCoordinate},
+    {"FormWave Y", &WaveY, IsCoordinate},
+    {"FormWave Width", &WaveW, IsExtent},
+    {"FormWave Hight", &WaveH, IsExtent},
+    {"FormWave RangeX", &WaveRangeX, IsInTable<WaveRangeXTable>},
+    {"FormWave RangeY", &WaveRangeY, IsInTable<WaveRangeYTable>},
+    {"FormWave Show", &WaveShow, IsBool},
+    {"FormSpect X", &SpectX, IsCoordinate},
+    {"FormSpect Y", &SpectY, IsCoordinate},
+    {"FormSpect Width", &SpectW, IsExtent},
+    {"FormSpect Hight", &SpectH, IsExtent},
+    {"FormSpect RangeX", &SpectRangeX, IsInTable<SpectRangeXTable>},
+    {"FormSpect RangeY", &SpectRangeY, IsInTable<SpectRangeYTable>},
+    {"FormSpect IsLn", &SpectIsLn, IsBool},
+    {"FormSpect Show", &SpectShow, IsBool},
+    {"FormSpTm X", &SpTmX, IsCoordinate},
+    {"FormSpTm Y", &SpTmY, IsCoordinate},
+    {"FormSpTm Width", &SpTmW, IsExtent},
+    {"FormSpTm Hight", &SpTmH, IsExtent},
+    {"FormSpTm Show", &SpTmShow, IsBool},
+    {"FormSpect Peak", &SpectShowPeak, IsBool},
 }};
 
 // The load reads "Window Function" before "Light Background"; otherwise it
-// follows the save order. The order matters when a wrongly typed value stops it.
+// follows the save order.
 constexpr std::array<size_t, 25> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
                                            13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24};
 
@@ -66,19 +114,33 @@ struct Overloaded : Fs... {
     using Fs::operator()...;
 };
 
+void SetDefaultGeometry()
+{
+    WaveX = 0, WaveY = 100, WaveW = 310, WaveH = 270;
+    SpectX = 0, SpectY = 370, SpectW = 310, SpectH = 270;
+    SpTmX = 298, SpTmY = 100, SpTmW = 500, SpTmH = 540;
+}
+
 void SetDefaults()
 {
     // IsInstalled and LightBackground keep their start values.
     WindowFunction = 1;
     KaSpTm = 10;
-    WaveX = 0, WaveY = 100, WaveW = 310, WaveH = 270;
+    SetDefaultGeometry();
     WaveRangeX = 4410, WaveRangeY = 20000;
     WaveShow = true;
-    SpectX = 0, SpectY = 370, SpectW = 310, SpectH = 270;
     SpectRangeX = 5000, SpectRangeY = 2;
     SpectIsLn = true, SpectShow = true, SpectShowPeak = false;
-    SpTmX = 298, SpTmY = 100, SpTmW = 500, SpTmH = 540;
     SpTmShow = true;
+}
+
+// Cuts one view's stored geometry to the screens; false when no screen holds it.
+bool FitView(int32_t& x, int32_t& y, int32_t& w, int32_t& h, const std::vector<ScreenRect>& screens)
+{
+    const std::optional<ScreenRect> place = FitToScreens({x, y, w, h}, screens);
+    if (place)
+        x = place->x, y = place->y, w = place->width, h = place->height;
+    return place.has_value();
 }
 
 // Narrows like the hardware does (round to nearest, overflow to infinity)
@@ -115,26 +177,33 @@ std::vector<uint8_t> LittleEndianFromDouble(double value)
     return bytes;
 }
 
-// Stores the value in its variable; false when it has the wrong kind.
-bool Load(const KeyValue& value, const Target& target)
+// The stored value as a number, in the type of its variable; none when it
+// has the wrong kind.
+std::optional<double> StoredNumber(const KeyValue& value, const Target& target)
 {
     if (std::holds_alternative<float*>(target)) {
         if (value.kind != ValueKind::Binary || value.bytes.size() != 8)
-            return false;
-        *std::get<float*>(target) = NarrowToFloat(DoubleFromLittleEndian(value.bytes));
-        return true;
+            return std::nullopt;
+        return NarrowToFloat(DoubleFromLittleEndian(value.bytes));
     }
     if (value.kind != ValueKind::Dword)
-        return false;
-    const auto asSigned = static_cast<int32_t>(value.dword);
+        return std::nullopt;
+    if (std::holds_alternative<bool*>(target))
+        return value.dword;
+    return static_cast<int32_t>(value.dword);
+}
+
+// Only called with a number the variable's range check accepted, so every
+// conversion is exact.
+void Assign(const Target& target, double number)
+{
     std::visit(Overloaded{
-                   [&](int32_t* v) { *v = asSigned; },
-                   [&](std::atomic<int32_t>* v) { v->store(asSigned); },
-                   [&](bool* v) { *v = value.dword != 0; },
-                   [](float*) {},
+                   [&](int32_t* v) { *v = static_cast<int32_t>(number); },
+                   [&](std::atomic<int32_t>* v) { v->store(static_cast<int32_t>(number)); },
+                   [&](bool* v) { *v = number != 0; },
+                   [&](float* v) { *v = static_cast<float>(number); },
                },
                target);
-    return true;
 }
 
 void Store(KeyStore& store, const Setting& setting)
@@ -179,7 +248,74 @@ bool ReportLoad(platform::LoadResult result, const KeyStore& store)
     return false;
 }
 
+// One message for the whole load, naming every wrongly typed value, and
+// where the file as it was is kept: the next save replaces it.
+void ReportWrongKinds(const std::vector<std::string>& names, KeyStore& store)
+{
+    std::string list;
+    for (const std::string& name : names)
+        list += (list.empty() ? "'" : ", '") + name + "'";
+    std::string text = "Invalid data type for " + list + ". ";
+    text += names.size() == 1 ? "It has its default value" : "They have their default values";
+    if (const std::string kept = store.copyAside(); !kept.empty())
+        text += "; the file as it was is kept as " + kept + ".";
+    else
+        text += "; the file as it was could not be kept (" + store.error() + ") and is replaced at the next save.";
+    ShowError(text);
+}
+
+// The text a setting is stored as, for telling whether anything changed.
+std::string StoredText(const Setting& setting)
+{
+    return std::visit(Overloaded{
+                          [](int32_t* v) { return std::to_string(*v); },
+                          [](std::atomic<int32_t>* v) { return std::to_string(v->load()); },
+                          [](bool* v) { return std::string(*v ? "1" : "0"); },
+                          [](float* v) { return std::to_string(std::bit_cast<uint32_t>(*v)); },
+                      },
+                      setting.target);
+}
+
 } // namespace
+
+bool SettingInRange(std::string_view name, double value)
+{
+    for (const Setting& setting : Settings)
+        if (name == setting.name)
+            return setting.inRange(value);
+    return false;
+}
+
+std::string SettingsState()
+{
+    std::string state;
+    for (const Setting& setting : Settings)
+        state += StoredText(setting) + ";";
+    return state;
+}
+
+bool SettleBeforeSaving::Tick(const std::string& current)
+{
+    stillTicks = current == seen ? stillTicks + 1 : 0;
+    seen = current;
+    return current != written && stillTicks >= settleTicks;
+}
+
+void SettleBeforeSaving::Written(const std::string& state)
+{
+    written = state;
+}
+
+bool FitStoredGeometry(const std::vector<ScreenRect>& screens)
+{
+    const bool wave = FitView(WaveX, WaveY, WaveW, WaveH, screens);
+    const bool spect = FitView(SpectX, SpectY, SpectW, SpectH, screens);
+    const bool sptm = FitView(SpTmX, SpTmY, SpTmW, SpTmH, screens);
+    if (wave && spect && sptm)
+        return true;
+    SetDefaultGeometry();
+    return false;
+}
 
 std::string SettingsPath()
 {
@@ -192,17 +328,23 @@ void RegistryRead()
     KeyStore store(SettingsPath());
     if (!ReportLoad(store.load(), store))
         return;
+    std::vector<std::string> wrongKinds;
     for (size_t index : ReadOrder) {
         const Setting& setting = Settings[index];
-        std::optional<KeyValue> value = store.value(setting.name);
-        if (value && !Load(*value, setting.target)) {
-            ShowError("Invalid data type for '" + std::string(setting.name) + "'");
-            return;
-        }
+        const std::optional<KeyValue> value = store.value(setting.name);
+        if (!value)
+            continue;
+        const std::optional<double> number = StoredNumber(*value, setting.target);
+        if (!number)
+            wrongKinds.push_back(setting.name);
+        else if (setting.inRange(*number))
+            Assign(setting.target, *number);
     }
+    if (!wrongKinds.empty())
+        ReportWrongKinds(wrongKinds, store);
 }
 
-void RegistryWrite()
+std::string WriteSettings()
 {
     KeyStore store(SettingsPath());
     // Reloading keeps whatever else the file holds now. A file that became
@@ -213,5 +355,12 @@ void RegistryWrite()
     for (const Setting& setting : Settings)
         Store(store, setting);
     if (std::string failure = store.save(); !failure.empty())
-        ShowError("The settings could not be saved to " + store.path() + ": " + failure);
+        return "The settings could not be saved to " + store.path() + ": " + failure;
+    return {};
+}
+
+void RegistryWrite()
+{
+    if (const std::string failure = WriteSettings(); !failure.empty())
+        ShowError(failure);
 }

@@ -11,8 +11,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSignalBlocker>
+
+#include <algorithm>
 
 namespace {
 
@@ -73,7 +76,6 @@ TFGenerator::TFGenerator(QWidget* parent)
     setWindowTitle("Generator");
     setFont(TahomaFont(11));
     setFixedSize(291, 265);
-    move(0, 0);
     BuildControls();
     Timer1 = new QTimer(this);
     Timer1->setInterval(100);
@@ -175,6 +177,30 @@ void TFGenerator::FormCreate()
 {
     FreqLeft = 20;
     FreqRight = 50;
+}
+
+QPoint GeneratorPlace(const QRect& keepClear, const QSize& outer, const QRect& screen)
+{
+    const int x = std::clamp(keepClear.right() + 1 - outer.width(), screen.left(),
+                             std::max(screen.left(), screen.right() + 1 - outer.width()));
+    const int y = std::clamp(keepClear.bottom() + 1, screen.top(),
+                             std::max(screen.top(), screen.bottom() + 1 - outer.height()));
+    return {x, y};
+}
+
+void TFGenerator::OpenClearOf(const QRect& keepClear)
+{
+    if (!placed) {
+        const QScreen* screen = QGuiApplication::screenAt(keepClear.center());
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        // Before the first show there is no frame yet: the desktop's frame,
+        // where it adds one, goes on top of the client size.
+        move(GeneratorPlace(keepClear, frameGeometry().size(), screen->availableGeometry()));
+        placed = true;
+    }
+    show();
+    raise();
 }
 
 void TFGenerator::FormShow()

@@ -22,6 +22,12 @@ class TFGenerator : public QWidget {
 public:
     explicit TFGenerator(QWidget* parent = nullptr);
 
+    // Shows the window and brings it to the front. The first time it is
+    // placed below and right-aligned with `keepClear` (the main window's
+    // title, menu bar and control strip, in screen coordinates), on the
+    // screen that holds it; later it opens where the user left it.
+    void OpenClearOf(const QRect& keepClear);
+
     QFrame* PanelGenerator = nullptr;
     QLabel* LabGenerator = nullptr;
     QGroupBox* GrBoxGenerator = nullptr;
@@ -85,6 +91,11 @@ private:
     void ShowDeviceOpen(bool open);
     void SetFreqControlsEnabled(bool enabled);
     void FillDeviceBox();
+    bool placed = false;
 };
 
 inline TFGenerator* FGenerator = nullptr;
+
+// Where the generator's outer top-left goes: just below `keepClear`, its
+// right edge at keepClear's, moved back into `screen` where it would stick out.
+QPoint GeneratorPlace(const QRect& keepClear, const QSize& outer, const QRect& screen);

@@ -389,6 +389,16 @@ std::string KeyStore::freeBadPath() const
     return bad;
 }
 
+std::string KeyStore::copyAside()
+{
+    std::string content;
+    if (ReadWholeFile(path_, content, error_) != ReadStatus::Read)
+        return "";
+    const std::string bad = freeBadPath();
+    error_ = ReplaceFileAtomically(bad, content);
+    return error_.empty() ? bad : "";
+}
+
 void KeyStore::parse(std::string_view text)
 {
     if (text.starts_with(Utf8Bom))

@@ -63,6 +63,11 @@ public:
     void setDword(std::string_view name, uint32_t data);
     void setBinary(std::string_view name, std::vector<uint8_t> data);
 
+    // Copies the file as it is now to the next free "bad" path beside it (the
+    // names a corrupt file is moved to) and returns that path; "" when the
+    // copy failed, with error() saying why.
+    std::string copyAside();
+
     const std::string& path() const { return path_; }
     // After Corrupt: where the unreadable file was moved ("" if it could not be moved).
     const std::string& movedTo() const { return movedTo_; }

@@ -1,7 +1,8 @@
-// Fallbacks for stored settings that cannot be used as they are: every
-// stored value is loaded as written, and the code that uses one passes it
-// through the matching function here where a stored number could otherwise
-// make it index outside an array or divide by zero.
+// Fallbacks for settings that cannot be used as they are. The settings load
+// gives every stored value outside its control's range its default already;
+// the code that uses a value still passes it through the matching function
+// here where a number set any other way could make it index outside an array
+// or divide by zero.
 #pragma once
 
 #include <cstdint>

@@ -12,8 +12,10 @@
 #include <QStandardPaths>
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QMetaObject>
 #include <QPainter>
+#include <QScreen>
 #include <QShowEvent>
 
 #include <algorithm>
@@ -46,6 +48,25 @@ void TViewForm::SetOuterGeometry(int left, int top, int width, int height)
     resize(std::max(1, width - extra.width()), std::max(1, height - extra.height()));
 }
 
+void TViewForm::KeepGeometry()
+{
+    const QRect outer = OuterGeometry();
+    *fields.w = outer.width();
+    *fields.h = outer.height();
+    *fields.x = outer.x();
+    *fields.y = outer.y();
+}
+
+std::vector<ScreenRect> TViewForm::AvailableScreens()
+{
+    std::vector<ScreenRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect area = screen->availableGeometry();
+        areas.push_back({area.x(), area.y(), area.width(), area.height()});
+    }
+    return areas;
+}
+
 void TViewForm::Invalidate()
 {
     QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
@@ -63,17 +84,15 @@ void TViewForm::DrawFrame()
 
 void TViewForm::FormShow()
 {
-    SetOuterGeometry(*fields.x, *fields.y, *fields.w, *fields.h);
+    if (const std::optional<ScreenRect> place = FitToScreens({*fields.x, *fields.y, *fields.w, *fields.h},
+                                                             AvailableScreens()))
+        SetOuterGeometry(place->x, place->y, place->width, place->height);
     *fields.show = true;
 }
 
 bool TViewForm::FormCloseQuery()
 {
-    const QRect outer = OuterGeometry();
-    *fields.w = outer.width();
-    *fields.h = outer.height();
-    *fields.x = outer.x();
-    *fields.y = outer.y();
+    KeepGeometry();
     return true;
 }
 

@@ -4,6 +4,8 @@
 // invalidation that may be requested from any thread.
 #pragma once
 
+#include "analysis/screenfit.h"
+
 #include <QImage>
 #include <QMenu>
 #include <QWidget>
@@ -11,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class TPlotSurface;
 class TReadoutLabel;
@@ -36,6 +39,10 @@ public:
     // Outer geometry (frame included), as the settings store it.
     QRect OuterGeometry() const;
     void SetOuterGeometry(int left, int top, int width, int height);
+    // Copies the outer geometry into the shared geometry fields.
+    void KeepGeometry();
+    // The available areas of the screens at hand (without panels and docks).
+    static std::vector<ScreenRect> AvailableScreens();
 
     // Requests a repaint of the whole window without erasing; safe from any
     // thread (the request is queued to the UI thread).
@@ -60,8 +67,9 @@ public:
     QString FileBaseName() const;
 
 public slots:
-    // Places the window at its stored geometry and raises its show flag;
-    // runs on every show that is not a restore from minimised.
+    // Places the window at its stored geometry, cut to the screens, and
+    // raises its show flag; runs on every show that is not a restore from
+    // minimised. Geometry that no screen holds leaves the window where it is.
     virtual void FormShow();
     bool FormCloseQuery();
     void FormClose();

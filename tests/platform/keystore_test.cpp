@@ -169,6 +169,22 @@ TEST_F(KeyStoreTest, UnparsableFilesAreMovedAsideNeverOverwritten)
     }
 }
 
+TEST_F(KeyStoreTest, ACopyAsideKeepsTheFileAsItWasUnderTheNextFreeBadName)
+{
+    const std::string first = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Vortan\\Sonalyx]\n"
+                              "\"KaSpTm\"=dword:00000005\n";
+    write(first);
+    write("an earlier bad file", file + ".bad");
+    KeyStore store(file);
+    ASSERT_EQ(store.load(), LoadResult::Ok);
+    EXPECT_EQ(store.copyAside(), file + ".bad.1");
+    store.setDword("KaSpTm", 7);
+    ASSERT_EQ(store.save(), "");
+    EXPECT_EQ(read(file + ".bad.1"), first) << "the copy is the file as it was";
+    EXPECT_EQ(read(file + ".bad"), "an earlier bad file") << "no earlier copy is overwritten";
+    EXPECT_NE(read(file), first);
+}
+
 TEST_F(KeyStoreTest, UnreadableFileIsNeverReplaced)
 {
     fs::create_directory(file); // reading a folder fails

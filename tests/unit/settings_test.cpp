@@ -1,13 +1,18 @@
 #include "app/settings.h"
 #include "state/usable.h"
 
+#include "analysis/SpTmMap.h"
+#include "analysis/SpectGraph.h"
+#include "analysis/WaveGraph.h"
 #include "platform/dialogs.h"
 #include "state/global.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -64,8 +69,8 @@ struct Snapshot {
 // clang-format off
 const Snapshot Defaults{false, false, 1, 10, 0, 100, 310, 270, 4410, 20000, true,
                         0, 370, 310, 270, 5000, 2, true, true, 298, 100, 500, 540, true};
-const Snapshot Unusual{true, true, 2, 3.25f, -1200, 40, 640, 480, 8820, 5000, false,
-                       1900, -5, 320, 200, 12000, 0.375f, false, false, 7, 8, 9, 10, false};
+const Snapshot Unusual{true, true, 2, 3.0f, -1200, 40, 640, 480, 882, 5000, false,
+                       1900, -5, 320, 200, 10000, 0.5f, false, false, 7, 8, 9, 10, false};
 // clang-format on
 
 class SettingsTest : public ::testing::Test {
@@ -160,77 +165,248 @@ TEST_F(SettingsTest, WriteStoresAll25ValuesInOrderAndReadsThemBack)
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(SettingsTest, WrongTypeStopsTheLoadAtThatValue)
+// "hex:..." of a little-endian IEEE double, written here byte by byte.
+std::string HexOfDouble(double value)
 {
-    // Read order: IsInstalled, Window Function, Light Background, KaSpTm, ...
-    writeKey("\"FormWave X\"=dword:00000005\n"
-             "\"IsInstalled\"=dword:00000001\n"
-             "\"Window Function\"=dword:00000002\n"
-             "\"Light Background\"=hex:01\n");
-    RegistryRead();
-    ASSERT_EQ(messages, std::vector<std::string>{"Invalid data type for 'Light Background'"});
-    EXPECT_TRUE(IsInstalled);
-    EXPECT_EQ(WindowFunction, 2) << "read before the wrongly typed value";
-    EXPECT_FALSE(LightBackground);
-    EXPECT_EQ(WaveX, 0) << "comes after the stop, keeps its default";
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    std::string text = "hex:";
+    for (int i = 0; i < 8; ++i) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, "%02x", static_cast<unsigned>((bits >> (8 * i)) & 0xFF));
+        text += (i ? "," : "") + std::string(byte);
+    }
+    return text;
 }
 
-TEST_F(SettingsTest, FloatMustBeAnEightByteBinary)
+// The file RegistryWrite makes of Unusual, with the line of `name` holding `data` instead.
+std::string UnusualFileWith(const std::string& name, const std::string& data, const fs::path& file)
 {
-    const char* wrong[] = {"hex:00,00,80,3f", "dword:00000002", "\"2\"", "hex:00,00,00,00,00,00,00,40,00"};
-    for (const char* data : wrong) {
+    Unusual.apply();
+    RegistryWrite();
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    std::string text = all.str();
+    const std::string key = "\"" + name + "\"=";
+    const size_t at = text.find(key);
+    const size_t end = text.find('\n', at);
+    text.replace(at + key.size(), end - at - key.size(), data);
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+    Defaults.apply();
+    return text;
+}
+
+TEST_F(SettingsTest, AWronglyTypedThirdValueKeepsItsDefaultAndEveryOtherValueLoads)
+{
+    // The kinds a dword can be mistaken for; "Window Function" is the third value saved.
+    for (const char* data : {"hex:02", "hex:02,00,00,00", "\"2\""}) {
         SCOPED_TRACE(data);
         messages.clear();
-        Defaults.apply();
-        writeKey(std::string("\"FormSpect RangeX\"=dword:00000bb8\n"
-                             "\"FormSpect RangeY\"=") +
-                 data +
-                 "\n"
-                 "\"FormSpect IsLn\"=dword:00000000\n");
+        fs::remove_all(file.parent_path());
+        const std::string original = UnusualFileWith("Window Function", data, file);
+        ASSERT_EQ(valueLines()[2], std::string("\"Window Function\"=") + data);
+
         RegistryRead();
-        EXPECT_EQ(messages, std::vector<std::string>{"Invalid data type for 'FormSpect RangeY'"});
-        EXPECT_EQ(SpectRangeX, 3000);
-        EXPECT_EQ(SpectRangeY, 2.0f);
-        EXPECT_TRUE(SpectIsLn);
+        Snapshot expected = Unusual;
+        expected.windowFunction = 1; // its default
+        EXPECT_TRUE(Snapshot::Take() == expected);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_TRUE(messages[0].starts_with("Invalid data type for 'Window Function'")) << messages[0];
+        const fs::path kept = file.string() + ".bad";
+        EXPECT_NE(messages[0].find(kept.string()), std::string::npos) << messages[0];
+        EXPECT_EQ(read(kept), original);
+
+        RegistryWrite();
+        EXPECT_EQ(valueLines()[2], "\"Window Function\"=dword:00000001");
+        EXPECT_EQ(valueLines()[4], "\"FormWave X\"=dword:fffffb50") << "the user's value, not the default";
+        EXPECT_EQ(read(kept), original) << "the save leaves the copy alone";
+        EXPECT_EQ(messages.size(), 1u);
     }
 }
 
-TEST_F(SettingsTest, AnyNonZeroDwordIsTrue)
+TEST_F(SettingsTest, AWronglyTypedDoubleKeepsItsDefault)
 {
-    writeKey("\"IsInstalled\"=dword:00000002\n"
+    for (const char* data : {"dword:00000002", "\"2\"", "hex:00,00,80,3f", "hex:00,00,00,00,00,00,00,40,00"}) {
+        SCOPED_TRACE(data);
+        messages.clear();
+        UnusualFileWith("FormSpect RangeY", data, file);
+        RegistryRead();
+        Snapshot expected = Unusual;
+        expected.spectRangeY = 2.0f;
+        EXPECT_TRUE(Snapshot::Take() == expected);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_TRUE(messages[0].starts_with("Invalid data type for 'FormSpect RangeY'")) << messages[0];
+    }
+}
+
+TEST_F(SettingsTest, SeveralWronglyTypedValuesGiveOneMessageNamingThemAll)
+{
+    writeKey("\"Light Background\"=hex:01\n"
+             "\"KaSpTm\"=dword:00000005\n"
+             "\"FormWave X\"=dword:00000005\n"
+             "\"FormSpTm Hight\"=\"300\"\n");
+    RegistryRead();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].starts_with("Invalid data type for 'Light Background', 'KaSpTm', 'FormSpTm Hight'"))
+        << messages[0];
+    EXPECT_EQ(WaveX, 5);
+    EXPECT_EQ(KaSpTm, 10.0f);
+    EXPECT_EQ(SpTmH, 540);
+}
+
+TEST_F(SettingsTest, BooleansAreZeroOrOne)
+{
+    writeKey("\"IsInstalled\"=dword:00000001\n"
              "\"FormWave Show\"=dword:00000000\n"
              "\"FormSpect IsLn\"=dword:80000000\n"
-             "\"FormSpTm Show\"=dword:ffffffff\n");
+             "\"FormSpTm Show\"=dword:00000002\n");
     RegistryRead();
     EXPECT_TRUE(IsInstalled);
     EXPECT_FALSE(WaveShow);
-    EXPECT_TRUE(SpectIsLn);
-    EXPECT_TRUE(SpTmShow);
+    EXPECT_TRUE(SpectIsLn) << "out of range: the default";
+    EXPECT_TRUE(SpTmShow) << "out of range: the default";
 }
 
-TEST_F(SettingsTest, OutOfRangeValuesLoadUnchanged)
+// Each value no control can set, stored alone: it gets its default and is
+// not saved back.
+TEST_F(SettingsTest, OutOfRangeAndNonFiniteValuesGetTheirDefaults)
 {
-    writeKey("\"Window Function\"=dword:00000007\n"
-             "\"KaSpTm\"=hex:00,00,00,00,00,00,f8,7f\n" // NaN
-             "\"FormWave Width\"=dword:00000000\n"
-             "\"FormWave RangeX\"=dword:ffffffff\n"
-             "\"FormSpect RangeX\"=dword:7fffffff\n"
-             "\"FormSpect RangeY\"=hex:7d,c3,94,25,ad,49,b2,d4\n"); // -1e100
-    RegistryRead();
-    EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(WindowFunction, 7);
-    EXPECT_TRUE(std::isnan(KaSpTm));
-    EXPECT_EQ(WaveW, 0);
-    EXPECT_EQ(WaveRangeX, -1);
-    EXPECT_EQ(SpectRangeX, 2147483647);
-    EXPECT_EQ(SpectRangeY, -std::numeric_limits<float>::infinity()) << "too large for a float";
-
-    EXPECT_EQ(UsableKaSpTm(KaSpTm), 10.0f);
-    EXPECT_EQ(UsableWaveRangeX(WaveRangeX), 4410);
-    EXPECT_EQ(UsableSpectRangeX(SpectRangeX), 5000);
-    EXPECT_EQ(UsableSpectRangeY(SpectRangeY), 2.0f);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* name;
+        std::string data;
+    };
+    std::vector<Case> cases = {
+        {"IsInstalled", "dword:00000002"},      {"Light Background", "dword:ffffffff"},
+        {"Window Function", "dword:7fffffff"},  {"Window Function", "dword:00000003"},
+        {"Window Function", "dword:ffffffff"},  {"FormWave X", "dword:7fffffff"},
+        {"FormWave Y", "dword:fffe7960"}, // -100000
+        {"FormWave Width", "dword:00000000"},   {"FormWave Width", "dword:7fffffff"},
+        {"FormWave Hight", "dword:ffffffff"},   {"FormWave Hight", "dword:00008000"},
+        {"FormWave RangeX", "dword:00000001"},  {"FormWave RangeX", "dword:0000113b"}, // 4411
+        {"FormWave RangeX", "dword:ffffffff"},  {"FormWave RangeY", "dword:00000000"},
+        {"FormWave RangeY", "dword:00000064"}, // 100
+        {"FormWave Show", "dword:00000005"},    {"FormSpect X", "dword:80000000"},
+        {"FormSpect Y", "dword:00010000"},      {"FormSpect Width", "dword:fffe7960"},
+        {"FormSpect Hight", "dword:00000000"},  {"FormSpect RangeX", "dword:00000000"},
+        {"FormSpect RangeX", "dword:00000bb8"}, // 3000
+        {"FormSpect RangeX", "dword:7fffffff"}, {"FormSpect IsLn", "dword:00000007"},
+        {"FormSpect Show", "dword:ffffffff"},   {"FormSpTm X", "dword:fffe7960"},
+        {"FormSpTm Y", "dword:7fffffff"},       {"FormSpTm Width", "dword:00000000"},
+        {"FormSpTm Hight", "dword:7fffffff"},   {"FormSpTm Show", "dword:00000002"},
+        {"FormSpect Peak", "dword:00000002"},
+    };
+    for (const char* name : {"KaSpTm", "FormSpect RangeY"})
+        for (double value : {nan, -nan, inf, -inf, 0.0, -0.0, -2.0, 1e300, -1e100, 1e-300, 21.0, 0.375, 2.5, 200.0})
+            cases.push_back({name, HexOfDouble(value)});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + "=" + c.data);
+        Defaults.apply();
+        writeKey("\"" + std::string(c.name) + "\"=" + c.data + "\n");
+        RegistryRead();
+        EXPECT_TRUE(messages.empty());
+        EXPECT_TRUE(Snapshot::Take() == Defaults);
+        RegistryWrite();
+        for (const std::string& line : valueLines())
+            EXPECT_NE(line, "\"" + std::string(c.name) + "\"=" + c.data) << "saved back";
+    }
 }
 
+// Every value the controls can set loads as it is.
+TEST_F(SettingsTest, EveryValueTheControlsCanSetLoads)
+{
+    for (int position = 1; position <= 4; ++position)
+        EXPECT_TRUE(SettingInRange("FormWave RangeX", WaveRangeXAt(position))) << position;
+    for (int position = 1; position <= 7; ++position)
+        EXPECT_TRUE(SettingInRange("FormWave RangeY", WaveRangeYAt(position))) << position;
+    for (int position = 1; position <= 5; ++position)
+        EXPECT_TRUE(SettingInRange("FormSpect RangeX", SpectRangeXAt(position))) << position;
+    for (int position = 1; position <= 9; ++position)
+        EXPECT_TRUE(SettingInRange("FormSpect RangeY", SpectRangeYAt(position))) << position;
+    for (int position = sptm::GainTrackMin; position <= sptm::GainTrackMax; ++position)
+        EXPECT_TRUE(SettingInRange("KaSpTm", sptm::GainAtPosition(position))) << position;
+    for (int item = 0; item < 3; ++item)
+        EXPECT_TRUE(SettingInRange("Window Function", item));
+    EXPECT_TRUE(SettingInRange("FormSpTm X", -32768));
+    EXPECT_TRUE(SettingInRange("FormSpTm Y", 32767));
+    EXPECT_TRUE(SettingInRange("FormSpTm Width", 1));
+    EXPECT_FALSE(SettingInRange("No Such Value", 0));
+
+    // Through the file: the ends of each track bar's table.
+    writeKey("\"KaSpTm\"=" + HexOfDouble(20) +
+             "\n\"FormWave RangeX\"=dword:000001b9\n" // 441
+             "\"FormSpect RangeY\"=" +
+             HexOfDouble(static_cast<float>(0.2)) + "\n");
+    RegistryRead();
+    EXPECT_EQ(KaSpTm, 20.0f);
+    EXPECT_EQ(WaveRangeX, 441);
+    EXPECT_EQ(SpectRangeY, 0.2f);
+}
+
+TEST(SettingsSaving, WritesOnceAChangeHasRestedAndNotWhenNothingChanged)
+{
+    SettleBeforeSaving settle(2);
+    settle.Written("a");
+    for (int tick = 0; tick < 5; ++tick)
+        EXPECT_FALSE(settle.Tick("a")) << "nothing changed";
+    EXPECT_FALSE(settle.Tick("b")) << "just changed";
+    EXPECT_FALSE(settle.Tick("b"));
+    EXPECT_TRUE(settle.Tick("b")) << "rested for two ticks";
+    settle.Written("b");
+    EXPECT_FALSE(settle.Tick("b"));
+    // Dragging: a new state at every tick is written once it rests.
+    EXPECT_FALSE(settle.Tick("c"));
+    EXPECT_FALSE(settle.Tick("d"));
+    EXPECT_FALSE(settle.Tick("e"));
+    EXPECT_FALSE(settle.Tick("e"));
+    EXPECT_TRUE(settle.Tick("e"));
+    // Changed and changed back before it was due: nothing to write.
+    settle.Written("e");
+    EXPECT_FALSE(settle.Tick("f"));
+    for (int tick = 0; tick < 4; ++tick)
+        EXPECT_FALSE(settle.Tick("e"));
+}
+
+TEST_F(SettingsTest, TheSavedStateChangesWithEveryValue)
+{
+    Unusual.apply();
+    const std::string before = SettingsState();
+    KaSpTm = 4;
+    EXPECT_NE(SettingsState(), before);
+    KaSpTm = 3;
+    EXPECT_EQ(SettingsState(), before);
+    SpectShowPeak = !SpectShowPeak;
+    EXPECT_NE(SettingsState(), before);
+}
+
+// Stored geometry on one 1920x1050 screen (below a 30-pixel panel) and a
+// 1280x1024 one to its right.
+TEST_F(SettingsTest, StoredGeometryIsBroughtOntoTheScreens)
+{
+    const std::vector<ScreenRect> screens = {{0, 30, 1920, 1050}, {1920, 0, 1280, 1024}};
+    WaveX = 100, WaveY = 200, WaveW = 8192, WaveH = 8192;     // too large
+    SpectX = 2000, SpectY = 100, SpectW = 2000, SpectH = 300; // on the second screen, too wide
+    SpTmX = 298, SpTmY = 100, SpTmW = 500, SpTmH = 540;       // as it was
+    EXPECT_TRUE(FitStoredGeometry(screens));
+    EXPECT_EQ(std::vector<int32_t>({WaveX, WaveY, WaveW, WaveH}), std::vector<int32_t>({100, 200, 1920, 1050}));
+    EXPECT_EQ(std::vector<int32_t>({SpectX, SpectY, SpectW, SpectH}), std::vector<int32_t>({2000, 100, 1280, 300}));
+    EXPECT_EQ(std::vector<int32_t>({SpTmX, SpTmY, SpTmW, SpTmH}), std::vector<int32_t>({298, 100, 500, 540}));
+
+    // One view off every screen: all three take the default layout.
+    for (auto [x, y] : {std::pair{-32768, -32768}, {-300, 500}, {100, 1070}, {3200, 10}, {500, 10}}) {
+        SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
+        WaveX = 100, WaveY = 200, WaveW = 400, WaveH = 300;
+        SpTmX = x, SpTmY = y, SpTmW = 300, SpTmH = 300;
+        Snapshot expected = Snapshot::Take();
+        expected.waveX = 0, expected.waveY = 100, expected.waveW = 310, expected.waveH = 270;
+        expected.spectX = 0, expected.spectY = 370, expected.spectW = 310, expected.spectH = 270;
+        expected.spTmX = 298, expected.spTmY = 100, expected.spTmW = 500, expected.spTmH = 540;
+        EXPECT_FALSE(FitStoredGeometry(screens));
+        EXPECT_TRUE(Snapshot::Take() == expected);
+    }
+}
 TEST(SettingsFallbacks, ReplaceOnlyUnusableValues)
 {
     EXPECT_EQ(UsableWaveRangeX(1), 4410);
