@@ -28,8 +28,7 @@ bool CaptionsEndWith(const QString& suffix)
 
 std::string Captions()
 {
-    return (FormWave->windowTitle() + " | " + FormSpect->windowTitle() + " | " + FormSpTm->windowTitle())
-        .toStdString();
+    return (FormWave->windowTitle() + " | " + FormSpect->windowTitle() + " | " + FormSpTm->windowTitle()).toStdString();
 }
 
 class ServerLoss : public ::testing::Test {
