@@ -63,8 +63,8 @@ TEST_F(ServerFailuresInTheWindow, ADeviceThatCannotBeInitialisedShowsWhyAfterThe
     server->setReachable(false);
     FormMain->StartSource();
     ASSERT_FALSE(app->messages.empty());
-    EXPECT_EQ(app->messages.back(), "Can''t initialize recording device\r\n\r\n(Error Code: 3)\r\n" +
-                                        std::string(platform::ServerGoneText));
+    EXPECT_EQ(app->messages.back(),
+              "Can''t initialize recording device\r\n\r\n(Error Code: 3)\r\n" + std::string(platform::ServerGoneText));
 }
 
 TEST_F(ServerFailuresInTheWindow, ARefusedReadReachesTheUserOnTheUiThread)
