@@ -72,13 +72,9 @@ bool LoadedModule::unload()
 
 std::string SourcePath(const std::string& relative)
 {
-#ifdef SONALYX_SOURCE_DIR
-    return (std::filesystem::path(SONALYX_SOURCE_DIR) / relative).string();
-#else
     // This file is tests/common/pulse_support.cpp; the tree is two levels up.
     std::filesystem::path here(__FILE__);
     return (here.parent_path().parent_path().parent_path() / relative).string();
-#endif
 }
 
 #ifndef TONE_PLAYER
