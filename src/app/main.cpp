@@ -16,6 +16,7 @@
 #include "generator/WaveOut.h"
 #include "platform/dialogs.h"
 #include "platform/reclib.h"
+#include "platform/soundserver.h"
 #include "platform/timer.h"
 #include "platform/wavedev.h"
 #include "state/global.h"
@@ -124,12 +125,14 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
     TimerInfo = new QTimer(this);
     TimerInfo->setInterval(100);
     connect(TimerInfo, &QTimer::timeout, this, &TFormMain::TimerInfoTimer);
+    HandOverPostedMessages(true);
     FormCreate();
 }
 
 TFormMain::~TFormMain()
 {
     FormDestroy();
+    HandOverPostedMessages(false);
     if (FormMain == this)
         FormMain = nullptr;
 }
@@ -390,6 +393,10 @@ void TFormMain::UpdateViewCaptions()
         CaptionSuffix = " - Device has stopped playing!";
     if (!stopped && Loopback && !MediaFile.empty())
         CaptionSuffix = " - " + MediaFile;
+    // Nothing arrives from any device while the server is gone, whichever
+    // path captures; the views would otherwise just stand still.
+    if (!platform::Server().connected())
+        CaptionSuffix = NoSoundServerCaption;
     const QString suffix = QString::fromStdString(CaptionSuffix);
     if (FormWave)
         FormWave->setWindowTitle("Waveform" + suffix);
@@ -404,7 +411,7 @@ void TFormMain::ShowRecLibError(const std::string& text, bool always)
     const int code = platform::rec::ErrorGetCode();
     if (!always && code == 0)
         return;
-    platform::MessageBox("Error", text + "\r\n\r\n(Error Code: " + std::to_string(code) + ")",
+    platform::MessageBox("Error", text + "\r\n\r\n(Error Code: " + std::to_string(code) + ")" + ReasonAfter(),
                          platform::MsgIcon::Warning);
 }
 

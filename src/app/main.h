@@ -125,6 +125,9 @@ public:
     // A failure of the recording library (platform/reclib.h): `text` with the
     // library's error code, unless the code is 0 and `always` is false.
     void ShowRecLibError(const std::string& text, bool always);
+    // Messages posted from other threads (platform::PostMessageBox) are shown
+    // on the UI thread while this is on.
+    static void HandOverPostedMessages(bool on);
     // Repaints every shown view; UI thread.
     void RepaintShownViews();
     // A loopback stream was just started: give it time for its first block.
@@ -159,8 +162,14 @@ private:
 
 inline TFormMain* FormMain = nullptr;
 
+// What the views' captions end with while the sound server is gone.
+inline constexpr const char* NoSoundServerCaption = " - No sound server!";
+
 // Queues RepaintShownViews on the UI thread; any thread.
 void PostRepaintShownViews();
+// What the recording library said about its last failure, on a line of its
+// own after a message's text; empty when it said nothing.
+std::string ReasonAfter();
 
 // Creates the forms in start-up order (main window first); a QApplication
 // must exist. DestroyForms runs the main window's destroy step and frees them.

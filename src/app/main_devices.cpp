@@ -15,6 +15,27 @@
 
 namespace rec = platform::rec;
 
+std::string ReasonAfter()
+{
+    const std::string reason = rec::ErrorGetText();
+    return reason.empty() ? std::string() : "\r\n" + reason;
+}
+
+void TFormMain::HandOverPostedMessages(bool on)
+{
+    if (!on) {
+        platform::SetPostedMessageWaker({});
+        return;
+    }
+    // The application outlives the main window, so a waker running on the
+    // sound server's thread while the window closes still has its target.
+    platform::SetPostedMessageWaker([] {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(
+                app, [] { platform::ShowPostedMessages(); }, Qt::QueuedConnection);
+    });
+}
+
 void TFormMain::EnumDevices()
 {
     rec::ChannelStop(RecChannel);
@@ -89,8 +110,9 @@ void TFormMain::StartSource()
         RecChannel = rec::RecordStart(44100, 2, 0, RecordProc, nullptr);
         ExpectLoopbackStart();
         if (RecChannel == 0)
-            platform::MessageBox("Sonalyx", "Couldn't start recording!ErrorCode " + std::to_string(rec::ErrorGetCode()),
-                                 platform::MsgIcon::Error);
+            platform::MessageBox(
+                "Sonalyx", "Couldn't start recording!ErrorCode " + std::to_string(rec::ErrorGetCode()) + ReasonAfter(),
+                platform::MsgIcon::Error);
         ClearBlock();
     }
     DeviceName = CmbBoxAIn->currentText().toStdString();

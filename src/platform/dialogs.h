@@ -22,4 +22,18 @@ void SetMessageHook(MessageHook hook);
 // How messages are shown when no hook is installed; set once at start-up.
 void SetMessagePresenter(MessageHook presenter);
 
+// Messages from threads other than the UI thread (the sound server's, the
+// recording library's): a box must not be opened there, and a hook must not
+// be called there. With a waker installed the message waits in a queue and
+// the waker asks the UI thread to call ShowPostedMessages(); without one it
+// is shown at once, on the calling thread.
+void PostMessageBox(const std::string& caption, const std::string& text, MsgIcon icon);
+// UI thread: shows the messages posted so far, oldest first.
+void ShowPostedMessages();
+// The waker must only queue a call to ShowPostedMessages() on the UI thread
+// and return (it runs on the posting thread, possibly under the sound
+// server's lock). An empty waker uninstalls it; messages still queued are
+// shown at once.
+void SetPostedMessageWaker(std::function<void()> waker);
+
 } // namespace platform

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <numbers>
+#include <optional>
 
 namespace platform {
 
@@ -145,6 +146,26 @@ SignalFn CountingSignal()
     };
 }
 
+namespace {
+
+// A request of the server scripted to fail a number of times in a row.
+struct FailingRequest {
+    int attemptsLeft = 0; // failures still to come
+    std::string serverText;
+    bool failing = false; // the last attempt failed
+};
+
+// One attempt of a request scripted to fail; true when it failed.
+bool FailsThisTime(FailingRequest& request)
+{
+    request.failing = request.attemptsLeft > 0;
+    if (request.failing)
+        --request.attemptsLeft;
+    return request.failing;
+}
+
+} // namespace
+
 // ---- server state -------------------------------------------------------
 
 struct InProcessServer::Core {
@@ -158,7 +179,51 @@ struct InProcessServer::Core {
     bool defaultSinkChosen = false;
     uint64_t changes = 0;
     std::map<std::string, std::string> pendingFailures;
-    StreamList streams; // open and not failed
+    StreamList streams;                               // open and not failed
+    std::map<std::string, std::string> refusedReads;  // source -> server's text
+    std::map<std::string, std::string> refusedWrites; // sink -> server's text
+
+    FailingRequest subscription;
+    uint64_t changesWhenUnsubscribed = 0;
+    FailingRequest listing;
+    std::vector<SourceInfo> staleSources;
+    std::vector<SinkInfo> staleSinks;
+    RequestRetry subscriptionRetry{SubscriptionFailureText};
+    RequestRetry listingRetry{ListFailureText};
+
+    std::vector<SourceInfo> listSources() const
+    {
+        std::vector<SourceInfo> list;
+        for (const Device& d : sources)
+            list.push_back(SourceInfo{d.name, d.description, d.isMonitor, d.monitorOfSink, d.name == defaultSource});
+        return list;
+    }
+    std::vector<SinkInfo> listSinks() const
+    {
+        std::vector<SinkInfo> list;
+        for (const Device& d : sinks)
+            list.push_back(SinkInfo{d.name, d.description, d.name == defaultSink});
+        return list;
+    }
+
+    // Streams of `kind` whose device has a refused read or write pending,
+    // with the text they end with; the refusals are used up.
+    std::vector<std::pair<std::shared_ptr<StreamState>, std::string>> takeRefused()
+    {
+        std::vector<std::pair<std::shared_ptr<StreamState>, std::string>> refused;
+        std::erase_if(streams, [&](const std::shared_ptr<StreamState>& s) {
+            auto& table = s->kind == StreamKind::Capture ? refusedReads : refusedWrites;
+            auto found = table.find(s->device);
+            if (found == table.end())
+                return false;
+            refused.emplace_back(s, s->kind == StreamKind::Capture ? ReadFailureText(s->device, found->second)
+                                                                   : WriteFailureText(s->device, found->second));
+            return true;
+        });
+        refusedReads.clear();
+        refusedWrites.clear();
+        return refused;
+    }
 
     Device* findSource(const std::string& name)
     {
@@ -439,10 +504,93 @@ void InProcessServer::setReachable(bool reachable)
     FailStreams(failed, "Connection terminated");
 }
 
+void InProcessServer::refuseNextRead(const std::string& source, const std::string& serverText)
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    core_->refusedReads[source] = serverText;
+}
+
+void InProcessServer::refuseNextWrite(const std::string& sink, const std::string& serverText)
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    core_->refusedWrites[sink] = serverText;
+}
+
+void InProcessServer::failSubscription(int attempts, const std::string& serverText)
+{
+    bool failed = false;
+    {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        if (!core_->subscription.failing)
+            core_->changesWhenUnsubscribed = core_->changes;
+        core_->subscription.attemptsLeft = attempts;
+        core_->subscription.serverText = serverText;
+        failed = FailsThisTime(core_->subscription);
+    }
+    if (failed)
+        core_->subscriptionRetry.failed(serverText);
+}
+
+void InProcessServer::failListRequests(int attempts, const std::string& serverText)
+{
+    bool failed = false;
+    {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        if (!core_->listing.failing && core_->reachable) {
+            core_->staleSources = core_->listSources();
+            core_->staleSinks = core_->listSinks();
+        }
+        core_->listing.attemptsLeft = attempts;
+        core_->listing.serverText = serverText;
+        failed = FailsThisTime(core_->listing);
+    }
+    if (failed)
+        core_->listingRetry.failed(serverText);
+}
+
+// The retries of failing requests, at the start of a period.
+void InProcessServer::retryRequests()
+{
+    std::optional<bool> subscriptionFailed;
+    std::optional<bool> listingFailed;
+    std::string subscriptionText;
+    std::string listingText;
+    {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        if (!core_->reachable)
+            return;
+        if (core_->subscription.failing) {
+            subscriptionFailed = FailsThisTime(core_->subscription);
+            subscriptionText = core_->subscription.serverText;
+            if (!*subscriptionFailed)
+                ++core_->changes; // events were missed: clients read the lists again
+        }
+        if (core_->listing.failing) {
+            listingFailed = FailsThisTime(core_->listing);
+            listingText = core_->listing.serverText;
+            if (!*listingFailed)
+                ++core_->changes; // the lists read at last
+        }
+    }
+    if (subscriptionFailed)
+        *subscriptionFailed ? core_->subscriptionRetry.failed(subscriptionText) : core_->subscriptionRetry.succeeded();
+    if (listingFailed)
+        *listingFailed ? core_->listingRetry.failed(listingText) : core_->listingRetry.succeeded();
+}
+
 void InProcessServer::pump(size_t frames)
 {
     if (frames == 0)
         return;
+    retryRequests();
+    std::vector<std::pair<std::shared_ptr<StreamState>, std::string>> refused;
+    {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        if (core_->reachable)
+            refused = core_->takeRefused();
+    }
+    for (const auto& [stream, why] : refused)
+        FailStreams({stream}, why);
 
     std::vector<SinkPeriod> sinks;
     {
@@ -535,29 +683,23 @@ uint32_t InProcessServer::builtVersion()
 std::vector<SourceInfo> InProcessServer::sources()
 {
     std::lock_guard<std::mutex> guard(core_->lock);
-    std::vector<SourceInfo> list;
     if (!core_->reachable)
-        return list;
-    for (const Device& d : core_->sources)
-        list.push_back(SourceInfo{d.name, d.description, d.isMonitor, d.monitorOfSink, d.name == core_->defaultSource});
-    return list;
+        return {};
+    return core_->listing.failing ? core_->staleSources : core_->listSources();
 }
 
 std::vector<SinkInfo> InProcessServer::sinks()
 {
     std::lock_guard<std::mutex> guard(core_->lock);
-    std::vector<SinkInfo> list;
     if (!core_->reachable)
-        return list;
-    for (const Device& d : core_->sinks)
-        list.push_back(SinkInfo{d.name, d.description, d.name == core_->defaultSink});
-    return list;
+        return {};
+    return core_->listing.failing ? core_->staleSinks : core_->listSinks();
 }
 
 uint64_t InProcessServer::changeCount()
 {
     std::lock_guard<std::mutex> guard(core_->lock);
-    return core_->changes;
+    return core_->subscription.failing ? core_->changesWhenUnsubscribed : core_->changes;
 }
 
 std::unique_ptr<CaptureStream> InProcessServer::openCapture(const std::string& source, CaptureCallback onData,

@@ -63,6 +63,20 @@ public:
     // false: the server goes away (every stream fails, lists are empty, opens
     // fail, volumes are unknown). true: it is back with the same devices.
     void setReachable(bool reachable);
+    // The next pump() refuses the reads of every capture stream on `source`
+    // (or the writes of every playback stream on `sink`): those streams end
+    // with ReadFailureText / WriteFailureText and the server's `serverText`.
+    void refuseNextRead(const std::string& source, const std::string& serverText);
+    void refuseNextWrite(const std::string& sink, const std::string& serverText);
+    // The subscription to device events fails `attempts` times in a row: the
+    // first now, the others as it is tried again at each pump() (the retry a
+    // second later of a real server). Meanwhile changes of the devices do not
+    // move changeCount(); once it succeeds the counter moves, so clients read
+    // the lists again. The user is told as RequestRetry says.
+    void failSubscription(int attempts, const std::string& serverText);
+    // The same for reading the device lists: sources() and sinks() keep
+    // what they were before the first failure until a read succeeds.
+    void failListRequests(int attempts, const std::string& serverText);
 
     // Runs one server period: pulls `frames` frames from every playback
     // stream, mixes each sink into its monitor, and delivers `frames` frames
@@ -92,6 +106,8 @@ public:
     struct Core; // shared with the streams, which may outlive the server object
 
 private:
+    void retryRequests();
+
     std::shared_ptr<Core> core_;
 };
 

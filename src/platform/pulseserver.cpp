@@ -22,6 +22,11 @@
 // Losing the server: lists turn empty, changeCount() moves, open streams get
 // their failure callback, and a timer on the loop thread tries to connect
 // again once a second until the server answers.
+//
+// A read or write the server refuses ends that stream with the server's text
+// (its owner tells the user). A refused subscription or device-list request
+// is tried again a second later (see RequestRetry); the user hears of it when
+// it keeps failing.
 #include "platform/soundserver.h"
 
 #include <pulse/pulseaudio.h>
@@ -34,11 +39,13 @@
 #include <mutex>
 #include <stdexcept>
 #include <sys/time.h>
+#include <utility>
 
 namespace platform {
 namespace {
 
 constexpr pa_usec_t ReconnectDelayUs = 1000 * 1000;
+constexpr pa_usec_t RequestRetryDelayUs = 1000 * 1000;
 constexpr int ConnectTimeoutMs = 3000;
 constexpr int StreamOpenTimeoutMs = 5000;
 constexpr int OperationTimeoutMs = 3000;
@@ -47,7 +54,7 @@ constexpr int OperationTimeoutMs = 3000;
 constexpr pa_usec_t CaptureFragmentUs = 10 * 1000;
 constexpr pa_usec_t PlaybackTargetUs = 100 * 1000;
 
-const char* const NotReachableText = "The sound server is not reachable";
+const char* const NotReachableText = ServerGoneText;
 
 uint32_t ParseVersion(const char* text)
 {
@@ -193,6 +200,11 @@ void OnSuccess(pa_context*, int success, void* user)
     wait->loop->signal();
 }
 
+std::string ServerErrorText(pa_context* context)
+{
+    return pa_strerror(pa_context_errno(context));
+}
+
 std::string StreamErrorText(pa_context* context, const std::string& device, const char* kind)
 {
     if (!context || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
@@ -269,6 +281,28 @@ protected:
     }
 
     std::string failureText() const { return StreamErrorText(context_, device_, kind_); }
+
+    // A read or write refused by the server: the stream delivers nothing
+    // more, and its owner learns why. Trying the same call again would only
+    // fail again (the stream is in error), so the stream ends here. When the
+    // connection itself has gone, that is what the owner is told.
+    void failOnIo(bool reading)
+    {
+        if (failed_)
+            return;
+        failed_ = true;
+        pa_stream_set_read_callback(stream_, nullptr, nullptr);
+        pa_stream_set_write_callback(stream_, nullptr, nullptr);
+        std::string why;
+        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
+            why = failureText();
+        else if (reading)
+            why = ReadFailureText(device_, ServerErrorText(context_));
+        else
+            why = WriteFailureText(device_, ServerErrorText(context_));
+        if (onFailure_)
+            onFailure_(why);
+    }
 
     // Program callbacks wait until openCapture/openPlayback has returned: the
     // opener may hold a lock of its own that they take, and it waits for the
@@ -379,10 +413,17 @@ private:
         while (pa_stream_readable_size(stream) > 0) {
             const void* data = nullptr;
             size_t bytes = 0;
-            if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
+            if (pa_stream_peek(stream, &data, &bytes) < 0) {
+                self->failOnIo(true);
+                return;
+            }
+            if (bytes == 0)
                 return;
             self->take(static_cast<const uint8_t*>(data), bytes);
-            pa_stream_drop(stream);
+            if (pa_stream_drop(stream) < 0) {
+                self->failOnIo(true);
+                return;
+            }
         }
     }
 
@@ -517,8 +558,10 @@ private:
         while (requested >= FrameBytes) {
             void* buffer = nullptr;
             size_t bytes = requested / FrameBytes * FrameBytes;
-            if (pa_stream_begin_write(stream, &buffer, &bytes) < 0 || !buffer)
+            if (pa_stream_begin_write(stream, &buffer, &bytes) < 0 || !buffer) {
+                self->failOnIo(false);
                 return;
+            }
             bytes = bytes / FrameBytes * FrameBytes;
             if (bytes == 0) {
                 pa_stream_cancel_write(stream);
@@ -528,8 +571,10 @@ private:
             auto* frames = static_cast<int16_t*>(buffer);
             size_t filled = self->fill_ ? std::min(self->fill_(frames, maxFrames), maxFrames) : 0;
             std::memset(frames + filled * StreamChannels, 0, (maxFrames - filled) * FrameBytes);
-            if (pa_stream_write(stream, buffer, bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+            if (pa_stream_write(stream, buffer, bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+                self->failOnIo(false);
                 return;
+            }
             requested -= bytes;
         }
     }
@@ -569,6 +614,7 @@ public:
     {
         LoopLock lock(*loop_);
         reconnectTimer_ = loop_->api()->time_new(loop_->api(), nullptr, &PulseServer::onReconnectTimer, this);
+        retryTimer_ = loop_->api()->time_new(loop_->api(), nullptr, &PulseServer::onRetryTimer, this);
         connect();
         // The program lists devices right at start-up: wait for the first
         // complete lists (or for the connection to fail).
@@ -582,6 +628,7 @@ public:
         LoopLock lock(*loop_);
         loop_->api()->time_free(reconnectTimer_);
         dropContext();
+        loop_->api()->time_free(retryTimer_);
     }
 
     bool connected() override { return ready_.load(std::memory_order_acquire); }
@@ -712,6 +759,12 @@ private:
         ready_.store(false, std::memory_order_release);
         refreshing_ = false;
         refreshAgain_ = false;
+        // A new connection starts its requests afresh.
+        subscribeRetryDue_ = false;
+        refreshRetryDue_ = false;
+        subscribeRetry_.succeeded();
+        refreshRetry_.succeeded();
+        loop_->api()->time_restart(retryTimer_, nullptr);
     }
 
     void scheduleReconnect()
@@ -746,10 +799,7 @@ private:
         switch (pa_context_get_state(context)) {
         case PA_CONTEXT_READY: {
             self->ready_.store(true, std::memory_order_release);
-            auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
-                                                            PA_SUBSCRIPTION_MASK_SERVER);
-            if (pa_operation* op = pa_context_subscribe(context, mask, nullptr, nullptr))
-                pa_operation_unref(op);
+            self->subscribe();
             self->requestRefresh();
             break;
         }
@@ -769,6 +819,81 @@ private:
         static_cast<PulseServer*>(user)->requestRefresh();
     }
 
+    // ---- requests tried again (loop thread) ----
+    //
+    // Without the subscription the lists would go stale without a sign, and
+    // a failed list request would leave them so, while the server is there
+    // and mostly answers the next time: both are tried again a second later.
+
+    void subscribe()
+    {
+        auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
+                                                        PA_SUBSCRIPTION_MASK_SERVER);
+        pa_operation* op = pa_context_subscribe(context_, mask, &PulseServer::onSubscribed, this);
+        if (!op) {
+            subscribeFailed();
+            return;
+        }
+        pa_operation_unref(op);
+    }
+
+    static void onSubscribed(pa_context* context, int success, void* user)
+    {
+        auto* self = static_cast<PulseServer*>(user);
+        if (context != self->context_)
+            return;
+        if (!success) {
+            self->subscribeFailed();
+            return;
+        }
+        // Events missed while unsubscribed: read the lists again.
+        if (self->subscribeRetry_.failuresInARow() > 0)
+            self->requestRefresh();
+        self->subscribeRetry_.succeeded();
+    }
+
+    // A request that fails because the connection is going is not counted:
+    // the reconnect starts everything afresh.
+    bool connectionGood() const { return context_ && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)); }
+
+    void subscribeFailed()
+    {
+        if (!connectionGood())
+            return;
+        subscribeRetry_.failed(ServerErrorText(context_));
+        subscribeRetryDue_ = true;
+        scheduleRetry();
+    }
+
+    void refreshFailed()
+    {
+        if (!connectionGood())
+            return;
+        refreshRetry_.failed(ServerErrorText(context_));
+        refreshRetryDue_ = true;
+        scheduleRetry();
+    }
+
+    void scheduleRetry()
+    {
+        timeval when{};
+        gettimeofday(&when, nullptr);
+        pa_timeval_add(&when, RequestRetryDelayUs);
+        loop_->api()->time_restart(retryTimer_, &when);
+    }
+
+    static void onRetryTimer(pa_mainloop_api* api, pa_time_event* timer, const timeval*, void* user)
+    {
+        api->time_restart(timer, nullptr);
+        auto* self = static_cast<PulseServer*>(user);
+        if (!self->context_ || !self->ready_.load(std::memory_order_relaxed))
+            return; // the reconnect starts everything afresh
+        if (std::exchange(self->subscribeRetryDue_, false))
+            self->subscribe();
+        if (std::exchange(self->refreshRetryDue_, false))
+            self->requestRefresh();
+    }
+
     // ---- device lists (loop thread) ----
     //
     // Any event re-reads sinks, sources and server info as one set; events
@@ -786,17 +911,24 @@ private:
         defaultSink_.clear();
         defaultSource_.clear();
         pendingReplies_ = 0;
+        stagingFailed_ = false;
         track(pa_context_get_sink_info_list(context_, &PulseServer::onSink, this));
         track(pa_context_get_source_info_list(context_, &PulseServer::onSource, this));
         track(pa_context_get_server_info(context_, &PulseServer::onServer, this));
-        if (pendingReplies_ == 0)
+        if (pendingReplies_ == 0) {
             refreshing_ = false;
+            refreshFailed();
+        }
     }
 
+    // A request the server did not take fails the whole set: a part of the
+    // lists is never published as if it were all of them.
     void track(pa_operation* op)
     {
-        if (!op)
+        if (!op) {
+            stagingFailed_ = true;
             return;
+        }
         ++pendingReplies_;
         pa_operation_unref(op);
     }
@@ -810,7 +942,7 @@ private:
             self->staging_.sinks.push_back(SinkInfo{info->name, info->description ? info->description : info->name});
             return;
         }
-        self->replyDone();
+        self->replyDone(eol < 0);
     }
 
     static void onSource(pa_context* context, const pa_source_info* info, int eol, void* user)
@@ -830,7 +962,7 @@ private:
             self->staging_.sources.push_back(std::move(source));
             return;
         }
-        self->replyDone();
+        self->replyDone(eol < 0);
     }
 
     static void onServer(pa_context* context, const pa_server_info* info, void* user)
@@ -842,13 +974,24 @@ private:
             self->defaultSink_ = info->default_sink_name ? info->default_sink_name : "";
             self->defaultSource_ = info->default_source_name ? info->default_source_name : "";
         }
-        self->replyDone();
+        self->replyDone(info == nullptr);
     }
 
-    void replyDone()
+    void replyDone(bool failed)
     {
+        stagingFailed_ = stagingFailed_ || failed;
         if (--pendingReplies_ > 0)
             return;
+        if (stagingFailed_) {
+            // The lists published before stay until a complete set is read.
+            listed_ = true; // the first listing is over, if not a success
+            refreshing_ = false;
+            loop_->signal();
+            refreshAgain_ = false;
+            refreshFailed();
+            return;
+        }
+        refreshRetry_.succeeded();
         for (auto& sink : staging_.sinks)
             sink.isDefault = sink.name == defaultSink_;
         for (auto& source : staging_.sources)
@@ -879,6 +1022,12 @@ private:
     // Loop thread, or any thread holding the loop lock.
     pa_context* context_ = nullptr;
     pa_time_event* reconnectTimer_ = nullptr;
+    pa_time_event* retryTimer_ = nullptr;
+    RequestRetry subscribeRetry_{SubscriptionFailureText};
+    RequestRetry refreshRetry_{ListFailureText};
+    bool subscribeRetryDue_ = false;
+    bool refreshRetryDue_ = false;
+    bool stagingFailed_ = false;
     bool listed_ = false;
     bool refreshing_ = false;
     bool refreshAgain_ = false;

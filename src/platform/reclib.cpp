@@ -19,22 +19,44 @@ constexpr size_t RingBytes = 10 * BlockBytes; // one second; older data is dropp
 constexpr uint32_t ReadFailed = static_cast<uint32_t>(-1);
 
 thread_local int lastError = OK;
+// The server's reason for the last failure, where it gave one; else a
+// description of the code.
+thread_local std::string lastErrorText;
 
-bool Fail(int code)
+std::string CodeText(int code)
+{
+    switch (code) {
+    case OK: return {};
+    case ERROR_MEM: return "Out of memory";
+    case ERROR_DRIVER: return ServerGoneText;
+    case ERROR_HANDLE: return "Not a valid recording channel";
+    case ERROR_FORMAT: return "Only 44100 Hz, 2 channels, 16-bit are supported";
+    case ERROR_INIT: return "No recording device is initialised";
+    case ERROR_ALREADY: return "Already initialised or started";
+    case ERROR_ILLPARAM: return "An invalid parameter";
+    case ERROR_DEVICE: return "No such recording device";
+    case ERROR_NOTAVAIL: return "The requested data are not available";
+    default: return "Unknown failure";
+    }
+}
+
+bool Fail(int code, std::string why = {})
 {
     lastError = code;
+    lastErrorText = why.empty() ? CodeText(code) : std::move(why);
     return false;
 }
 
-uint32_t NoChannel(int code)
+uint32_t NoChannel(int code, std::string why = {})
 {
-    lastError = code;
+    Fail(code, std::move(why));
     return 0;
 }
 
 bool Succeed()
 {
     lastError = OK;
+    lastErrorText.clear();
     return true;
 }
 
@@ -359,9 +381,13 @@ uint32_t RecordStart(uint32_t freq, uint32_t chans, uint32_t flags, RecordProc p
         [ring](const int16_t* frames, size_t count) {
             ring->write(reinterpret_cast<const uint8_t*>(frames), count * FrameBytes);
         },
-        [ring](const std::string&) { ring->close(); }, &why);
+        [ring](const std::string& ended) {
+            ring->close();
+            ReportStreamFailure(ended);
+        },
+        &why);
     if (!stream)
-        return NoChannel(StartFailureCode(source));
+        return NoChannel(StartFailureCode(source), why);
 
     auto recording = std::make_shared<Recording>();
     recording->ring = ring;
@@ -436,6 +462,11 @@ bool RecordSetInput(int input, uint32_t /*flags: no input switching here*/, floa
 int ErrorGetCode()
 {
     return lastError;
+}
+
+std::string ErrorGetText()
+{
+    return lastErrorText;
 }
 
 bool Free()

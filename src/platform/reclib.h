@@ -59,7 +59,8 @@ bool RecordInit(int device);
 bool RecordFree();
 // Starts capture on the initialised device; returns a channel handle, 0 on failure.
 // Handles are never 0 or 1. Only one recording runs at a time. A failing
-// stream (device or server gone) ends the procedure calls.
+// stream (device or server gone) ends the procedure calls; one whose reads
+// the server refused also tells the user why.
 uint32_t RecordStart(uint32_t freq, uint32_t chans, uint32_t flags, RecordProc proc, void* user);
 // Reads up to length bytes of captured data; returns the bytes delivered, or
 // (uint32_t)-1 on failure.
@@ -75,6 +76,10 @@ bool RecordGetInput(int input, float* volume);
 bool RecordSetInput(int input, uint32_t flags, float volume);
 // Code of the last failure on the calling thread; OK when the last call succeeded.
 int ErrorGetCode();
+// Why the last call on the calling thread failed, in words a user can read:
+// the sound server's own reason where it gave one (a refused stream), else
+// what the code means. Empty when the last call succeeded.
+std::string ErrorGetText();
 bool Free();
 
 } // namespace platform::rec

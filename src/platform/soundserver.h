@@ -8,6 +8,7 @@
 // No Qt in here.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -106,6 +107,50 @@ void SetServer(std::unique_ptr<SoundServer> server);
 void ResetServer();
 
 std::unique_ptr<SoundServer> CreatePulseServer();
+
+// ---- failures ----------------------------------------------------------
+
+// Why the streams end when the whole server goes away. Their owners say
+// nothing about it: the views' captions say so until the server is back.
+inline constexpr const char* ServerGoneText = "The sound server is not reachable";
+
+// Why a stream ends when the server refused one of its reads or writes,
+// with the server's own text for it. Its device and the server are still
+// there, so nothing else tells the user: the stream's owner does
+// (ReportStreamFailure).
+std::string ReadFailureText(const std::string& source, const std::string& serverText);
+std::string WriteFailureText(const std::string& sink, const std::string& serverText);
+// Tells the user why a stream ended by itself when that was a refused read
+// or write (a vanished device is told by the program's device watch, a
+// vanished server by the captions). Any thread: the message is posted.
+void ReportStreamFailure(const std::string& why);
+
+// A request of the server that failed (the subscription to device events,
+// the reading of the device lists). A failure there is mostly passing (the
+// server busy with a device that is coming or going), so the request is
+// tried again; the user is told, once, when it keeps failing, with the
+// server's text for the last failure. Any thread.
+// What the user is told when one of them keeps failing.
+inline constexpr const char* SubscriptionFailureText = "The sound server does not report changes of its devices";
+inline constexpr const char* ListFailureText = "The sound server's list of devices could not be read";
+
+class RequestRetry {
+public:
+    // Failures in a row after which the user is told.
+    static constexpr int ReportAfter = 3;
+
+    // `failureText` is said to the user, followed by the server's text.
+    explicit RequestRetry(std::string failureText);
+    // Counts a failed attempt; posts the message when this is the
+    // ReportAfter-th in a row (and not again until a success).
+    void failed(const std::string& serverText);
+    void succeeded();
+    int failuresInARow() const { return failures_.load(); }
+
+private:
+    const std::string failureText_;
+    std::atomic<int> failures_{0};
+};
 // A PulseAudio client of the server at this address ("unix:/path/native");
 // an empty address means the default (PULSE_SERVER, else the session's).
 std::unique_ptr<SoundServer> CreatePulseServer(const std::string& serverAddress);

@@ -221,7 +221,7 @@ public:
     {
         auto stream = Server().openCapture(
             source, [this](const int16_t* frames, size_t count) { onData(frames, count); },
-            [this](const std::string&) { onFailure(); }, error);
+            [this](const std::string& why) { onFailure(why); }, error);
         if (!stream)
             return MMSYSERR_ERROR;
         std::lock_guard<std::mutex> guard(streamUse_);
@@ -304,11 +304,15 @@ private:
         }
     }
 
-    // The device went away: queued headers stay queued and unfilled.
-    void onFailure()
+    // The stream ended (device or server gone, or a read refused): queued
+    // headers stay queued and unfilled.
+    void onFailure(const std::string& why)
     {
-        std::lock_guard<std::mutex> guard(lock_);
-        ended_ = true;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            ended_ = true;
+        }
+        ReportStreamFailure(why);
     }
 
     std::mutex lock_;
@@ -326,8 +330,9 @@ public:
     {
         auto stream = Server().openPlayback(
             sink, [this](int16_t* frames, size_t maxFrames) { return fill(frames, maxFrames); },
-            // A sink that goes away just stops pulling: queued headers stay queued.
-            [](const std::string&) {}, error);
+            // A sink that goes away just stops pulling: queued headers stay
+            // queued. A write the server refused is told to the user.
+            [](const std::string& why) { ReportStreamFailure(why); }, error);
         if (!stream)
             return MMSYSERR_ERROR;
         std::lock_guard<std::mutex> guard(streamUse_);
