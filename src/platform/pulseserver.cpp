@@ -319,6 +319,8 @@ private:
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
         pa_stream_set_read_callback(stream_, nullptr, nullptr);
         pa_stream_set_write_callback(stream_, nullptr, nullptr);
+        pa_stream_set_overflow_callback(stream_, nullptr, nullptr);
+        pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
         if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
             pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
@@ -352,6 +354,7 @@ public:
         if (!stream)
             return false;
         pa_stream_set_read_callback(stream, &PulseCapture::onReadable, this);
+        pa_stream_set_overflow_callback(stream, &PulseCapture::onOverflow, this);
 
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
@@ -368,8 +371,20 @@ public:
         return awaitReady(error);
     }
 
+    uint64_t droppedFrames() const override { return dropped_.load(std::memory_order_relaxed); }
+
 private:
     void pump() override { onReadable(stream_, 0, this); }
+
+    // The server says only that its buffer for this stream overflowed, not
+    // by how much: at least the fragment that did not fit is lost.
+    static void onOverflow(pa_stream* stream, void* user)
+    {
+        auto* self = static_cast<PulseCapture*>(user);
+        const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream);
+        const uint32_t fragment = attr && attr->fragsize != static_cast<uint32_t>(-1) ? attr->fragsize : FrameBytes;
+        self->dropped_.fetch_add(std::max<uint32_t>(fragment / FrameBytes, 1), std::memory_order_relaxed);
+    }
 
     static void onReadable(pa_stream* stream, size_t, void* user)
     {
@@ -387,9 +402,12 @@ private:
     }
 
     // Joins the bytes onto a partial frame left from the previous fragment and
-    // hands over whole frames only. A hole (data == nullptr) is silence.
+    // hands over whole frames only. A hole (data == nullptr) is silence: the
+    // server skipped that much, so it is counted as lost too.
     void take(const uint8_t* data, size_t bytes)
     {
+        if (!data)
+            dropped_.fetch_add(bytes / FrameBytes, std::memory_order_relaxed);
         size_t frameCount = (carryBytes_ + bytes) / FrameBytes;
         size_t consumed = 0;
         if (frameCount > 0) {
@@ -420,6 +438,7 @@ private:
     uint8_t carry_[FrameBytes] = {}; // a partial frame, carryBytes_ < FrameBytes
     size_t carryBytes_ = 0;
     std::vector<int16_t> frames_; // reused between fragments
+    std::atomic<uint64_t> dropped_{0};
 };
 
 class PulsePlayback final : public PlaybackStream, private StreamBase {
@@ -439,6 +458,7 @@ public:
         if (!stream)
             return false;
         pa_stream_set_write_callback(stream, &PulsePlayback::onWritable, this);
+        pa_stream_set_underflow_callback(stream, &PulsePlayback::onUnderflow, this);
 
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
@@ -502,8 +522,15 @@ public:
         return true;
     }
 
+    uint64_t underruns() const override { return underruns_.load(std::memory_order_relaxed); }
+
 private:
     bool ready() const { return stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY; }
+
+    static void onUnderflow(pa_stream*, void* user)
+    {
+        static_cast<PulsePlayback*>(user)->underruns_.fetch_add(1, std::memory_order_relaxed);
+    }
 
     void pump() override { onWritable(stream_, pa_stream_writable_size(stream_), this); }
 
@@ -535,6 +562,7 @@ private:
     }
 
     PlaybackCallback fill_;
+    std::atomic<uint64_t> underruns_{0};
 };
 
 // ---- the server ----

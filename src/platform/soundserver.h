@@ -57,6 +57,10 @@ using PlaybackCallback = std::function<size_t(int16_t* frames, size_t maxFrames)
 class CaptureStream {
 public:
     virtual ~CaptureStream() = default;
+    // Frames the server lost on this stream before they reached the program
+    // (its buffer overflowed, or it skipped ahead and left a hole); never
+    // goes back. Any thread.
+    virtual uint64_t droppedFrames() const { return 0; }
 };
 
 class PlaybackStream {
@@ -65,6 +69,9 @@ public:
     // Stream volume as 0.0-1.0 per channel (left, right).
     virtual bool setVolume(float left, float right) = 0;
     virtual bool volume(float& left, float& right) = 0;
+    // Times the server ran out of this stream's data and played silence in
+    // its place; never goes back. Any thread.
+    virtual uint64_t underruns() const { return 0; }
 };
 
 class SoundServer {

@@ -221,7 +221,7 @@ public:
     {
         auto stream = Server().openCapture(
             source, [this](const int16_t* frames, size_t count) { onData(frames, count); },
-            [this](const std::string&) { onFailure(); }, error);
+            [this](const std::string& why) { onFailure(why); }, error);
         if (!stream)
             return MMSYSERR_ERROR;
         std::lock_guard<std::mutex> guard(streamUse_);
@@ -260,6 +260,24 @@ public:
         return MMSYSERR_NOERROR;
     }
 
+    // Frames lost since the open: those that came while recording with no
+    // buffer queued, and those the server lost on the way.
+    uint64_t droppedFrames()
+    {
+        uint64_t lost = noBufferFrames_.load(std::memory_order_relaxed);
+        std::lock_guard<std::mutex> guard(streamUse_);
+        if (stream_)
+            lost += stream_->droppedFrames();
+        return lost;
+    }
+
+    // Why the stream ended on its own; empty while it runs.
+    std::string endedBecause()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return ended_ ? (endedWhy_.empty() ? std::string("the stream ended") : endedWhy_) : std::string();
+    }
+
     MMResult close()
     {
         {
@@ -278,7 +296,9 @@ public:
 
 private:
     // Server thread: copies into the queued headers in order; what arrives
-    // before start, after a failure or with no header queued is dropped.
+    // before start, after a failure or with no header queued is dropped, and
+    // while recording the last of these is counted as lost: the poller did
+    // not hand a buffer back in time.
     void onData(const int16_t* frames, size_t count)
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -302,20 +322,25 @@ private:
             }
             hdr->bytesRecorded.store(have + take, std::memory_order_release);
         }
+        if (left > 0)
+            noBufferFrames_.fetch_add(left / FrameBytes, std::memory_order_relaxed);
     }
 
     // The device went away: queued headers stay queued and unfilled.
-    void onFailure()
+    void onFailure(const std::string& why)
     {
         std::lock_guard<std::mutex> guard(lock_);
         ended_ = true;
+        endedWhy_ = why;
     }
 
     std::mutex lock_;
     std::deque<WaveHeader*> queue_;
     bool started_ = false;
     bool ended_ = false;
+    std::string endedWhy_;
     bool closed_ = false;
+    std::atomic<uint64_t> noBufferFrames_{0};
     std::mutex streamUse_;
     std::unique_ptr<CaptureStream> stream_; // last: destroyed first, before what its callbacks use
 };
@@ -343,6 +368,7 @@ public:
         if (closed_)
             return MMSYSERR_INVALHANDLE;
         Enqueue(queue_, hdr);
+        fed_ = true;
         return MMSYSERR_NOERROR;
     }
 
@@ -353,6 +379,7 @@ public:
             return MMSYSERR_INVALHANDLE;
         MarkAllDone(queue_);
         frontOffset_ = 0;
+        fed_ = false;
         return MMSYSERR_NOERROR;
     }
 
@@ -381,6 +408,14 @@ public:
         return stream_->setVolume(left, right) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
     }
 
+    // Ours (the queue ran dry while playing) and the server's.
+    uint64_t underruns()
+    {
+        const uint64_t ours = starved_.load(std::memory_order_relaxed);
+        std::lock_guard<std::mutex> guard(streamUse_);
+        return ours + (stream_ ? stream_->underruns() : 0);
+    }
+
     MMResult getVolume(uint32_t* packed)
     {
         float left = 0, right = 0;
@@ -403,7 +438,9 @@ private:
     }
 
     // Server thread: plays the queued headers in order, silence when none is
-    // queued; a header is done once it has been handed over in full.
+    // queued; a header is done once it has been handed over in full. Running
+    // dry after being fed, before a reset, is an underrun: the silence goes
+    // into the middle of the sound.
     size_t fill(int16_t* frames, size_t maxFrames)
     {
         char* to = reinterpret_cast<char*>(frames);
@@ -423,6 +460,8 @@ private:
                     MarkDone(hdr);
                 }
             }
+            if (given < wanted && fed_ && !closed_)
+                starved_.fetch_add(1, std::memory_order_relaxed);
         }
         std::memset(to + given, 0, wanted - given);
         return maxFrames;
@@ -431,7 +470,9 @@ private:
     std::mutex lock_;
     std::deque<WaveHeader*> queue_;
     size_t frontOffset_ = 0; // bytes of the front header already played
+    bool fed_ = false;       // a header was written since the open or the last reset
     bool closed_ = false;
+    std::atomic<uint64_t> starved_{0};
     std::mutex streamUse_;
     std::unique_ptr<PlaybackStream> stream_; // last: destroyed first, before what its callbacks use
 };
@@ -568,6 +609,23 @@ MMResult WaveInClose(HWaveIn h)
     return CloseOn(WaveIns(), h);
 }
 
+MMResult WaveInGetDroppedFrames(HWaveIn h, uint64_t* frames)
+{
+    if (!frames)
+        return MMSYSERR_INVALPARAM;
+    auto device = WaveIns().find(h);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    *frames = device->droppedFrames();
+    return MMSYSERR_NOERROR;
+}
+
+std::string WaveInEndedBecause(HWaveIn h)
+{
+    auto device = WaveIns().find(h);
+    return device ? device->endedBecause() : std::string();
+}
+
 std::string WaveInGetErrorText(MMResult result)
 {
     return ErrorText(result, lastWaveInFailure);
@@ -629,6 +687,17 @@ MMResult WaveOutGetVolume(HWaveOut h, uint32_t* volume)
         return MMSYSERR_INVALPARAM;
     auto device = WaveOuts().find(h);
     return device ? device->getVolume(volume) : MMSYSERR_INVALHANDLE;
+}
+
+MMResult WaveOutGetUnderruns(HWaveOut h, uint64_t* count)
+{
+    if (!count)
+        return MMSYSERR_INVALPARAM;
+    auto device = WaveOuts().find(h);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    *count = device->underruns();
+    return MMSYSERR_NOERROR;
 }
 
 std::string WaveOutGetErrorText(MMResult result)

@@ -220,8 +220,9 @@ TEST_F(GeneratorLoop, AnIndependentRecordingHasNoGap)
         if (!heardAs(i, first + i) && wrong++ == 0)
             firstWrong = i;
     EXPECT_EQ(wrong, 0u) << "first wrong frame " << firstWrong << " of " << played;
-    std::printf("recorded %zu frames of the sine (%.1f s) from frame %zu on, %zu wrong\n", played, played / 44100.0,
-                first, wrong);
+    EXPECT_EQ(GenUnderruns, 0u) << "the generator's stream ran dry";
+    std::printf("recorded %zu frames of the sine (%.1f s) from frame %zu on, %zu wrong, %llu underruns\n", played,
+                played / 44100.0, first, wrong, static_cast<unsigned long long>(GenUnderruns.load()));
 }
 
 TEST_F(GeneratorLoop, TypingPassesThroughEveryPrefixAndEmptyMeansZero)
