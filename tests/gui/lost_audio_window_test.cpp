@@ -61,7 +61,7 @@ protected:
     QString ShownLoss()
     {
         FormMain->TimerInfoTimer();
-        return FormMain->LabLost->isVisible() ? FormMain->LabLost->text() : QString();
+        return FormMain->LabLost->isHidden() ? QString() : FormMain->LabLost->text();
     }
 
     static QJsonObject SnapshotSummary()
@@ -148,7 +148,7 @@ TEST_F(LostAudioWindow, TheGeneratorRunningDryIsCountedAndShownInItsWindow)
     FGenerator->BtnWOutOpenClick();
     ASSERT_TRUE(WaveOutIsOpen);
     FGenerator->Timer1Timer();
-    EXPECT_FALSE(FGenerator->LabUnderruns->isVisible());
+    EXPECT_TRUE(FGenerator->LabUnderruns->isHidden());
     server->pump(4410); // a buffer played and refilled: no gap
     ASSERT_TRUE(WaitFor([] { return GenRefillIdle.load(); }, 3000));
     EXPECT_EQ(GenUnderruns, 0u);
@@ -158,14 +158,14 @@ TEST_F(LostAudioWindow, TheGeneratorRunningDryIsCountedAndShownInItsWindow)
     GenPlaying = true;
     ASSERT_TRUE(WaitFor([] { return GenUnderruns > 0; }, 3000));
     FGenerator->Timer1Timer();
-    EXPECT_TRUE(FGenerator->LabUnderruns->isVisible());
+    EXPECT_FALSE(FGenerator->LabUnderruns->isHidden());
     EXPECT_EQ(FGenerator->LabUnderruns->text().toStdString(), UnderrunText(GenUnderruns));
 
     FGenerator->BtnWOutOpenClick(); // closed and opened again: a new count
     FGenerator->BtnWOutOpenClick();
     ASSERT_TRUE(WaveOutIsOpen);
     FGenerator->Timer1Timer();
-    EXPECT_FALSE(FGenerator->LabUnderruns->isVisible());
+    EXPECT_TRUE(FGenerator->LabUnderruns->isHidden());
     FGenerator->close();
 }
 

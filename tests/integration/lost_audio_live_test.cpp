@@ -1,8 +1,7 @@
 // Lost audio in the running program on the private sound server: a capture
 // tick held up for more than the buffers hold loses what the clock says it
 // must, on the wave-in path and on loopback, and the window and the
-// snapshot say so; undisturbed capture loses nothing; a capture stream
-// killed from outside is told.
+// snapshot say so; undisturbed capture loses nothing.
 #include "common/live_program.h"
 
 #include "app/main.h"
@@ -16,7 +15,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -48,7 +46,7 @@ protected:
     QString ShownLoss()
     {
         FormMain->TimerInfoTimer();
-        return FormMain->LabLost->isVisible() ? FormMain->LabLost->text() : QString();
+        return FormMain->LabLost->isHidden() ? QString() : FormMain->LabLost->text();
     }
 
     // Lets capture run for `seconds` (SONALYX_NODROP_SECONDS when set) and
@@ -120,42 +118,6 @@ TEST_F(LiveLoss, UndisturbedLoopbackCaptureLosesNothing)
     ASSERT_TRUE(tone.playing());
     ASSERT_TRUE(ChooseSource("Test Headset"));
     ExpectNoLossOver(5);
-}
-
-TEST_F(LiveLoss, ACaptureStreamKilledFromOutsideIsTold)
-{
-    ASSERT_TRUE(WaitForBlocks(2));
-    // Our stream is the only one recording from the test microphone.
-    std::string micIndex;
-    std::istringstream sources(testsupport::Pactl("list short sources").output);
-    for (std::string line; std::getline(sources, line);) {
-        std::istringstream fields(line);
-        std::string index, name;
-        fields >> index >> name;
-        if (name == "test_mic")
-            micIndex = index;
-    }
-    ASSERT_FALSE(micIndex.empty());
-    int killed = 0;
-    std::istringstream outputs(testsupport::Pactl("list short source-outputs").output);
-    for (std::string line; std::getline(outputs, line);) {
-        std::istringstream fields(line);
-        std::string index, source;
-        fields >> index >> source;
-        if (source == micIndex)
-            killed += testsupport::Pactl("kill-source-output " + index).exitCode == 0;
-    }
-    ASSERT_EQ(killed, 1);
-    const std::string told = "Capture from \"Test Microphone\" has stopped: ";
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            for (const std::string& m : app->messages)
-                if (m.rfind(told, 0) == 0)
-                    return true;
-            return false;
-        },
-        3000))
-        << "not told";
 }
 
 } // namespace
