@@ -35,6 +35,7 @@ struct StreamState {
 
     std::atomic<uint64_t> dropped{0};   // capture: frames the server lost
     std::atomic<uint64_t> underruns{0}; // playback: periods the stream could not fill
+    bool played = false;                // playback: filled anything yet; under callbackGuard
 };
 
 using StreamList = std::vector<std::shared_ptr<StreamState>>;
@@ -314,7 +315,9 @@ void PullPlayback(SinkPeriod& sink, size_t frames)
             if (stream.ended || !stream.fill)
                 continue;
             const size_t written = std::min(stream.fill(played.data(), frames), frames);
-            if (written < frames)
+            // As a real server: a stream that never played cannot run dry.
+            stream.played = stream.played || written > 0;
+            if (written < frames && stream.played)
                 stream.underruns.fetch_add(1, std::memory_order_relaxed);
             std::fill(played.begin() + static_cast<ptrdiff_t>(written * StreamChannels), played.end(), 0);
         }

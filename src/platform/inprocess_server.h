@@ -76,7 +76,8 @@ public:
     // Runs one server period: pulls `frames` frames from every playback
     // stream, mixes each sink into its monitor, and delivers `frames` frames
     // of every source to every capture stream open on it. A playback stream
-    // that fills less than the period counts an underrun.
+    // that fills less than the period, once it has filled anything, counts
+    // an underrun.
     void pump(size_t frames);
 
     // Versions reported as libraryVersion() / builtVersion().

@@ -42,10 +42,20 @@ constexpr pa_usec_t ReconnectDelayUs = 1000 * 1000;
 constexpr int ConnectTimeoutMs = 3000;
 constexpr int StreamOpenTimeoutMs = 5000;
 constexpr int OperationTimeoutMs = 3000;
-// Capture fragments of 10 ms keep the path from a sink to a captured block
-// short; playback keeps about 100 ms queued at the server.
-constexpr pa_usec_t CaptureFragmentUs = 10 * 1000;
-constexpr pa_usec_t PlaybackTargetUs = 100 * 1000;
+// Capture fragments of 25 ms keep the path from a sink to a captured 100 ms
+// block short. Not shorter: on PipeWire the shortest latency any stream asks
+// for sets the period of the whole graph on that device, and 10 ms made it
+// 256 frames (5.8 ms); a node late for such a period, as happens on a busy
+// machine, costs every stream on the device that period, which played
+// sound then has as a 256-frame hole. 25 ms gives 1024-frame periods.
+constexpr pa_usec_t CaptureFragmentUs = 25 * 1000;
+// Playback keeps 200 ms queued at the server itself (with latency adjustment
+// the server would keep only part of it in the stream's buffer and count
+// the rest as the device's): a refill that comes late on a busy machine is
+// taken from there instead of leaving the server without sound.
+constexpr pa_usec_t PlaybackTargetUs = 200 * 1000;
+// How soon a playback stream that got less than it asked for asks again.
+constexpr pa_usec_t PlaybackRetryUs = 10 * 1000;
 
 const char* const NotReachableText = "The sound server is not reachable";
 
@@ -278,6 +288,18 @@ protected:
     // Reads what is readable, or writes what is writable, now.
     virtual void pump() = 0;
 
+    // Runs pump() again after `delay` on the loop thread (once, however
+    // often asked meanwhile). Loop lock held.
+    void pumpLater(pa_usec_t delay)
+    {
+        if (retry_)
+            return;
+        timeval when{};
+        gettimeofday(&when, nullptr);
+        pa_timeval_add(&when, delay);
+        retry_ = loop_->api()->time_new(loop_->api(), &when, &StreamBase::onRetry, this);
+    }
+
     std::shared_ptr<Loop> loop_;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
@@ -288,6 +310,15 @@ private:
         auto* self = static_cast<StreamBase*>(user);
         api->defer_free(event);
         self->kick_ = nullptr;
+        if (self->stream_ && pa_stream_get_state(self->stream_) == PA_STREAM_READY)
+            self->pump();
+    }
+
+    static void onRetry(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* user)
+    {
+        auto* self = static_cast<StreamBase*>(user);
+        api->time_free(event);
+        self->retry_ = nullptr;
         if (self->stream_ && pa_stream_get_state(self->stream_) == PA_STREAM_READY)
             self->pump();
     }
@@ -314,6 +345,10 @@ private:
             loop_->api()->defer_free(kick_);
             kick_ = nullptr;
         }
+        if (retry_) {
+            loop_->api()->time_free(retry_);
+            retry_ = nullptr;
+        }
         if (!stream_)
             return;
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
@@ -335,6 +370,7 @@ private:
     bool opened_ = false;
     bool failed_ = false;
     pa_defer_event* kick_ = nullptr;
+    pa_time_event* retry_ = nullptr;
 };
 
 class PulseCapture final : public CaptureStream, private StreamBase {
@@ -464,7 +500,7 @@ public:
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(PlaybackTargetUs, &spec));
         attr.prebuf = attr.minreq = attr.fragsize = static_cast<uint32_t>(-1);
-        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE);
         if (pa_stream_connect_playback(stream, sink.c_str(), &attr, flags, nullptr, nullptr) < 0) {
             if (error)
                 *error = failureText();
@@ -534,8 +570,11 @@ private:
 
     void pump() override { onWritable(stream_, pa_stream_writable_size(stream_), this); }
 
-    // Pull model: the program fills what it has, the rest of the request is
-    // silence, so the server never runs dry.
+    // Pull model: the program fills what it has, and only that is written.
+    // Silence made up for the rest would be a gap in the middle of the
+    // sound. The rest is asked for again shortly (the server itself asks
+    // only as it plays, and a stream that has not started yet does not
+    // play). Should the server run dry after all, it says so (onUnderflow).
     static void onWritable(pa_stream* stream, size_t requested, void* user)
     {
         auto* self = static_cast<PulsePlayback*>(user);
@@ -553,10 +592,15 @@ private:
             }
             size_t maxFrames = bytes / FrameBytes;
             auto* frames = static_cast<int16_t*>(buffer);
-            size_t filled = self->fill_ ? std::min(self->fill_(frames, maxFrames), maxFrames) : 0;
-            std::memset(frames + filled * StreamChannels, 0, (maxFrames - filled) * FrameBytes);
-            if (pa_stream_write(stream, buffer, bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+            const size_t filled = self->fill_ ? std::min(self->fill_(frames, maxFrames), maxFrames) : 0;
+            if (filled == 0)
+                pa_stream_cancel_write(stream);
+            else if (pa_stream_write(stream, buffer, filled * FrameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
                 return;
+            if (filled < maxFrames) {
+                self->pumpLater(PlaybackRetryUs);
+                return;
+            }
             requested -= bytes;
         }
     }

@@ -49,7 +49,9 @@ using CaptureCallback = std::function<void(const int16_t* frames, size_t frameCo
 // (device removed, server gone). The stream delivers nothing afterwards.
 using StreamFailureCallback = std::function<void(const std::string& why)>;
 // Called on the server's thread to fill up to maxFrames interleaved frames;
-// returns the number of frames written (the rest is played as silence).
+// returns the number of frames written. A stream plays what it was given
+// and asks again; if it runs out before more comes, it plays silence and
+// counts an underrun.
 using PlaybackCallback = std::function<size_t(int16_t* frames, size_t maxFrames)>;
 
 // Closing a stream = destroying it. After the destructor returns no callback

@@ -368,7 +368,6 @@ public:
         if (closed_)
             return MMSYSERR_INVALHANDLE;
         Enqueue(queue_, hdr);
-        fed_ = true;
         return MMSYSERR_NOERROR;
     }
 
@@ -379,7 +378,6 @@ public:
             return MMSYSERR_INVALHANDLE;
         MarkAllDone(queue_);
         frontOffset_ = 0;
-        fed_ = false;
         return MMSYSERR_NOERROR;
     }
 
@@ -408,12 +406,10 @@ public:
         return stream_->setVolume(left, right) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
     }
 
-    // Ours (the queue ran dry while playing) and the server's.
     uint64_t underruns()
     {
-        const uint64_t ours = starved_.load(std::memory_order_relaxed);
         std::lock_guard<std::mutex> guard(streamUse_);
-        return ours + (stream_ ? stream_->underruns() : 0);
+        return stream_ ? stream_->underruns() : 0;
     }
 
     MMResult getVolume(uint32_t* packed)
@@ -437,10 +433,11 @@ private:
         return static_cast<uint32_t>(std::lround(clamped * 65535.0f));
     }
 
-    // Server thread: plays the queued headers in order, silence when none is
-    // queued; a header is done once it has been handed over in full. Running
-    // dry after being fed, before a reset, is an underrun: the silence goes
-    // into the middle of the sound.
+    // Server thread: hands over the queued headers in order, as much of
+    // them as there is; a header is done once it has been handed over in
+    // full. Nothing is made up when the queue runs short: the server keeps
+    // what it was given and asks again, so a refill that comes a little late
+    // costs nothing, where silence put in would be a gap in the sound.
     size_t fill(int16_t* frames, size_t maxFrames)
     {
         char* to = reinterpret_cast<char*>(frames);
@@ -460,19 +457,14 @@ private:
                     MarkDone(hdr);
                 }
             }
-            if (given < wanted && fed_ && !closed_)
-                starved_.fetch_add(1, std::memory_order_relaxed);
         }
-        std::memset(to + given, 0, wanted - given);
-        return maxFrames;
+        return given / FrameBytes;
     }
 
     std::mutex lock_;
     std::deque<WaveHeader*> queue_;
     size_t frontOffset_ = 0; // bytes of the front header already played
-    bool fed_ = false;       // a header was written since the open or the last reset
     bool closed_ = false;
-    std::atomic<uint64_t> starved_{0};
     std::mutex streamUse_;
     std::unique_ptr<PlaybackStream> stream_; // last: destroyed first, before what its callbacks use
 };

@@ -122,9 +122,9 @@ MMResult WaveOutClose(HWaveOut h);
 // 0xFFFF = full.
 MMResult WaveOutSetVolume(HWaveOut h, uint32_t volume);
 MMResult WaveOutGetVolume(HWaveOut h, uint32_t* volume);
-// Times the device ran out of queued buffers while playing (between a write
-// and a reset) and the sound server ran out of the device's data, since the
-// open; each played silence in the middle of the sound. Never goes back.
+// Times the sound server ran out of the device's data (its buffers came too
+// late) and played silence in the middle of the sound, since the open.
+// Never goes back.
 MMResult WaveOutGetUnderruns(HWaveOut h, uint64_t* count);
 // As WaveInGetErrorText, for wave-out opens.
 std::string WaveOutGetErrorText(MMResult result);

@@ -203,7 +203,7 @@ TEST_F(LostAudio, APlaybackStreamThatCannotFillAPeriodCountsAnUnderrun)
     EXPECT_EQ(stream->underruns(), 2u);
 }
 
-TEST_F(LostAudio, AWaveOutDeviceRunningDryWhilePlayingCountsAnUnderrun)
+TEST_F(LostAudio, AWaveOutDeviceWhoseBuffersComeTooLateCountsAnUnderrun)
 {
     HWaveOut out = nullptr;
     ASSERT_EQ(WaveOutOpen(&out, 0, StereoFormat()), MMSYSERR_NOERROR);
@@ -225,8 +225,6 @@ TEST_F(LostAudio, AWaveOutDeviceRunningDryWhilePlayingCountsAnUnderrun)
     server->pump(256);
     EXPECT_EQ(underruns(), 1u) << "the queue ran dry in the middle of the sound";
     WaveOutReset(out);
-    server->pump(256);
-    EXPECT_EQ(underruns(), 1u) << "reset: nothing is playing";
     EXPECT_EQ(WaveOutClose(out), MMSYSERR_NOERROR);
     uint64_t count = 0;
     EXPECT_EQ(WaveOutGetUnderruns(out, &count), MMSYSERR_INVALHANDLE);
