@@ -203,6 +203,9 @@ void TFormMain::BuildControlStrip()
     BtnPause->setGeometry(844, 15, 65, 24);
     connect(BtnPause, &QPushButton::clicked, this, &TFormMain::BtnPauseClick);
     MakeBevel(p, 930, 2, 46);
+    LabLost = MakeLabel(p, "", 944, 17);
+    LabLost->setStyleSheet("color: #b00000;");
+    LabLost->hide();
     LabInfo = MakeLabel(p, "", 1108, 9);
     LabInfo->hide();
     LabData = MakeLabel(p, "", 1108, 28);
@@ -249,6 +252,8 @@ void TFormMain::TimerInfoTimer()
         StartSource();
         platform::ShowMessage("The number of audio devices\rhas changed!");
     }
+    ShowLostAudio();
+    TellWhenCaptureEnded();
     if (!Loopback) {
         float volume = 0;
         if (platform::rec::RecordGetInput(0, &volume)) {

@@ -40,6 +40,7 @@ public:
     QLabel* LabWindow = nullptr;
     QComboBox* CmbBoxWindow = nullptr;
     QPushButton* BtnPause = nullptr;
+    QLabel* LabLost = nullptr; // lost audio since the device started; hidden while none
     QLabel* LabInfo = nullptr;
     QLabel* LabData = nullptr;
     QTimer* TimerInfo = nullptr;
@@ -130,6 +131,11 @@ public:
     static void HandOverPostedMessages(bool on);
     // Repaints every shown view; UI thread.
     void RepaintShownViews();
+    // The lost-audio label, shown while the started device has lost any.
+    void ShowLostAudio();
+    // Tells the user once when the capture stream ended on its own and the
+    // device set did not change (a change starts a device again anyway).
+    void TellWhenCaptureEnded();
     // A loopback stream was just started: give it time for its first block.
     void ExpectLoopbackStart() { ticksWithoutRead = -3; }
     // Space pauses and resumes while one of the views has the focus.
@@ -158,6 +164,8 @@ private:
     // 100 ms ticks in a row without a loopback read; a loopback start sets it
     // below zero, for the time a new stream takes to deliver its first block.
     int ticksWithoutRead = 0;
+    // 100 ms ticks the capture stream has been seen ended; -1 once told.
+    int ticksEnded = 0;
 };
 
 inline TFormMain* FormMain = nullptr;

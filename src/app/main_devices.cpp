@@ -8,6 +8,7 @@
 #include "capture/devices.h"
 #include "platform/dialogs.h"
 #include "platform/reclib.h"
+#include "platform/soundserver.h"
 #include "platform/wavedev.h"
 #include "state/global.h"
 
@@ -35,6 +36,11 @@ void TFormMain::HandOverPostedMessages(bool on)
                 app, [] { platform::ShowPostedMessages(); }, Qt::QueuedConnection);
     });
 }
+
+namespace {
+// 100 ms ticks an ended capture stream waits for a device-set change to restart it.
+constexpr int EndedTicksBeforeTelling = 5;
+} // namespace
 
 void TFormMain::EnumDevices()
 {
@@ -89,6 +95,7 @@ void TFormMain::StartSource()
     const int d = SelRecDev;
     Paused = true;
     WaveInClose();
+    ticksEnded = 0;
     SelectComboDevice(d);
     rec::RecordFree();
     if (!rec::RecordInit(d)) {
@@ -117,8 +124,38 @@ void TFormMain::StartSource()
     }
     DeviceName = CmbBoxAIn->currentText().toStdString();
     UpdateCaption();
+    RestartDropCount(); // what the old device lost while this one started is not this one's
     Paused = false;
     BtnPause->setText("Pause");
+    ShowLostAudio();
+}
+
+void TFormMain::ShowLostAudio()
+{
+    const QString text = QString::fromStdString(LostAudioText(DeviceDroppedFrames()));
+    if (text == LabLost->text() && LabLost->isVisible() == !text.isEmpty())
+        return;
+    LabLost->setText(text);
+    LabLost->adjustSize();
+    LabLost->setVisible(!text.isEmpty());
+}
+
+void TFormMain::TellWhenCaptureEnded()
+{
+    if (ticksEnded < 0)
+        return;
+    const std::string why = CaptureEndedBecause();
+    ticksEnded = why.empty() ? 0 : ticksEnded + 1;
+    // A removed device changes the device set too, and the lists may follow a
+    // moment after the stream's end: wait a few ticks for that to restart
+    // capture. A server that is gone is said in the captions instead, and a
+    // refused read was told when it happened.
+    if (ticksEnded < EndedTicksBeforeTelling || !platform::Server().connected())
+        return;
+    ticksEnded = -1;
+    if (platform::IsReportedStreamFailure(why))
+        return; // told as it happened
+    platform::ShowMessage("Capture from \"" + DeviceName + "\" has stopped: " + why);
 }
 
 void TFormMain::CmbBoxAInChange(int index)

@@ -9,6 +9,8 @@
 #include "views/SpTmForm.h"
 
 #include <array>
+#include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -23,6 +25,24 @@ constexpr uint32_t LoopbackBlockBytes = 17640;
 bool CaptureTakesBlocks()
 {
     return Started != Paused;
+}
+
+// The loopback recording's count of lost frames as last seen, and whose it
+// is. Library thread (one recording's thread after another).
+std::atomic<uint32_t> dropsChannel{0};
+std::atomic<uint64_t> loopbackDropsSeen{0};
+
+// Adds what the loopback recording lost since the last look to DroppedFrames.
+void CountLoopbackDrops(uint32_t channel)
+{
+    if (channel <= 1) // none, or given up
+        return;
+    const uint64_t lost = platform::rec::ChannelGetDroppedFrames(channel);
+    if (dropsChannel.exchange(channel) != channel)
+        loopbackDropsSeen = 0; // a new recording counts from 0
+    const uint64_t seen = loopbackDropsSeen.exchange(lost);
+    if (lost > seen)
+        DroppedFrames += lost - seen;
 }
 
 // The capture tick polls the wave-in buffers by the same rule, and once
@@ -43,8 +63,10 @@ void CaptureTick(uint32_t, void*)
         RefillWaveOut();
         GenRefillIdle = true;
     }
-    if (!WaveInTickTakesBlocks())
+    if (!WaveInTickTakesBlocks()) {
+        WaveInSkipDrops();
         return; // the Tag stays 1
+    }
     int taken;
     {
         std::lock_guard<std::mutex> guard(DataLock);
@@ -60,8 +82,10 @@ bool RecordProc(uint32_t, const void*, uint32_t, void*)
     if (!Loopback)
         return true;
     std::array<uint8_t, LoopbackBlockBytes> block{}; // a short read leaves silence
-    const uint32_t got = platform::rec::ChannelGetData(RecChannel, block.data(), LoopbackBlockBytes);
+    const uint32_t channel = RecChannel;
+    const uint32_t got = platform::rec::ChannelGetData(channel, block.data(), LoopbackBlockBytes);
     LoopbackBytes = got;
+    CountLoopbackDrops(channel);
     if (!CaptureTakesBlocks())
         return true;
     const uint32_t usable = got == static_cast<uint32_t>(-1) ? 0 : std::min(got, LoopbackBlockBytes);
@@ -125,4 +149,27 @@ void ClearBlock()
     }
     ClearSpTm();
     RepaintViews();
+}
+
+std::string LostAudioText(uint64_t frames)
+{
+    if (frames == 0)
+        return {};
+    const double seconds = static_cast<double>(frames) / 44100.0;
+    char text[96];
+    std::snprintf(text, sizeof text, "Lost audio: %llu %s (%.2f s)", static_cast<unsigned long long>(frames),
+                  frames == 1 ? "frame" : "frames", seconds);
+    return text;
+}
+
+void RestartDropCount()
+{
+    DroppedFramesAtDeviceStart = DroppedFrames.load();
+}
+
+std::string CaptureEndedBecause()
+{
+    if (Loopback)
+        return RecChannel > 1 ? platform::rec::ChannelEndedBecause(RecChannel) : std::string();
+    return WaveInEndedBecause();
 }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 // The Tag of TrBarVolume. Each capture tick raises it on entry and lowers it
 // only after it has polled the wave-in buffers; a tick stopped at the capture
@@ -39,3 +40,13 @@ void ClearBlock();
 // Stores one block of interleaved stereo bytes as the newest block; bytes
 // beyond `bytes` are silence. Caller holds DataLock.
 void StoreInterleavedBlock(const uint8_t* data, uint32_t bytes);
+
+// What the main window says about lost audio: empty for none, else the
+// frames and their duration.
+std::string LostAudioText(uint64_t frames);
+// A device was started: the shown count of lost audio begins again at 0
+// (DroppedFrames itself goes on, for readings that hold a mark).
+void RestartDropCount();
+// Why the running capture (wave-in or loopback) ended on its own; empty
+// while it runs. UI thread.
+std::string CaptureEndedBecause();

@@ -2,13 +2,17 @@
 
 #include "app/main_ticks.h"
 #include "capture/WaveIn.h"
+#include "platform/atomicfile.h"
 #include "platform/dialogs.h"
+#include "state/global.h"
 #include "views/SpTmForm.h"
 #include "views/SpectForm.h"
 #include "views/WaveForm.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTimer>
 
 #include <cmath>
@@ -83,7 +87,23 @@ int WriteSnapshot(const std::string& folder)
     }
     const QString csv = dir.filePath("spectrum.csv");
     report(csv, FormSpect->SaveSpectrum(csv));
+    const QString summary = dir.filePath("snapshot.json");
+    report(summary, WriteSnapshotSummary(summary.toStdString()));
     return code;
+}
+
+std::string SnapshotSummary()
+{
+    QJsonObject summary;
+    summary["device"] = QString::fromStdString(DeviceName);
+    summary["captured_blocks"] = static_cast<qint64>(CapturedBlocks.load());
+    summary["dropped_frames"] = static_cast<qint64>(DeviceDroppedFrames());
+    return QJsonDocument(summary).toJson(QJsonDocument::Indented).toStdString();
+}
+
+std::string WriteSnapshotSummary(const std::string& path)
+{
+    return platform::ReplaceFileAtomically(path, SnapshotSummary());
 }
 
 void ScheduleSnapshot(const SnapshotRequest& request)

@@ -1,6 +1,8 @@
 // Snapshots for scripts: `sonalyx --snapshot DIR --after SECONDS` runs with
 // the stored settings, waits, writes waveform.png, spectrum.png,
-// spectrogram.png and spectrum.csv into DIR and ends with 0; it ends with 1
+// spectrogram.png, spectrum.csv and snapshot.json (the device, the blocks
+// captured and the frames lost since the device started, "dropped_frames")
+// into DIR and ends with 0; it ends with 1
 // and a message on standard error when no block was captured (no device
 // could be started) or a file could not be written. Messages that would be
 // boxes go to standard error, and the settings are not written back.
@@ -26,5 +28,8 @@ void PrintMessagesInstead();
 // the snapshot's exit code. UI thread.
 void ScheduleSnapshot(const SnapshotRequest& request);
 
-// Writes the four files now; the exit code (0, or 1 after a message).
+// Writes the five files now; the exit code (0, or 1 after a message).
 int WriteSnapshot(const std::string& folder);
+// The JSON of snapshot.json, and its writing: empty, or why it failed.
+std::string SnapshotSummary();
+std::string WriteSnapshotSummary(const std::string& path);

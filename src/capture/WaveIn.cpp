@@ -11,6 +11,22 @@ namespace {
 // Open and close run on the UI thread, polling on the capture tick: the lock
 // keeps a close from pulling the device out from under a poll.
 std::mutex waveInLock;
+// The buffer the device fills next: the one queued longest ago. Under waveInLock.
+int oldestQueued = 0;
+// The device's count of lost frames as last seen. Under waveInLock.
+uint64_t dropsSeen = 0;
+
+// Adds what the device lost since the last look to DroppedFrames, or only
+// takes note of it (`count` false). Caller holds waveInLock, device open.
+void TakeDeviceDrops(bool count)
+{
+    uint64_t lost = dropsSeen;
+    if (WaveInGetDroppedFrames(InHandle, &lost) != MMSYSERR_NOERROR || lost < dropsSeen)
+        return;
+    if (count)
+        DroppedFrames += lost - dropsSeen;
+    dropsSeen = lost;
+}
 
 void QueueLocked(int i)
 {
@@ -43,6 +59,8 @@ void WaveInOpenDev(int id)
             InResult = WaveInOpen(&InHandle, id, StereoFormat());
             if (InResult == MMSYSERR_NOERROR) {
                 InOpen = true;
+                oldestQueued = 0;
+                dropsSeen = 0;
                 QueueLocked(0);
                 QueueLocked(1);
             } else {
@@ -67,12 +85,18 @@ int WaveInPoll(BlockTaker take)
     std::lock_guard<std::mutex> guard(waveInLock);
     if (!InOpen)
         return -1;
+    // Both buffers full means the tick came late: nothing is lost by that
+    // alone, both go to the history in the order they were filled. What is
+    // lost is what the device received meanwhile with no buffer queued; it
+    // counts that itself, in frames, and the count is taken over here.
+    TakeDeviceDrops(true);
     CapturedBlock full[2];
     int taken[2];
     int count = 0;
-    for (int i = 0; i < 2; ++i) {
+    for (int k = 0; k < 2; ++k) {
+        const int i = (oldestQueued + k) % 2;
         if (InHeaders[i].bytesRecorded.load(std::memory_order_acquire) != InBufBytes)
-            continue;
+            break; // the device fills in queue order: a later one cannot be full
         full[count] = {reinterpret_cast<const uint8_t*>(InBuffer.data() + i * InBufSamples), InBufBytes};
         taken[count++] = i;
     }
@@ -82,7 +106,21 @@ int WaveInPoll(BlockTaker take)
     // Queued again only once handed over: the device writes into them at once.
     for (int k = 0; k < count; ++k)
         QueueLocked(taken[k]);
+    oldestQueued = (oldestQueued + count) % 2;
     return taken[count - 1];
+}
+
+void WaveInSkipDrops()
+{
+    std::lock_guard<std::mutex> guard(waveInLock);
+    if (InOpen)
+        TakeDeviceDrops(false);
+}
+
+std::string WaveInEndedBecause()
+{
+    std::lock_guard<std::mutex> guard(waveInLock);
+    return InOpen ? platform::WaveInEndedBecause(InHandle) : std::string();
 }
 
 void WaveInClose()

@@ -31,8 +31,16 @@ using BlockTaker = void (*)(const CapturedBlock* blocks, int count);
 // are shown to the user. Does nothing when a device is open already.
 void WaveInOpenDev(int id);
 void WaveInQueue(int buffer);
-// Hands every full buffer (buffer 0 first) to `take` in one call, then
-// queues them again. Returns the index of the last buffer taken, or -1.
-// The caller holds whatever `take` needs.
+// Hands every full buffer (the one filled first, first) to `take` in one
+// call, then queues them again. Returns the index of the last buffer taken,
+// or -1. Adds the frames the device lost since the last poll (no buffer
+// queued) to DroppedFrames. The caller holds whatever `take` needs.
 int WaveInPoll(BlockTaker take);
+// Takes note of the device's lost frames without counting them: while
+// capture is paused nothing is taken, and what the device cannot keep
+// meanwhile is not missed.
+void WaveInSkipDrops();
+// Why the open device's stream ended on its own; empty while it runs or
+// when no device is open.
+std::string WaveInEndedBecause();
 void WaveInClose();

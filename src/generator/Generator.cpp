@@ -145,6 +145,19 @@ void TFGenerator::BuildControls()
     connect(TrBarVolume, &QSlider::valueChanged, this, &TFGenerator::TrBarVolumeChange);
     ImageOutput = MakeImage(p, SpeakerPicture(), 236, 228, "");
     LabGetVolume = MakeLabel(p, "100%", 193, 233, TahomaFont(13));
+    LabUnderruns = MakeLabel(p, "", 14, 249, TahomaFont(11));
+    LabUnderruns->setStyleSheet("color: #b00000;");
+    LabUnderruns->hide();
+}
+
+void TFGenerator::ShowUnderruns()
+{
+    const QString text = QString::fromStdString(UnderrunText(GenUnderruns));
+    if (text == LabUnderruns->text() && LabUnderruns->isVisible() == !text.isEmpty())
+        return;
+    LabUnderruns->setText(text);
+    LabUnderruns->adjustSize();
+    LabUnderruns->setVisible(!text.isEmpty());
 }
 
 QLineEdit* TFGenerator::BuildFrequencyEdit(const QString& label, int y, const QColor& colour, QLabel** labelOut)
@@ -386,6 +399,7 @@ void TFGenerator::Timer1Timer()
     // Changed texts run the edits' change handlers, which move the track bars.
     LabEditFr1->setText(QString::fromStdString(gen::FixedText(FreqLeft)));
     LabEditFr2->setText(QString::fromStdString(gen::FixedText(FreqRight)));
+    ShowUnderruns();
     if (const std::optional<uint32_t> volume = GetOutVolume()) {
         LabGetVolume->setText(QString::fromStdString(gen::VolumeText(*volume)));
         LabGetVolume->adjustSize();

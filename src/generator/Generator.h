@@ -48,6 +48,7 @@ public:
     QSlider* TrBarVolume = nullptr;
     QLabel* ImageOutput = nullptr;
     QLabel* LabGetVolume = nullptr;
+    QLabel* LabUnderruns = nullptr; // playback underruns; hidden while none
     QTimer* Timer1 = nullptr;
 
     int32_t GenDeviceIndex = 0; // the chosen playback device id; -1 = the server's default
@@ -82,6 +83,8 @@ protected:
 
 private:
     void BuildControls();
+    // The underrun label from GenUnderruns.
+    void ShowUnderruns();
     // The track bar at the volume the server reports.
     void ShowOutVolume(uint32_t volume);
     QLineEdit* BuildFrequencyEdit(const QString& label, int y, const QColor& colour, QLabel** labelOut);

@@ -138,6 +138,7 @@ bool OpenWaveOut(int deviceId, std::string* error)
     }
     WaveOutIsOpen = true;
     SubmissionCount = 0;
+    GenUnderruns = 0;
     if (GenPlaying) {
         FillAndQueueLocked(0);
         FillAndQueueLocked(1);
@@ -168,6 +169,14 @@ void RefillWaveOut()
     for (int k = 0; k < 2; ++k)
         if (OutHeaders[k].flags.load(std::memory_order_acquire) & WHDR_DONE)
             FillAndQueueLocked(k);
+    uint64_t underruns = 0;
+    if (WaveOutGetUnderruns(OutHandle, &underruns) == MMSYSERR_NOERROR)
+        GenUnderruns = underruns;
+}
+
+std::string UnderrunText(uint64_t underruns)
+{
+    return underruns == 0 ? std::string() : "Underruns: " + std::to_string(underruns);
 }
 
 std::optional<uint32_t> GetOutVolume()

@@ -39,6 +39,10 @@ void CloseWaveOut();
 // closed. Capture tick thread.
 void RefillWaveOut();
 
+// What the generator window says about the server running out of the
+// generator's sound (GenUnderruns): empty for never, else the count.
+std::string UnderrunText(uint64_t underruns);
+
 // Generates buffer k (0 or 1) from the mode flags: the sines at the frame
 // counter, then, over them, noise. With neither flag the buffer keeps what
 // it held.

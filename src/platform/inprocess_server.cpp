@@ -33,6 +33,10 @@ struct StreamState {
 
     float volumeLeft = 1.0f; // under Core::lock
     float volumeRight = 1.0f;
+
+    std::atomic<uint64_t> dropped{0};   // capture: frames the server lost
+    std::atomic<uint64_t> underruns{0}; // playback: periods the stream could not fill
+    bool played = false;                // playback: filled anything yet; under callbackGuard
 };
 
 using StreamList = std::vector<std::shared_ptr<StreamState>>;
@@ -45,6 +49,7 @@ struct Device {
     float volume = 1.0f;
     bool isMonitor = false;
     std::string monitorOfSink;
+    size_t overflowFrames = 0; // sources: frames still to be lost to the capture streams
 };
 
 // Volumes are fractions 0.0-1.0; anything else (NaN included) is pulled in.
@@ -308,6 +313,8 @@ public:
     }
     ~InProcessCapture() override { CloseStream(*core_, *state_); }
 
+    uint64_t droppedFrames() const override { return state_->dropped.load(std::memory_order_relaxed); }
+
 private:
     std::shared_ptr<Core> core_;
     std::shared_ptr<StreamState> state_;
@@ -320,6 +327,8 @@ public:
     {
     }
     ~InProcessPlayback() override { CloseStream(*core_, *state_); }
+
+    uint64_t underruns() const override { return state_->underruns.load(std::memory_order_relaxed); }
 
     bool setVolume(float left, float right) override
     {
@@ -356,6 +365,7 @@ struct SinkPeriod {
 
 struct SourcePeriod {
     std::vector<int16_t> data;
+    size_t lost = 0; // frames at the period's start the streams lose to an overflow
     StreamList streams;
 };
 
@@ -370,6 +380,10 @@ void PullPlayback(SinkPeriod& sink, size_t frames)
             if (stream.ended || !stream.fill)
                 continue;
             const size_t written = std::min(stream.fill(played.data(), frames), frames);
+            // As a real server: a stream that never played cannot run dry.
+            stream.played = stream.played || written > 0;
+            if (written < frames && stream.played)
+                stream.underruns.fetch_add(1, std::memory_order_relaxed);
             std::fill(played.begin() + static_cast<ptrdiff_t>(written * StreamChannels), played.end(), 0);
         }
         MixInto(sink.mix, played, sink.volumes[i].first, sink.volumes[i].second);
@@ -380,8 +394,11 @@ void DeliverCapture(const SourcePeriod& source, size_t frames)
 {
     for (const auto& stream : source.streams) {
         std::lock_guard<std::recursive_mutex> guard(stream->callbackGuard);
-        if (!stream->ended && stream->onData)
-            stream->onData(source.data.data(), frames);
+        if (stream->ended)
+            continue;
+        stream->dropped.fetch_add(source.lost, std::memory_order_relaxed);
+        if (stream->onData && frames > source.lost)
+            stream->onData(source.data.data() + source.lost * StreamChannels, frames - source.lost);
     }
 }
 
@@ -481,6 +498,16 @@ bool InProcessServer::removeSink(const std::string& name)
     }
     FailStreams(failed, "No such entity");
     return true;
+}
+
+void InProcessServer::killCaptureStreams(const std::string& source, const std::string& why)
+{
+    StreamList failed;
+    {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        failed = core_->takeStreams(StreamKind::Capture, source);
+    }
+    FailStreams(failed, why);
 }
 
 void InProcessServer::failNextOpen(const std::string& device, const std::string& text)
@@ -630,11 +657,24 @@ void InProcessServer::pump(size_t frames)
             for (const auto& s : core_->streams)
                 if (s->kind == StreamKind::Capture && s->device == source.name)
                     period.streams.push_back(s);
+            if (!period.streams.empty()) {
+                period.lost = std::min(source.overflowFrames, frames);
+                source.overflowFrames -= period.lost;
+            }
             sources.push_back(std::move(period));
         }
     }
     for (const SourcePeriod& source : sources)
         DeliverCapture(source, frames);
+}
+
+void InProcessServer::overflowCapture(const std::string& source, size_t frames)
+{
+    std::lock_guard<std::mutex> guard(core_->lock);
+    Device* device = core_->findSource(source);
+    if (!device)
+        return;
+    device->overflowFrames += frames;
 }
 
 int InProcessServer::captureStreamCount(const std::string& source) const

@@ -58,6 +58,9 @@ public:
     // non-monitor source / first sink. Removing a sink removes its monitor.
     bool removeSource(const std::string& name);
     bool removeSink(const std::string& name);
+    // Ends the capture streams on `source` with `why` (failure callback), as
+    // another program killing them would; the source stays listed.
+    void killCaptureStreams(const std::string& source, const std::string& why);
     // The next open of a stream on `device` fails with `text`.
     void failNextOpen(const std::string& device, const std::string& text);
     // false: the server goes away (every stream fails, lists are empty, opens
@@ -78,9 +81,17 @@ public:
     // what they were before the first failure until a read succeeds.
     void failListRequests(int attempts, const std::string& serverText);
 
+    // The server's buffer for the capture streams on `source` overflows: the
+    // next `frames` frames that would reach them (from the next pump on,
+    // while a stream is open on it) never do, and each stream counts them as
+    // dropped.
+    void overflowCapture(const std::string& source, size_t frames);
+
     // Runs one server period: pulls `frames` frames from every playback
     // stream, mixes each sink into its monitor, and delivers `frames` frames
-    // of every source to every capture stream open on it.
+    // of every source to every capture stream open on it. A playback stream
+    // that fills less than the period, once it has filled anything, counts
+    // an underrun.
     void pump(size_t frames);
 
     // Versions reported as libraryVersion() / builtVersion().

@@ -49,10 +49,20 @@ constexpr pa_usec_t RequestRetryDelayUs = 1000 * 1000;
 constexpr int ConnectTimeoutMs = 3000;
 constexpr int StreamOpenTimeoutMs = 5000;
 constexpr int OperationTimeoutMs = 3000;
-// Capture fragments of 10 ms keep the path from a sink to a captured block
-// short; playback keeps about 100 ms queued at the server.
-constexpr pa_usec_t CaptureFragmentUs = 10 * 1000;
-constexpr pa_usec_t PlaybackTargetUs = 100 * 1000;
+// Capture fragments of 25 ms keep the path from a sink to a captured 100 ms
+// block short. Not shorter: on PipeWire the shortest latency any stream asks
+// for sets the period of the whole graph on that device, and 10 ms made it
+// 256 frames (5.8 ms); a node late for such a period, as happens on a busy
+// machine, costs every stream on the device that period, which played
+// sound then has as a 256-frame hole. 25 ms gives 1024-frame periods.
+constexpr pa_usec_t CaptureFragmentUs = 25 * 1000;
+// Playback keeps 200 ms queued at the server itself (with latency adjustment
+// the server would keep only part of it in the stream's buffer and count
+// the rest as the device's): a refill that comes late on a busy machine is
+// taken from there instead of leaving the server without sound.
+constexpr pa_usec_t PlaybackTargetUs = 200 * 1000;
+// How soon a playback stream that got less than it asked for asks again.
+constexpr pa_usec_t PlaybackRetryUs = 10 * 1000;
 
 const char* const NotReachableText = ServerGoneText;
 
@@ -312,6 +322,18 @@ protected:
     // Reads what is readable, or writes what is writable, now.
     virtual void pump() = 0;
 
+    // Runs pump() again after `delay` on the loop thread (once, however
+    // often asked meanwhile). Loop lock held.
+    void pumpLater(pa_usec_t delay)
+    {
+        if (retry_)
+            return;
+        timeval when{};
+        gettimeofday(&when, nullptr);
+        pa_timeval_add(&when, delay);
+        retry_ = loop_->api()->time_new(loop_->api(), &when, &StreamBase::onRetry, this);
+    }
+
     std::shared_ptr<Loop> loop_;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
@@ -322,6 +344,15 @@ private:
         auto* self = static_cast<StreamBase*>(user);
         api->defer_free(event);
         self->kick_ = nullptr;
+        if (self->stream_ && pa_stream_get_state(self->stream_) == PA_STREAM_READY)
+            self->pump();
+    }
+
+    static void onRetry(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* user)
+    {
+        auto* self = static_cast<StreamBase*>(user);
+        api->time_free(event);
+        self->retry_ = nullptr;
         if (self->stream_ && pa_stream_get_state(self->stream_) == PA_STREAM_READY)
             self->pump();
     }
@@ -348,11 +379,17 @@ private:
             loop_->api()->defer_free(kick_);
             kick_ = nullptr;
         }
+        if (retry_) {
+            loop_->api()->time_free(retry_);
+            retry_ = nullptr;
+        }
         if (!stream_)
             return;
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
         pa_stream_set_read_callback(stream_, nullptr, nullptr);
         pa_stream_set_write_callback(stream_, nullptr, nullptr);
+        pa_stream_set_overflow_callback(stream_, nullptr, nullptr);
+        pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
         if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
             pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
@@ -367,6 +404,7 @@ private:
     bool opened_ = false;
     bool failed_ = false;
     pa_defer_event* kick_ = nullptr;
+    pa_time_event* retry_ = nullptr;
 };
 
 class PulseCapture final : public CaptureStream, private StreamBase {
@@ -386,6 +424,7 @@ public:
         if (!stream)
             return false;
         pa_stream_set_read_callback(stream, &PulseCapture::onReadable, this);
+        pa_stream_set_overflow_callback(stream, &PulseCapture::onOverflow, this);
 
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
@@ -402,8 +441,20 @@ public:
         return awaitReady(error);
     }
 
+    uint64_t droppedFrames() const override { return dropped_.load(std::memory_order_relaxed); }
+
 private:
     void pump() override { onReadable(stream_, 0, this); }
+
+    // The server says only that its buffer for this stream overflowed, not
+    // by how much: at least the fragment that did not fit is lost.
+    static void onOverflow(pa_stream* stream, void* user)
+    {
+        auto* self = static_cast<PulseCapture*>(user);
+        const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream);
+        const uint32_t fragment = attr && attr->fragsize != static_cast<uint32_t>(-1) ? attr->fragsize : FrameBytes;
+        self->dropped_.fetch_add(std::max<uint32_t>(fragment / FrameBytes, 1), std::memory_order_relaxed);
+    }
 
     static void onReadable(pa_stream* stream, size_t, void* user)
     {
@@ -428,9 +479,12 @@ private:
     }
 
     // Joins the bytes onto a partial frame left from the previous fragment and
-    // hands over whole frames only. A hole (data == nullptr) is silence.
+    // hands over whole frames only. A hole (data == nullptr) is silence: the
+    // server skipped that much, so it is counted as lost too.
     void take(const uint8_t* data, size_t bytes)
     {
+        if (!data)
+            dropped_.fetch_add(bytes / FrameBytes, std::memory_order_relaxed);
         size_t frameCount = (carryBytes_ + bytes) / FrameBytes;
         size_t consumed = 0;
         if (frameCount > 0) {
@@ -461,6 +515,7 @@ private:
     uint8_t carry_[FrameBytes] = {}; // a partial frame, carryBytes_ < FrameBytes
     size_t carryBytes_ = 0;
     std::vector<int16_t> frames_; // reused between fragments
+    std::atomic<uint64_t> dropped_{0};
 };
 
 class PulsePlayback final : public PlaybackStream, private StreamBase {
@@ -480,12 +535,13 @@ public:
         if (!stream)
             return false;
         pa_stream_set_write_callback(stream, &PulsePlayback::onWritable, this);
+        pa_stream_set_underflow_callback(stream, &PulsePlayback::onUnderflow, this);
 
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(PlaybackTargetUs, &spec));
         attr.prebuf = attr.minreq = attr.fragsize = static_cast<uint32_t>(-1);
-        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE);
         if (pa_stream_connect_playback(stream, sink.c_str(), &attr, flags, nullptr, nullptr) < 0) {
             if (error)
                 *error = failureText();
@@ -543,13 +599,23 @@ public:
         return true;
     }
 
+    uint64_t underruns() const override { return underruns_.load(std::memory_order_relaxed); }
+
 private:
     bool ready() const { return stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY; }
 
+    static void onUnderflow(pa_stream*, void* user)
+    {
+        static_cast<PulsePlayback*>(user)->underruns_.fetch_add(1, std::memory_order_relaxed);
+    }
+
     void pump() override { onWritable(stream_, pa_stream_writable_size(stream_), this); }
 
-    // Pull model: the program fills what it has, the rest of the request is
-    // silence, so the server never runs dry.
+    // Pull model: the program fills what it has, and only that is written.
+    // Silence made up for the rest would be a gap in the middle of the
+    // sound. The rest is asked for again shortly (the server itself asks
+    // only as it plays, and a stream that has not started yet does not
+    // play). Should the server run dry after all, it says so (onUnderflow).
     static void onWritable(pa_stream* stream, size_t requested, void* user)
     {
         auto* self = static_cast<PulsePlayback*>(user);
@@ -569,10 +635,15 @@ private:
             }
             size_t maxFrames = bytes / FrameBytes;
             auto* frames = static_cast<int16_t*>(buffer);
-            size_t filled = self->fill_ ? std::min(self->fill_(frames, maxFrames), maxFrames) : 0;
-            std::memset(frames + filled * StreamChannels, 0, (maxFrames - filled) * FrameBytes);
-            if (pa_stream_write(stream, buffer, bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+            const size_t filled = self->fill_ ? std::min(self->fill_(frames, maxFrames), maxFrames) : 0;
+            if (filled == 0) {
+                pa_stream_cancel_write(stream);
+            } else if (pa_stream_write(stream, buffer, filled * FrameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
                 self->failOnIo(false);
+                return;
+            }
+            if (filled < maxFrames) {
+                self->pumpLater(PlaybackRetryUs);
                 return;
             }
             requested -= bytes;
@@ -580,6 +651,7 @@ private:
     }
 
     PlaybackCallback fill_;
+    std::atomic<uint64_t> underruns_{0};
 };
 
 // ---- the server ----

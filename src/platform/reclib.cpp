@@ -3,6 +3,7 @@
 #include "platform/soundserver.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -72,12 +73,14 @@ public:
         if (closed_)
             return;
         if (bytes > RingBytes) { // only the newest second can be kept
+            droppedBytes_.fetch_add(bytes - RingBytes, std::memory_order_relaxed);
             data += bytes - RingBytes;
             bytes = RingBytes;
         }
         for (size_t i = 0; i < bytes; ++i)
             buffer_[(start_ + size_ + i) % RingBytes] = data[i];
         const size_t overflow = size_ + bytes > RingBytes ? size_ + bytes - RingBytes : 0;
+        droppedBytes_.fetch_add(overflow, std::memory_order_relaxed); // the oldest bytes, never read
         start_ = (start_ + overflow) % RingBytes;
         size_ += bytes - overflow;
         arrivedSinceCall_ = std::min(arrivedSinceCall_ + bytes, RingBytes);
@@ -118,6 +121,23 @@ public:
         wake_.notify_all();
     }
 
+    // Server thread: the stream ended on its own.
+    void fail(const std::string& why)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        failure_ = why.empty() ? std::string("the stream ended") : why;
+        closed_ = true;
+        wake_.notify_all();
+    }
+
+    std::string failure()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return failure_;
+    }
+
+    uint64_t droppedFrames() const { return droppedBytes_.load(std::memory_order_relaxed) / FrameBytes; }
+
 private:
     std::mutex lock_;
     std::condition_variable wake_;
@@ -126,10 +146,14 @@ private:
     size_t size_ = 0;
     size_t arrivedSinceCall_ = 0;
     bool closed_ = false;
+    std::string failure_;
+    std::atomic<uint64_t> droppedBytes_{0};
 };
 
 // One running recording. handle and ring are fixed before it is published;
-// stream and thread are touched only under Library::control.
+// thread is touched only under Library::control, stream is set and taken
+// under Library::control and Library::state together (so that either lock
+// is enough to read it).
 struct Recording {
     uint32_t handle = 0;
     std::shared_ptr<Ring> ring;
@@ -235,7 +259,12 @@ void EndRecording(Library& lib)
     }
     if (!recording)
         return;
-    recording->stream.reset(); // waits for a running data callback
+    std::unique_ptr<CaptureStream> stream;
+    {
+        std::lock_guard<std::mutex> guard(lib.state);
+        stream = std::move(recording->stream);
+    }
+    stream.reset(); // waits for a running data callback
     recording->ring->close();
     if (recording->thread.joinable()) {
         if (recording->thread.get_id() == std::this_thread::get_id())
@@ -382,7 +411,7 @@ uint32_t RecordStart(uint32_t freq, uint32_t chans, uint32_t flags, RecordProc p
             ring->write(reinterpret_cast<const uint8_t*>(frames), count * FrameBytes);
         },
         [ring](const std::string& ended) {
-            ring->close();
+            ring->fail(ended);
             ReportStreamFailure(ended);
         },
         &why);
@@ -418,6 +447,26 @@ uint32_t ChannelGetData(uint32_t handle, void* buffer, uint32_t length)
     const size_t got = recording->ring->read(static_cast<uint8_t*>(buffer), length);
     Succeed();
     return static_cast<uint32_t>(got);
+}
+
+uint64_t ChannelGetDroppedFrames(uint32_t handle)
+{
+    Library& lib = Lib();
+    std::lock_guard<std::mutex> guard(lib.state);
+    if (!lib.recording || lib.recording->handle != handle) {
+        Fail(ERROR_HANDLE);
+        return 0;
+    }
+    const Recording& recording = *lib.recording;
+    const uint64_t serverLost = recording.stream ? recording.stream->droppedFrames() : 0;
+    Succeed();
+    return recording.ring->droppedFrames() + serverLost;
+}
+
+std::string ChannelEndedBecause(uint32_t handle)
+{
+    auto recording = FindRecording(Lib(), handle);
+    return recording ? recording->ring->failure() : std::string();
 }
 
 bool ChannelStop(uint32_t handle)

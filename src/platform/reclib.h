@@ -65,6 +65,14 @@ uint32_t RecordStart(uint32_t freq, uint32_t chans, uint32_t flags, RecordProc p
 // Reads up to length bytes of captured data; returns the bytes delivered, or
 // (uint32_t)-1 on failure.
 uint32_t ChannelGetData(uint32_t handle, void* buffer, uint32_t length);
+// Frames of the recording lost since its start: the oldest ones the buffer
+// let go unread because newer ones came (it keeps the newest second), and
+// those the sound server lost on the way. 0 (ERROR_HANDLE) for a handle that
+// names no running recording.
+uint64_t ChannelGetDroppedFrames(uint32_t handle);
+// Why the recording's stream ended on its own (device removed, stream
+// killed, server gone); empty while it runs or once it is stopped.
+std::string ChannelEndedBecause(uint32_t handle);
 // Both end the recording and release its handle; false (ERROR_HANDLE) for a
 // handle that names no running recording.
 bool ChannelStop(uint32_t handle);

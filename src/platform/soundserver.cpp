@@ -51,10 +51,14 @@ std::string WriteFailureText(const std::string& sink, const std::string& serverT
     return std::string(WriteFailurePrefix) + sink + "\" failed: " + serverText;
 }
 
+bool IsReportedStreamFailure(const std::string& why)
+{
+    return why.starts_with(ReadFailurePrefix) || why.starts_with(WriteFailurePrefix);
+}
+
 void ReportStreamFailure(const std::string& why)
 {
-    const bool refused = why.starts_with(ReadFailurePrefix) || why.starts_with(WriteFailurePrefix);
-    if (refused)
+    if (IsReportedStreamFailure(why))
         PostMessageBox("Sonalyx", why, MsgIcon::Warning);
 }
 

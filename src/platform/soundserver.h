@@ -50,7 +50,9 @@ using CaptureCallback = std::function<void(const int16_t* frames, size_t frameCo
 // (device removed, server gone). The stream delivers nothing afterwards.
 using StreamFailureCallback = std::function<void(const std::string& why)>;
 // Called on the server's thread to fill up to maxFrames interleaved frames;
-// returns the number of frames written (the rest is played as silence).
+// returns the number of frames written. A stream plays what it was given
+// and asks again; if it runs out before more comes, it plays silence and
+// counts an underrun.
 using PlaybackCallback = std::function<size_t(int16_t* frames, size_t maxFrames)>;
 
 // Closing a stream = destroying it. After the destructor returns no callback
@@ -58,6 +60,10 @@ using PlaybackCallback = std::function<size_t(int16_t* frames, size_t maxFrames)
 class CaptureStream {
 public:
     virtual ~CaptureStream() = default;
+    // Frames the server lost on this stream before they reached the program
+    // (its buffer overflowed, or it skipped ahead and left a hole); never
+    // goes back. Any thread.
+    virtual uint64_t droppedFrames() const { return 0; }
 };
 
 class PlaybackStream {
@@ -66,6 +72,9 @@ public:
     // Stream volume as 0.0-1.0 per channel (left, right).
     virtual bool setVolume(float left, float right) = 0;
     virtual bool volume(float& left, float& right) = 0;
+    // Times the server ran out of this stream's data and played silence in
+    // its place; never goes back. Any thread.
+    virtual uint64_t underruns() const { return 0; }
 };
 
 class SoundServer {
@@ -124,6 +133,9 @@ std::string WriteFailureText(const std::string& sink, const std::string& serverT
 // or write (a vanished device is told by the program's device watch, a
 // vanished server by the captions). Any thread: the message is posted.
 void ReportStreamFailure(const std::string& why);
+// True for the stream ends ReportStreamFailure tells the user of, so that
+// nothing else tells them again.
+bool IsReportedStreamFailure(const std::string& why);
 
 // A request of the server that failed (the subscription to device events,
 // the reading of the device lists). A failure there is mostly passing (the

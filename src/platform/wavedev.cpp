@@ -260,6 +260,24 @@ public:
         return MMSYSERR_NOERROR;
     }
 
+    // Frames lost since the open: those that came while recording with no
+    // buffer queued, and those the server lost on the way.
+    uint64_t droppedFrames()
+    {
+        uint64_t lost = noBufferFrames_.load(std::memory_order_relaxed);
+        std::lock_guard<std::mutex> guard(streamUse_);
+        if (stream_)
+            lost += stream_->droppedFrames();
+        return lost;
+    }
+
+    // Why the stream ended on its own; empty while it runs.
+    std::string endedBecause()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return ended_ ? (endedWhy_.empty() ? std::string("the stream ended") : endedWhy_) : std::string();
+    }
+
     MMResult close()
     {
         {
@@ -278,7 +296,9 @@ public:
 
 private:
     // Server thread: copies into the queued headers in order; what arrives
-    // before start, after a failure or with no header queued is dropped.
+    // before start, after a failure or with no header queued is dropped, and
+    // while recording the last of these is counted as lost: the poller did
+    // not hand a buffer back in time.
     void onData(const int16_t* frames, size_t count)
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -302,6 +322,8 @@ private:
             }
             hdr->bytesRecorded.store(have + take, std::memory_order_release);
         }
+        if (left > 0)
+            noBufferFrames_.fetch_add(left / FrameBytes, std::memory_order_relaxed);
     }
 
     // The stream ended (device or server gone, or a read refused): queued
@@ -311,6 +333,7 @@ private:
         {
             std::lock_guard<std::mutex> guard(lock_);
             ended_ = true;
+            endedWhy_ = why;
         }
         ReportStreamFailure(why);
     }
@@ -319,7 +342,9 @@ private:
     std::deque<WaveHeader*> queue_;
     bool started_ = false;
     bool ended_ = false;
+    std::string endedWhy_;
     bool closed_ = false;
+    std::atomic<uint64_t> noBufferFrames_{0};
     std::mutex streamUse_;
     std::unique_ptr<CaptureStream> stream_; // last: destroyed first, before what its callbacks use
 };
@@ -386,6 +411,12 @@ public:
         return stream_->setVolume(left, right) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
     }
 
+    uint64_t underruns()
+    {
+        std::lock_guard<std::mutex> guard(streamUse_);
+        return stream_ ? stream_->underruns() : 0;
+    }
+
     MMResult getVolume(uint32_t* packed)
     {
         float left = 0, right = 0;
@@ -407,8 +438,11 @@ private:
         return static_cast<uint32_t>(std::lround(clamped * 65535.0f));
     }
 
-    // Server thread: plays the queued headers in order, silence when none is
-    // queued; a header is done once it has been handed over in full.
+    // Server thread: hands over the queued headers in order, as much of
+    // them as there is; a header is done once it has been handed over in
+    // full. Nothing is made up when the queue runs short: the server keeps
+    // what it was given and asks again, so a refill that comes a little late
+    // costs nothing, where silence put in would be a gap in the sound.
     size_t fill(int16_t* frames, size_t maxFrames)
     {
         char* to = reinterpret_cast<char*>(frames);
@@ -429,8 +463,7 @@ private:
                 }
             }
         }
-        std::memset(to + given, 0, wanted - given);
-        return maxFrames;
+        return given / FrameBytes;
     }
 
     std::mutex lock_;
@@ -573,6 +606,23 @@ MMResult WaveInClose(HWaveIn h)
     return CloseOn(WaveIns(), h);
 }
 
+MMResult WaveInGetDroppedFrames(HWaveIn h, uint64_t* frames)
+{
+    if (!frames)
+        return MMSYSERR_INVALPARAM;
+    auto device = WaveIns().find(h);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    *frames = device->droppedFrames();
+    return MMSYSERR_NOERROR;
+}
+
+std::string WaveInEndedBecause(HWaveIn h)
+{
+    auto device = WaveIns().find(h);
+    return device ? device->endedBecause() : std::string();
+}
+
 std::string WaveInGetErrorText(MMResult result)
 {
     return ErrorText(result, lastWaveInFailure);
@@ -634,6 +684,17 @@ MMResult WaveOutGetVolume(HWaveOut h, uint32_t* volume)
         return MMSYSERR_INVALPARAM;
     auto device = WaveOuts().find(h);
     return device ? device->getVolume(volume) : MMSYSERR_INVALHANDLE;
+}
+
+MMResult WaveOutGetUnderruns(HWaveOut h, uint64_t* count)
+{
+    if (!count)
+        return MMSYSERR_INVALPARAM;
+    auto device = WaveOuts().find(h);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    *count = device->underruns();
+    return MMSYSERR_NOERROR;
 }
 
 std::string WaveOutGetErrorText(MMResult result)

@@ -94,6 +94,13 @@ MMResult WaveInReset(HWaveIn h);
 // Fails with WAVERR_STILLPLAYING while buffers are queued (reset first).
 // Once it returns, the device touches no header any more.
 MMResult WaveInClose(HWaveIn h);
+// Frames of audio lost since the open: those that arrived while recording
+// with no buffer queued (the poller fell behind) and those the sound server
+// lost on the way. Never goes back.
+MMResult WaveInGetDroppedFrames(HWaveIn h, uint64_t* frames);
+// Why the device's stream ended on its own (device removed, stream killed,
+// server gone); empty while it runs, and for a handle that names no device.
+std::string WaveInEndedBecause(HWaveIn h);
 // A readable text for a result code. For the code of the calling thread's
 // last failed open it also gives the sound server's reason.
 std::string WaveInGetErrorText(MMResult result);
@@ -115,6 +122,10 @@ MMResult WaveOutClose(HWaveOut h);
 // 0xFFFF = full.
 MMResult WaveOutSetVolume(HWaveOut h, uint32_t volume);
 MMResult WaveOutGetVolume(HWaveOut h, uint32_t* volume);
+// Times the sound server ran out of the device's data (its buffers came too
+// late) and played silence in the middle of the sound, since the open.
+// Never goes back.
+MMResult WaveOutGetUnderruns(HWaveOut h, uint64_t* count);
 // As WaveInGetErrorText, for wave-out opens.
 std::string WaveOutGetErrorText(MMResult result);
 

@@ -52,6 +52,25 @@ inline bool IsInstalled = false;
 inline std::atomic<bool> GenPlaying{false};
 inline std::atomic<bool> GenRefillIdle{false};
 
+// ---- lost audio (any thread) -------------------------------------------
+// Captured frames that never reached the history: the wave-in device had no
+// buffer queued (the tick fell behind), the recording library's buffer let
+// the oldest go unread, the sound server lost them. Counted since the
+// program started and never reset, so that a reading can take a mark and ask
+// later whether it spans a gap (DroppedFramesSince).
+inline std::atomic<uint64_t> DroppedFrames{0};
+// DroppedFrames when the current device was started; the main window shows
+// what was lost since then (DeviceDroppedFrames).
+inline std::atomic<uint64_t> DroppedFramesAtDeviceStart{0};
+inline uint64_t DroppedFramesSince(uint64_t mark)
+{
+    return DroppedFrames.load() - mark;
+}
+inline uint64_t DeviceDroppedFrames()
+{
+    return DroppedFramesSince(DroppedFramesAtDeviceStart.load());
+}
+
 // ---- signal generator (the wave-out engine and its window) -------------
 inline std::atomic<bool> WaveOutIsOpen{false};
 inline std::atomic<uint32_t> GenSampleCounter{0}; // frames of sine generated since the open
@@ -59,6 +78,8 @@ inline std::atomic<float> FreqLeft{20.0f};        // Hz
 inline std::atomic<float> FreqRight{50.0f};
 inline std::atomic<bool> GenSine{false};
 inline std::atomic<bool> GenNoise{false};
+// Times the server ran out of the generator's sound since its device opened.
+inline std::atomic<uint64_t> GenUnderruns{0};
 
 // ---- view selection and appearance -------------------------------------
 inline std::atomic<bool> ShowLeft{true};
