@@ -104,6 +104,23 @@ void EndAfterLostDisplay()
     std::_Exit(1);
 }
 
+QtMessageHandler qtMessagesBefore = nullptr;
+
+// Qt's X11 platform says that the connection broke and then calls exit().
+// Ending here, before exit() begins, leaves nothing half destroyed: the
+// exit handler alone runs after whatever the drivers registered later
+// (libLLVM's statics for Mesa's software renderer among them) has already
+// been destroyed under its running threads.
+void EndOnLostDisplayWarning(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (qtMessagesBefore)
+        qtMessagesBefore(type, context, text);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+    if (type == QtWarningMsg && text.contains(QLatin1String("X11 connection broke")))
+        EndAfterLostDisplay();
+}
+
 void MaskFloatingPointExceptions()
 {
     // Faults yield infinities and NaNs instead of traps, in every thread
@@ -561,6 +578,7 @@ int RunSonalyx(int argc, char** argv)
     FormMain->setGeometry(QApplication::primaryScreen()->availableGeometry());
     FormMain->showMaximized();
     std::atexit(EndAfterLostDisplay);
+    qtMessagesBefore = qInstallMessageHandler(EndOnLostDisplayWarning);
     EventLoopRunning = true;
     const int code = app.exec();
     EventLoopRunning = false;
