@@ -9,9 +9,9 @@
 // render.
 #include "analysis/spectrum.h"
 #include "app/main.h"
-#include "platform/inprocess_server.h"
 #include "platform/soundserver.h"
 #include "state/global.h"
+#include "support/inprocess_server.h"
 #include "views/SpTmForm.h"
 #include "views/SpectForm.h"
 #include "views/WaveForm.h"

@@ -3,7 +3,7 @@
 // created in start-up order and destroyed at the end.
 #pragma once
 
-#include "platform/inprocess_server.h"
+#include "support/inprocess_server.h"
 
 #include <QString>
 #include <QTemporaryDir>

@@ -3,9 +3,9 @@
 #include "common/app_support.h"
 
 #include "app/main.h"
-#include "platform/inprocess_server.h"
 #include "platform/soundserver.h"
 #include "state/global.h"
+#include "support/inprocess_server.h"
 #include "views/SpTmForm.h"
 
 #include <QFile>

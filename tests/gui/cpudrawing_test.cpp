@@ -7,8 +7,8 @@
 #include "analysis/SpTmBlocks.h"
 #include "analysis/SpTmMap.h"
 #include "app/main.h"
-#include "platform/inprocess_server.h"
 #include "state/global.h"
+#include "support/inprocess_server.h"
 #include "views/SpTmForm.h"
 #include "views/SpTmGraph.h"
 

@@ -6,8 +6,8 @@
 
 #include "analysis/SpTmBlocks.h"
 #include "app/main.h"
-#include "platform/inprocess_server.h"
 #include "state/global.h"
+#include "support/inprocess_server.h"
 #include "views/SpTmForm.h"
 #include "views/SpectForm.h"
 #include "views/WaveForm.h"

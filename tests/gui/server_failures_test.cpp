@@ -6,8 +6,8 @@
 
 #include "app/main.h"
 #include "capture/WaveIn.h"
-#include "platform/inprocess_server.h"
 #include "state/global.h"
+#include "support/inprocess_server.h"
 #include "views/SpTmForm.h"
 #include "views/SpectForm.h"
 #include "views/WaveForm.h"

@@ -8,8 +8,8 @@
 #include "analysis/spectrum.h"
 #include "app/main.h"
 #include "app/main_ticks.h"
-#include "platform/inprocess_server.h"
 #include "state/global.h"
+#include "support/inprocess_server.h"
 #include "views/SpTmForm.h"
 #include "views/SpTmGraph.h"
 

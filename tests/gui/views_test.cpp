@@ -8,8 +8,8 @@
 #include "analysis/WaveGraph.h"
 #include "analysis/spectrum.h"
 #include "app/main.h"
-#include "platform/inprocess_server.h"
 #include "state/global.h"
+#include "support/inprocess_server.h"
 #include "views/SpectForm.h"
 #include "views/WaveForm.h"
 

@@ -1,7 +1,7 @@
 // The parts of the in-process sound server other tests lean on without
 // looking: monitors mixing what their sink plays, defaults falling back,
 // streams closing from inside their own callback.
-#include "platform/inprocess_server.h"
+#include "support/inprocess_server.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 // takes, each counted exactly and matching the gap in the data; a capture
 // stream that ends on its own says why; a playback stream that cannot fill
 // a period counts an underrun.
-#include "platform/inprocess_server.h"
 #include "platform/reclib.h"
 #include "platform/wavedev.h"
+#include "support/inprocess_server.h"
 
 #include <gtest/gtest.h>
 

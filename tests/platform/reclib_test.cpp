@@ -1,8 +1,8 @@
 // The recording library over the in-process sound server: device list and
 // flags, init and free, loopback capture through the procedure on the
 // library's thread, reads, level, failures of the server.
-#include "platform/inprocess_server.h"
 #include "platform/reclib.h"
+#include "support/inprocess_server.h"
 
 #include <gtest/gtest.h>
 

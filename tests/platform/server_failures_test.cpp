@@ -4,9 +4,9 @@
 // failing), the server's reason for a recording that does not start, and the
 // hand-over of messages from the server's thread to the UI thread.
 #include "platform/dialogs.h"
-#include "platform/inprocess_server.h"
 #include "platform/reclib.h"
 #include "platform/wavedev.h"
+#include "support/inprocess_server.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Wave-in / wave-out devices over the in-process sound server: device ids,
 // capabilities, open errors, header filling and draining, volume.
-#include "platform/inprocess_server.h"
 #include "platform/wavedev.h"
+#include "support/inprocess_server.h"
 
 #include <gtest/gtest.h>
 

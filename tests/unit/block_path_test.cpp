@@ -3,8 +3,8 @@
 #include "app/main_ticks.h"
 #include "capture/WaveIn.h"
 #include "platform/dialogs.h"
-#include "platform/inprocess_server.h"
 #include "state/global.h"
+#include "support/inprocess_server.h"
 
 #include <gtest/gtest.h>
 

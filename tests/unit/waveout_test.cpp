@@ -3,8 +3,8 @@
 // counter, open and close, gapless refilling, volume, and a close racing a
 // refill.
 #include "generator/WaveOut.h"
-#include "platform/inprocess_server.h"
 #include "state/global.h"
+#include "support/inprocess_server.h"
 
 #include <gtest/gtest.h>
 #include <quadmath.h>

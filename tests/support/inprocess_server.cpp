@@ -1,4 +1,4 @@
-#include "platform/inprocess_server.h"
+#include "support/inprocess_server.h"
 
 #include <algorithm>
 #include <atomic>
