@@ -1,0 +1,52 @@
+// Fractional-octave bands of IEC 61260-1 (base 10) from 20 Hz to 20 kHz and
+// the filter bank that measures them: a class 1 band-pass filter per band,
+// the lower octaves run on decimated signals so the whole bank costs little.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace measure {
+
+// The fractions the band views offer (1/1 .. 1/24 octave), in the order
+// panels list them and the settings store them.
+inline constexpr int BandFractions[] = {1, 3, 6, 12, 24};
+inline constexpr int BandFractionCount = 5;
+
+struct OctaveBand {
+    double nominalHz; // the nominal frequency the band is labelled with (31.5, 1000)
+    double centreHz;  // exact midband frequency, 1000 * 10^(3x / 10b)
+    double lowerHz;   // band edges, centre * G^(-+1/2b), G = 10^0.3
+    double upperHz;
+};
+
+// The bands of 1/fraction octave whose midbands lie from 20 Hz to 20 kHz,
+// lowest first.
+std::vector<OctaveBand> OctaveBands(int fraction);
+// The label of a nominal frequency: "31.5", "1k", "12.5k", "20k".
+std::string NominalText(double nominalHz);
+
+// One channel's filter bank at 44100 Hz.
+class OctaveFilterBank {
+public:
+    explicit OctaveFilterBank(int fraction);
+    ~OctaveFilterBank();
+    OctaveFilterBank(const OctaveFilterBank&) = delete;
+    OctaveFilterBank& operator=(const OctaveFilterBank&) = delete;
+
+    const std::vector<OctaveBand>& Bands() const;
+    // Filters `count` consecutive samples (in sample units, full scale 32767).
+    void Process(const float* samples, int count);
+    // The mean square of each band's output since the last call (or the
+    // reset), in sample units squared: a full-scale sine at a midband gives
+    // FullScalePower in its band. Starts a new interval.
+    std::vector<double> TakePowers();
+    // Clears the filters' state and the interval.
+    void Reset();
+
+private:
+    struct Impl;
+    Impl* impl_;
+};
+
+} // namespace measure
