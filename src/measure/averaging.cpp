@@ -21,26 +21,16 @@ double Usable(double power)
 const char* AveragingName(Averaging mode)
 {
     switch (mode) {
-    case Averaging::Off:
-        break;
-    case Averaging::Exponential125ms:
-        return "Fast (0.125 s)";
-    case Averaging::Exponential1s:
-        return "Slow (1 s)";
-    case Averaging::Exponential4s:
-        return "Exponential 4 s";
-    case Averaging::Exponential10s:
-        return "Exponential 10 s";
-    case Averaging::Linear10:
-        return "Linear 10";
-    case Averaging::Linear50:
-        return "Linear 50";
-    case Averaging::Linear100:
-        return "Linear 100";
-    case Averaging::Linear500:
-        return "Linear 500";
-    case Averaging::Infinite:
-        return "Infinite";
+    case Averaging::Off: break;
+    case Averaging::Exponential125ms: return "Fast (0.125 s)";
+    case Averaging::Exponential1s: return "Slow (1 s)";
+    case Averaging::Exponential4s: return "Exponential 4 s";
+    case Averaging::Exponential10s: return "Exponential 10 s";
+    case Averaging::Linear10: return "Linear 10";
+    case Averaging::Linear50: return "Linear 50";
+    case Averaging::Linear100: return "Linear 100";
+    case Averaging::Linear500: return "Linear 500";
+    case Averaging::Infinite: return "Infinite";
     }
     return "Off";
 }
@@ -48,32 +38,22 @@ const char* AveragingName(Averaging mode)
 double AveragingTimeConstant(Averaging mode)
 {
     switch (mode) {
-    case Averaging::Exponential125ms:
-        return 0.125;
-    case Averaging::Exponential1s:
-        return 1.0;
-    case Averaging::Exponential4s:
-        return 4.0;
-    case Averaging::Exponential10s:
-        return 10.0;
-    default:
-        return 0.0;
+    case Averaging::Exponential125ms: return 0.125;
+    case Averaging::Exponential1s: return 1.0;
+    case Averaging::Exponential4s: return 4.0;
+    case Averaging::Exponential10s: return 10.0;
+    default: return 0.0;
     }
 }
 
 int AveragingLength(Averaging mode)
 {
     switch (mode) {
-    case Averaging::Linear10:
-        return 10;
-    case Averaging::Linear50:
-        return 50;
-    case Averaging::Linear100:
-        return 100;
-    case Averaging::Linear500:
-        return 500;
-    default:
-        return 0;
+    case Averaging::Linear10: return 10;
+    case Averaging::Linear50: return 50;
+    case Averaging::Linear100: return 100;
+    case Averaging::Linear500: return 500;
+    default: return 0;
     }
 }
 

@@ -43,12 +43,9 @@ double RawA(double hz)
 const char* WeightingName(Weighting weighting)
 {
     switch (weighting) {
-    case Weighting::A:
-        return "A";
-    case Weighting::C:
-        return "C";
-    case Weighting::Z:
-        break;
+    case Weighting::A: return "A";
+    case Weighting::C: return "C";
+    case Weighting::Z: break;
     }
     return "Z";
 }

@@ -92,8 +92,8 @@ TEST(PowerAverage, InfiniteIsTheMeanOfEverySetSinceTheReset)
 // average has come 1 - 1/e of the way to the new power (within 10 %).
 TEST(PowerAverage, ExponentialAnswersAStepByOneMinusOneOverEAfterItsTimeConstant)
 {
-    for (Averaging mode : {Averaging::Exponential125ms, Averaging::Exponential1s, Averaging::Exponential4s,
-                           Averaging::Exponential10s}) {
+    for (Averaging mode :
+         {Averaging::Exponential125ms, Averaging::Exponential1s, Averaging::Exponential4s, Averaging::Exponential10s}) {
         const double tau = measure::AveragingTimeConstant(mode);
         const int settle = static_cast<int>(std::lround(10 * tau / Interval));
         const int oneTau = static_cast<int>(std::lround(tau / Interval));
