@@ -263,8 +263,8 @@ public:
         // which are every second sample: gathered once, each tap is a pass
         // over contiguous memory that vectorises.
         const int pairs = static_cast<int>(taps_.size());
-        odd_.resize(count + 2 * pairs);
-        for (int j = 0; j < count + 2 * pairs; ++j)
+        odd_.resize(count + 2 * pairs - 1); // from pairs before the first output to pairs - 1 after the last
+        for (int j = 0; j < count + 2 * pairs - 1; ++j)
             odd_[j] = work[first + 1 + 2 * (j - pairs)];
         const std::size_t start = out.size();
         out.resize(start + count);
