@@ -61,7 +61,10 @@ void FeedBands(const int16_t* left, const int16_t* right, int frames)
     if (!feeding.load())
         return;
     std::lock_guard<std::mutex> guard(meterLock);
-    Meter().AddBlock(left, right, frames);
+    // The window made the meter, from the UI thread's settings; without
+    // it (the window gone) there is nothing to feed.
+    if (meter)
+        meter->AddBlock(left, right, frames);
 }
 
 void RestartBands()
