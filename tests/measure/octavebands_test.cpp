@@ -249,12 +249,12 @@ void ExpectClassOne(int b, const std::vector<int>& indices)
 }
 
 // The sanitizer builds run many times slower: there every third band of
-// the 1/1 and 1/3 octave ranges is checked, and 6 bands of the narrower
+// the 1/1 and 1/3 octave ranges is checked, and 4 bands of the narrower
 // fractions, the lowest and the highest always among them. The plain build
 // checks them all.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr int RangeStep = 3;
-constexpr int SpreadBands = 6;
+constexpr int SpreadBands = 4;
 #else
 constexpr int RangeStep = 1;
 constexpr int SpreadBands = 20;
