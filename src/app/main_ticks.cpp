@@ -4,6 +4,7 @@
 #include "app/main.h"
 #include "capture/WaveIn.h"
 #include "generator/WaveOut.h"
+#include "meters/BandsForm.h"
 #include "platform/reclib.h"
 #include "state/global.h"
 #include "views/SpTmForm.h"
@@ -103,6 +104,7 @@ void AcceptBlocks(const CapturedBlock* blocks, int count)
     for (int k = 0; k < count; ++k) {
         ShiftHistory();
         StoreInterleavedBlock(blocks[k].data, blocks[k].bytes);
+        FeedBands(&Sample(1, 0), &Sample(2, 0), BlockLen);
     }
     if (count > 0)
         AnalyseBlock();

@@ -20,16 +20,26 @@ struct OctaveBand {
     double upperHz;
 };
 
-// The bands of 1/fraction octave whose midbands lie from 20 Hz to 20 kHz,
-// lowest first.
+// The bands of 1/fraction octave from 20 Hz to 20 kHz, lowest first: from
+// the first band whose lower edge reaches 20 Hz to the last whose midband is
+// at most 20 kHz (for 1/3 octave 25 Hz .. 20 kHz, for 1/1 31.5 Hz .. 16 kHz).
+// Empty for a fraction below 1.
 std::vector<OctaveBand> OctaveBands(int fraction);
 // The label of a nominal frequency: "31.5", "1k", "12.5k", "20k".
 std::string NominalText(double nominalHz);
 
-// One channel's filter bank at 44100 Hz.
+// One channel's filter bank at 44100 Hz. Each band is a sixth-order
+// Butterworth band-pass (class 1); the bands run at 44100 / 2^k Hz, the
+// lower the band the lower the rate, and the highest at 88.2 or 176.4 kHz.
+// Those highest bands keep their shape up to 21 kHz; between there and
+// 22.05 kHz the doubling of the rate lowers what they read by up to 3 dB.
 class OctaveFilterBank {
 public:
     explicit OctaveFilterBank(int fraction);
+    // A bank of only some of those bands, OctaveBands(fraction)[firstBand ..
+    // firstBand + bandCount) (cut to the bands there are), each measured
+    // exactly as in the whole bank, at the cost of those bands alone.
+    OctaveFilterBank(int fraction, int firstBand, int bandCount);
     ~OctaveFilterBank();
     OctaveFilterBank(const OctaveFilterBank&) = delete;
     OctaveFilterBank& operator=(const OctaveFilterBank&) = delete;
@@ -39,7 +49,9 @@ public:
     void Process(const float* samples, int count);
     // The mean square of each band's output since the last call (or the
     // reset), in sample units squared: a full-scale sine at a midband gives
-    // FullScalePower in its band. Starts a new interval.
+    // FullScalePower in its band. Starts a new interval. A band measured at
+    // a reduced rate that got no new sample in the interval (a call after a
+    // handful of samples) repeats its previous value.
     std::vector<double> TakePowers();
     // Clears the filters' state and the interval.
     void Reset();
