@@ -10,13 +10,15 @@ namespace platform::pulse {
 namespace {
 
 constexpr int StreamOpenTimeoutMs = 5000;
-// Capture fragments of 25 ms keep the path from a sink to a captured 100 ms
-// block short. Not shorter: on PipeWire the shortest latency any stream asks
-// for sets the period of the whole graph on that device, and 10 ms made it
-// 256 frames (5.8 ms); a node late for such a period, as happens on a busy
-// machine, costs every stream on the device that period, which played
-// sound then has as a 256-frame hole. 25 ms gives 1024-frame periods.
-constexpr pa_usec_t CaptureFragmentUs = 25 * 1000;
+// Capture fragments of 20 ms keep the path from a sink to a captured 100 ms
+// block short. On PipeWire the shortest latency any stream asks for sets the
+// period of the whole graph on that device: 10 ms made it 256 frames
+// (5.8 ms), and a node late for such a period, as happens on a busy
+// machine, costs every stream on the device that period, which played sound
+// then has as a 256-frame hole; 20 ms asks for periods twice as long. Not longer:
+// with 25 ms a loopback of a sink the generator was already playing to
+// delivered no blocks at all on PipeWire.
+constexpr pa_usec_t CaptureFragmentUs = 20 * 1000;
 // Playback keeps 200 ms queued at the server itself (with latency adjustment
 // the server would keep only part of it in the stream's buffer and count
 // the rest as the device's): a refill that comes late on a busy machine is
