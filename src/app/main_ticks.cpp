@@ -1,5 +1,6 @@
 #include "app/main_ticks.h"
 
+#include "analysis/spectinstruments.h"
 #include "analysis/spectrum.h"
 #include "app/main.h"
 #include "capture/WaveIn.h"
@@ -103,9 +104,17 @@ void AcceptBlocks(const CapturedBlock* blocks, int count)
     for (int k = 0; k < count; ++k) {
         ShiftHistory();
         StoreInterleavedBlock(blocks[k].data, blocks[k].bytes);
+        // The views show the newest block only, but the spectrum's
+        // averages take every slice of every block.
+        if (k + 1 < count && SpectInstrumentsWanted()) {
+            AnalyseSlices();
+            FeedSpectInstruments();
+        }
     }
-    if (count > 0)
+    if (count > 0) {
         AnalyseBlock();
+        FeedSpectInstruments();
+    }
     CapturedBlocks += static_cast<uint64_t>(count);
 }
 

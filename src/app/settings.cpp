@@ -4,6 +4,9 @@
 #include "analysis/SpectGraph.h"
 #include "analysis/WaveGraph.h"
 #include "analysis/screenfit.h"
+#include "measure/averaging.h"
+#include "measure/peakhold.h"
+#include "measure/weighting.h"
 #include "platform/dialogs.h"
 #include "platform/keystore.h"
 #include "state/global.h"
@@ -49,6 +52,13 @@ bool IsGain(double value)
     return value >= sptm::GainTrackMin && value <= sptm::GainTrackMax && value == std::floor(value);
 }
 
+// An index of a list of `Count` choices.
+template <int Count>
+bool IsChoice(double value)
+{
+    return value >= 0 && value < Count && value == std::floor(value);
+}
+
 template <auto& Table>
 bool IsInTable(double value)
 {
@@ -76,7 +86,7 @@ struct Setting {
 // In the order in which they are saved. The names are stored exactly like
 // this, "Hight" included. Values added later come after the first 24, so
 // an older file (without them) loads as before and keeps their defaults.
-const std::array<Setting, 25> Settings{{
+const std::array<Setting, 29> Settings{{
     {"IsInstalled", &IsInstalled, IsBool},
     {"Light Background", &LightBackground, IsBool},
     {"Window Function", &WindowFunction, IsWindowFunction},
@@ -102,12 +112,16 @@ const std::array<Setting, 25> Settings{{
     {"FormSpTm Hight", &SpTmH, IsExtent},
     {"FormSpTm Show", &SpTmShow, IsBool},
     {"FormSpect Peak", &SpectShowPeak, IsBool},
+    {"FormSpect Averaging", &SpectAveraging, IsChoice<measure::AveragingCount>},
+    {"FormSpect PeakHold", &SpectPeakHold, IsBool},
+    {"FormSpect PeakDecay", &SpectPeakDecay, IsChoice<measure::PeakDecayCount>},
+    {"FormSpect Weighting", &SpectWeighting, IsChoice<measure::WeightingCount>},
 }};
 
 // The load reads "Window Function" before "Light Background"; otherwise it
 // follows the save order.
-constexpr std::array<size_t, 25> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
-                                           13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24};
+constexpr std::array<size_t, 29> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14,
+                                           15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28};
 
 template <class... Fs>
 struct Overloaded : Fs... {
@@ -131,6 +145,7 @@ void SetDefaults()
     WaveShow = true;
     SpectRangeX = 5000, SpectRangeY = 2;
     SpectIsLn = true, SpectShow = true, SpectShowPeak = false;
+    SpectAveraging = 0, SpectPeakHold = false, SpectPeakDecay = 0, SpectWeighting = 0;
     SpTmShow = true;
 }
 
