@@ -99,6 +99,9 @@ public:
     // The text of the peak line as drawn last; empty while it is off.
     const std::string& PeakLineText() const { return peakLine; }
 
+    // The context menu's instrument entries: the averaging, the reset, peak
+    // hold and its decay, the weighting.
+    void AddInstrumentActions(QMenu& menu);
     // The rows drawn last (channel 0 left, 1 right) and the slices averaged
     // into them.
     const float* DrawnRow(int channel) const { return rows[channel]; }
@@ -114,7 +117,6 @@ protected:
 private:
     void BuildScalePanel();
     void BuildInstrumentControls(QWidget* panel);
-    void AddInstrumentActions(QMenu& menu);
     // Hands the chosen averaging and peak hold to the block path's
     // instruments.
     void ApplyInstruments();

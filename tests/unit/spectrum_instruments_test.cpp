@@ -166,8 +166,8 @@ TEST_F(SpectrumInstruments, AveragingNarrowsTheSpreadOfWhiteNoise)
     const double linear500 = Spread(ShownDb(1));
     EXPECT_LE(linear500, 0.6);
     EXPECT_LE(Spread(ShownDb(2)), 0.6);
-    RecordProperty("spread_db", std::to_string(off) + " " + std::to_string(linear100) + " " +
-                                    std::to_string(linear500));
+    RecordProperty("spread_db",
+                   std::to_string(off) + " " + std::to_string(linear100) + " " + std::to_string(linear500));
 }
 
 // A tone steps up by 20 dB; one time constant (1 s, 100 slices) later the
@@ -313,8 +313,8 @@ TEST_F(SpectrumInstruments, WeightedTonesReadTheStandardsValues)
     struct Row {
         double hz, a, c;
     };
-    const Row table[] = {{31.5, -39.4, -3.0}, {63, -26.2, -0.8}, {125, -16.1, -0.2}, {250, -8.6, 0.0},
-                         {500, -3.2, 0.0},    {1000, 0, 0},      {2000, 1.2, -0.2},  {4000, 1.0, -0.8},
+    const Row table[] = {{31.5, -39.4, -3.0}, {63, -26.2, -0.8},  {125, -16.1, -0.2}, {250, -8.6, 0.0},
+                         {500, -3.2, 0.0},    {1000, 0, 0},       {2000, 1.2, -0.2},  {4000, 1.0, -0.8},
                          {8000, -1.1, -3.0},  {16000, -6.6, -8.5}};
     for (const Row& row : table) {
         Feed(Sine(row.hz, 32767), 1);
