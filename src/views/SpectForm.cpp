@@ -34,6 +34,14 @@ measure::Weighting ChosenWeighting()
     return static_cast<measure::Weighting>(std::clamp(SpectWeighting, 0, measure::WeightingCount - 1));
 }
 
+// The slices the shown average holds: a linear average's last N of those
+// fed since the reset, every one of them for the others.
+int64_t SlicesInAverage(measure::Averaging averaging, int64_t fed)
+{
+    const int length = measure::AveragingLength(averaging);
+    return length > 0 ? std::min<int64_t>(fed, length) : fed;
+}
+
 double ChosenDecay()
 {
     return measure::PeakDecayChoices[std::clamp(SpectPeakDecay, 0, measure::PeakDecayCount - 1)];
@@ -365,9 +373,10 @@ QString TFormSpect::ReadoutText(QPoint pointer)
 std::string TFormSpect::SaveSpectrum(const QString& path)
 {
     const measure::Averaging averaging = ChosenAveraging();
-    const readout::SpectrumNotes notes{measure::AveragingName(averaging),
-                                       averaging == measure::Averaging::Off ? 1 : averagedSlices,
-                                       measure::WeightingName(ChosenWeighting())};
+    const readout::SpectrumNotes notes{
+        measure::AveragingName(averaging),
+        averaging == measure::Averaging::Off ? 1 : SlicesInAverage(averaging, averagedSlices),
+        measure::WeightingName(ChosenWeighting())};
     const std::string csv = readout::SpectrumCsv(rows[0], rows[1], BinWidth, WindowFunction.load(),
                                                  QDateTime::currentDateTime().toString(Qt::ISODate).toStdString(),
                                                  notes);
@@ -465,8 +474,10 @@ void TFormSpect::CmbWeightingChange(int index)
 
 void TFormSpect::ShowAveragedCount()
 {
-    const bool counting = ChosenAveraging() != measure::Averaging::Off;
-    const QString text = counting ? QString("%1 slices").arg(averagedSlices) : QString();
+    const measure::Averaging averaging = ChosenAveraging();
+    const QString text = averaging != measure::Averaging::Off
+                             ? QString("%1 slices").arg(SlicesInAverage(averaging, averagedSlices))
+                             : QString();
     if (LabCount->text() != text)
         LabCount->setText(text);
 }

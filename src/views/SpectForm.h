@@ -102,8 +102,8 @@ public:
     // The context menu's instrument entries: the averaging, the reset, peak
     // hold and its decay, the weighting.
     void AddInstrumentActions(QMenu& menu);
-    // The rows drawn last (channel 0 left, 1 right) and the slices averaged
-    // into them.
+    // The rows drawn last (channel 0 left, 1 right) and the slices fed to
+    // their average since its reset.
     const float* DrawnRow(int channel) const { return rows[channel]; }
     int64_t DrawnAveragedSlices() const { return averagedSlices; }
 
@@ -127,7 +127,7 @@ private:
     void DrawPeakTraces(const std::function<void(const float*)>& makeTrace);
     // The peak line under the frame, from the rows drawn last.
     void DrawPeakLine();
-    // The panel's count of averaged slices, as drawn last.
+    // The panel's count of the slices in the average drawn last.
     void ShowAveragedCount();
     float rows[2][BinSlots] = {};
     float peakRows[2][BinSlots] = {};

@@ -37,8 +37,8 @@ void StoreFixedSignalsAndAnalyse()
     for (int k = -HistoryHalf; k < HistoryHalf; ++k) {
         const double t = k / 44100.0;
         Sample(1, k) = static_cast<int16_t>(std::lround(20000 * std::sin(2 * std::numbers::pi * 1000 * t)));
-        Sample(2, k) =
-            static_cast<int16_t>(noise(random) + std::lround(8000 * std::sin(2 * std::numbers::pi * 5000 * t)));
+        Sample(2,
+               k) = static_cast<int16_t>(noise(random) + std::lround(8000 * std::sin(2 * std::numbers::pi * 5000 * t)));
     }
     WindowFunction = 1;
     AnalyseBlock();
@@ -123,8 +123,8 @@ TEST_P(SpectrumPictures, WithTheInstrumentsAtTheirDefaultsThePictureIsAsBefore)
 }
 
 INSTANTIATE_TEST_SUITE_P(SchemesAndAxes, SpectrumPictures,
-                         ::testing::Values(PictureCase{false, true}, PictureCase{false, false},
-                                           PictureCase{true, true}, PictureCase{true, false}),
+                         ::testing::Values(PictureCase{false, true}, PictureCase{false, false}, PictureCase{true, true},
+                                           PictureCase{true, false}),
                          [](const auto& info) {
                              std::string name = info.param.Name();
                              std::erase(name, '-');
