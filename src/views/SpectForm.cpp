@@ -84,6 +84,11 @@ TFormSpect::TFormSpect(QWidget* parent)
     FormCreate();
 }
 
+TFormSpect::~TFormSpect()
+{
+    SpectInstrumentsFed = false;
+}
+
 void TFormSpect::BuildScalePanel()
 {
     PanelSpectScale = new TScalePanel(PanelSpec, QRect(3, 3, 300, 170), QPoint(278, 0));

@@ -28,6 +28,8 @@ class TFormSpect : public TViewForm {
     Q_OBJECT
 public:
     explicit TFormSpect(QWidget* parent = nullptr);
+    // The block path stops feeding the instruments.
+    ~TFormSpect() override;
 
     TPlotSurface* PanelSpec = nullptr;
     TScalePanel* PanelSpectScale = nullptr;
