@@ -193,6 +193,14 @@ TEST_P(SpectrumInstrumentsWindow, ReadoutPeakLineAndCsvReadTheWeightedAverage)
     const double atBin6 = 20 * std::log10(FormSpect->DrawnRow(0)[6] / 32767.0);
     EXPECT_NEAR(atBin6 - unweightedDb, -25.7, 0.2) << "A at 64.6 Hz";
 
+    // The pointer over 64.6 Hz.
+    const int width = FormSpect->PanelSpec->width();
+    const int column = static_cast<int>(std::floor((SpectLogX(6 * BinHz) + 1) / 2 * width));
+    const QString readout = FormSpect->ReadoutText(QPoint(column, 10));
+    const int at = readout.indexOf("L ");
+    ASSERT_GE(at, 0) << readout.toStdString();
+    EXPECT_NEAR(readout.mid(at + 2).section(' ', 0, 0).toDouble(), atBin6, 0.06) << readout.toStdString();
+
     QTemporaryDir folder;
     const QString path = folder.filePath("spectrum.csv");
     ASSERT_EQ(FormSpect->SaveSpectrum(path), "");
