@@ -10,6 +10,7 @@
 #include "app/main.h"
 #include "app/main_ticks.h"
 #include "state/global.h"
+#include "support/inprocess_server.h"
 #include "views/SpectForm.h"
 
 #include <QFile>
@@ -18,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <numbers>
@@ -262,6 +264,45 @@ TEST_P(SpectrumInstrumentsWindow, TheContextMenuOffersTheChoices)
     EXPECT_TRUE(SpectPeakHold);
     menu.actions()[4]->menu()->actions()[2]->trigger();
     EXPECT_EQ(SpectWeighting, 2);
+}
+
+// Captured blocks feed the average on the capture thread while the window
+// paints it on the UI thread: the count grows by ten slices a block and the
+// averaged test tone peaks at its bin.
+TEST(LiveSpectrumInstruments, CapturedBlocksFeedTheAverageWhileItIsPainted)
+{
+    auto owned = std::make_unique<platform::InProcessServer>();
+    platform::InProcessServer* server = owned.get();
+    server->addSource("test_mic", "Test Microphone", platform::Sine(1000, 32767, 1000, 0));
+    server->addSink("test_speakers", "Test Speakers");
+    server->setDefaultSource("test_mic");
+    platform::SetServer(std::move(owned));
+    {
+        AppHarness app(true);
+        IsInstalled = true;
+        ASSERT_GT(app.TicksUntilStarted(), 0);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(FormSpect));
+        FormSpect->CmbAveraging->setCurrentIndex(6); // linear 50
+        FormSpect->CheckPeakHold->setChecked(true);
+        int paints = 0;
+        auto render = FormSpect->PanelSpec->OnRender;
+        FormSpect->PanelSpec->OnRender = [&] {
+            ++paints;
+            render();
+        };
+        const bool fed = WaitFor(
+            [&] {
+                server->pump(441);
+                return paints >= 5 && FormSpect->DrawnAveragedSlices() >= 60;
+            },
+            10000);
+        EXPECT_TRUE(fed) << paints << " paints, " << FormSpect->DrawnAveragedSlices() << " slices";
+        EXPECT_EQ(FormSpect->DrawnAveragedSlices() % 10, 0) << "whole blocks of ten slices";
+        const float* row = FormSpect->DrawnRow(0);
+        EXPECT_EQ(std::max_element(row + 1, row + TopBin) - row, 93) << "the 1000 Hz tone";
+        FormSpect->PanelSpec->OnRender = render;
+    }
+    platform::ResetServer();
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSchemes, SpectrumInstrumentsWindow, ::testing::Values(false, true),

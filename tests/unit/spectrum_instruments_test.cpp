@@ -252,9 +252,11 @@ TEST_F(SpectrumInstruments, PeakHoldKeepsEachToneOfASequenceAtItsBinAndLevel)
     ASSERT_FALSE(held.empty());
     for (int bin : bins) {
         EXPECT_NEAR(held[bin], levelDb, 0.2) << "bin " << bin;
-        for (int k = bin - 3; k <= bin + 3; ++k)
-            if (k != bin)
+        for (int k = bin - 3; k <= bin + 3; ++k) {
+            if (k != bin) {
                 EXPECT_LT(held[k], held[bin]) << "a peak at bin " << bin << ", not at " << k;
+            }
+        }
     }
     EXPECT_LT(held[(bins[2] + bins[3]) / 2], levelDb - 20) << "between the tones";
 
