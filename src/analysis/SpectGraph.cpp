@@ -99,6 +99,13 @@ std::vector<FrameText> SpectLogLabels(const PlotRect& p)
     return labels;
 }
 
+FrameText SpectWeightingLabel(const PlotRect& p, bool logAxis, const std::string& weighting)
+{
+    const int legendEnd = p.left + 165;
+    const int x = std::max(legendEnd, p.right - 170);
+    return {x, p.bottom + 12, logAxis ? "dB(" + weighting + ")" : "%, " + weighting + "-weighted"};
+}
+
 int SpectLinearTopBin(int32_t rangeX)
 {
     return Round(rangeX / static_cast<double>(BinWidth)) + 1;

@@ -49,6 +49,11 @@ std::vector<FrameText> SpectLinearLabels(const PlotRect& plot, float rangeY, int
 // numbers 10 .. 20k and "Frequency [Hz]".
 std::vector<FrameText> SpectLogLabels(const PlotRect& plot);
 
+// The frame's note of a frequency weighting, "dB(A)" on the logarithmic
+// axis and "%, A-weighted" on the linear one, in the bottom line left of
+// "Frequency [Hz]" and right of the channel legend.
+FrameText SpectWeightingLabel(const PlotRect& plot, bool logAxis, const std::string& weighting);
+
 // Linear mode: the bin at the right edge, nearest integer to
 // rangeX / BinWidth, plus 1 (94 at 1000 Hz, 1859 at 20000 Hz).
 int SpectLinearTopBin(int32_t rangeX);

@@ -181,10 +181,12 @@ std::string WindowName(int window)
     return window >= 0 && window <= 2 ? names[window] : "none";
 }
 
-std::string SpectrumCsv(const float* left, const float* right, float binWidth, int window, const std::string& time)
+std::string SpectrumCsv(const float* left, const float* right, float binWidth, int window, const std::string& time,
+                        const SpectrumNotes& notes)
 {
     std::string csv = "Frequency [Hz],Left magnitude,Left level [dB],Right magnitude,Right level [dB],Window: " +
-                      WindowName(window) + ",Time: " + time + "\n";
+                      WindowName(window) + ",Time: " + time + ",Averaging: " + notes.averaging +
+                      ",Slices: " + std::to_string(notes.slices) + ",Weighting: " + notes.weighting + "\n";
     // Numbers with a decimal point whatever the user's locale says.
     const auto add = [&csv](double value, std::chars_format format, int precision, char after) {
         char number[64];

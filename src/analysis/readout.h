@@ -79,10 +79,19 @@ std::string SpTmText(double seconds, const std::optional<BandPoint>& point, cons
 // The name the window-function choice shows for window 0, 1 or 2; "none"
 // for any other value.
 std::string WindowName(int window);
-// The newest spectrum of both channels as CSV: a header row naming the
-// columns, then the window function and the time, then one row per bin
-// 0 .. TopBin: frequency in Hz, then magnitude and level in dB of the left
-// and of the right channel.
-std::string SpectrumCsv(const float* left, const float* right, float binWidth, int window, const std::string& time);
+// What the exported spectrum is: its averaging as the choices name it, the
+// slices averaged into it (1 without averaging), its weighting ("Z", "A",
+// "C").
+struct SpectrumNotes {
+    std::string averaging = "Off";
+    int64_t slices = 1;
+    std::string weighting = "Z";
+};
+// The spectrum of both channels as shown, as CSV: a header row naming the
+// columns, then the window function, the time, the averaging, the slices in
+// it and the weighting, then one row per bin 0 .. TopBin: frequency in Hz,
+// then magnitude and level in dB of the left and of the right channel.
+std::string SpectrumCsv(const float* left, const float* right, float binWidth, int window, const std::string& time,
+                        const SpectrumNotes& notes = {});
 
 } // namespace readout

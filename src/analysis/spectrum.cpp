@@ -488,7 +488,7 @@ void AnalyseSlice(int channel, int slice)
     SliceMagnitudes(&Sample(channel, SliceStep * slice), window, &Spectrum(channel, slice, 0));
 }
 
-void AnalyseBlock()
+void AnalyseSlices()
 {
     // Spectra holds SliceCount rows per channel; never analyse more.
     const int slices = std::clamp<int>(SlicesPerBlock.load(), 0, SliceCount);
@@ -496,6 +496,11 @@ void AnalyseBlock()
         AnalyseSlice(1, slice);
         AnalyseSlice(2, slice);
     }
+}
+
+void AnalyseBlock()
+{
+    AnalyseSlices();
     ++SpTmColumn;
     SpTmKeepBlock();
     NewData = true;

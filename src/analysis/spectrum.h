@@ -19,6 +19,8 @@ inline constexpr int SliceStep = 441; // samples between the starts of two slice
 // slice, then advances SpTmColumn, hands the block to the spectrogram
 // (SpTmKeepBlock) and raises NewData. Caller holds DataLock.
 void AnalyseBlock();
+// The first part of AnalyseBlock alone: the slices, nothing handed on.
+void AnalyseSlices();
 
 // Rewrites bins 0..TopBin of Spectra row (channel, slice) from the 4096
 // samples of that channel starting at Samples index 441 * slice. Channel is 1

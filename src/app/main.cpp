@@ -360,6 +360,8 @@ void TFormMain::BtnPauseClick()
 void TFormMain::CmbBoxWindowChange(int index)
 {
     WindowFunction = index;
+    if (FormSpect)
+        FormSpect->ResetInstruments(); // slices of two windows do not average
 }
 
 void TFormMain::SetRestore()

@@ -12,6 +12,7 @@
 #include "platform/soundserver.h"
 #include "platform/wavedev.h"
 #include "state/global.h"
+#include "views/SpectForm.h"
 
 #include <QApplication>
 
@@ -100,6 +101,9 @@ void TFormMain::StartSource()
     ticksEnded = 0;
     SelectComboDevice(d);
     rec::RecordFree();
+    // Nothing of the old device stays in the spectrum's averages.
+    if (FormSpect)
+        FormSpect->ResetInstruments();
     if (!rec::RecordInit(d)) {
         ShowRecLibError("Can''t initialize recording device", false);
         return;

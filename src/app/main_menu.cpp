@@ -344,6 +344,7 @@ void TFormMain::RBtn2Click()
 
 void TFormMain::WaveSpectRenew()
 {
+    FormSpect->ResetInstruments();
     {
         // Also while paused: the newest spectrum is taken again from the stored samples.
         std::lock_guard<std::mutex> guard(DataLock);

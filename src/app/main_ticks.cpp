@@ -1,5 +1,6 @@
 #include "app/main_ticks.h"
 
+#include "analysis/spectinstruments.h"
 #include "analysis/spectrum.h"
 #include "app/main.h"
 #include "capture/WaveIn.h"
@@ -105,9 +106,17 @@ void AcceptBlocks(const CapturedBlock* blocks, int count)
         ShiftHistory();
         StoreInterleavedBlock(blocks[k].data, blocks[k].bytes);
         FeedBands(&Sample(1, 0), &Sample(2, 0), BlockLen);
+        // The views show the newest block only, but the spectrum's
+        // averages take every slice of every block.
+        if (k + 1 < count && SpectInstrumentsWanted()) {
+            AnalyseSlices();
+            FeedSpectInstruments();
+        }
     }
-    if (count > 0)
+    if (count > 0) {
         AnalyseBlock();
+        FeedSpectInstruments();
+    }
     CapturedBlocks += static_cast<uint64_t>(count);
 }
 

@@ -26,7 +26,9 @@ bool RecordProc(uint32_t handle, const void* buffer, uint32_t length, void* user
 // The one way in for captured sound, from both capture paths: each block in
 // turn becomes the newest block of the history (the one before it moves to
 // the previous half), then the newest is analysed once, which keeps it for
-// the spectrogram and raises NewData. Caller holds DataLock.
+// the spectrogram and raises NewData, and its slices feed the spectrum's
+// averages and peak hold; while those are on, the blocks before the newest
+// are analysed for them too. Caller holds DataLock.
 void AcceptBlocks(const CapturedBlock* blocks, int count);
 // Blocks accepted since start, from either path.
 inline std::atomic<uint64_t> CapturedBlocks{0};

@@ -54,6 +54,13 @@ bool IsGain(double value)
     return value >= sptm::GainTrackMin && value <= sptm::GainTrackMax && value == std::floor(value);
 }
 
+// An index of a list of `Count` choices.
+template <int Count>
+bool IsChoice(double value)
+{
+    return value >= 0 && value < Count && value == std::floor(value);
+}
+
 template <auto& Table>
 bool IsInTable(double value)
 {
@@ -70,12 +77,6 @@ bool IsCoordinate(double value)
 bool IsExtent(double value)
 {
     return value >= 1 && value <= 32767;
-}
-
-template <int Count>
-bool IsIndexBelow(double value)
-{
-    return value >= 0 && value < Count && value == std::floor(value);
 }
 
 bool IsBandsTop(double value)
@@ -97,7 +98,7 @@ struct Setting {
 // In the order in which they are saved. The names are stored exactly like
 // this, "Hight" included. Values added later come after the first 24, so
 // an older file (without them) loads as before and keeps their defaults.
-const std::array<Setting, 37> Settings{{
+const std::array<Setting, 41> Settings{{
     {"IsInstalled", &IsInstalled, IsBool},
     {"Light Background", &LightBackground, IsBool},
     {"Window Function", &WindowFunction, IsWindowFunction},
@@ -123,24 +124,27 @@ const std::array<Setting, 37> Settings{{
     {"FormSpTm Hight", &SpTmH, IsExtent},
     {"FormSpTm Show", &SpTmShow, IsBool},
     {"FormSpect Peak", &SpectShowPeak, IsBool},
+    {"FormSpect Averaging", &SpectAveraging, IsChoice<measure::AveragingCount>},
+    {"FormSpect PeakHold", &SpectPeakHold, IsBool},
+    {"FormSpect PeakDecay", &SpectPeakDecay, IsChoice<measure::PeakDecayCount>},
+    {"FormSpect Weighting", &SpectWeighting, IsChoice<measure::WeightingCount>},
     {"FormBands X", &BandsX, IsCoordinate},
     {"FormBands Y", &BandsY, IsCoordinate},
     {"FormBands Width", &BandsW, IsExtent},
     {"FormBands Height", &BandsH, IsExtent},
     {"FormBands Show", &BandsShow, IsBool},
-    {"FormBands Fraction", &BandsFraction, IsIndexBelow<measure::BandFractionCount>},
+    {"FormBands Fraction", &BandsFraction, IsChoice<measure::BandFractionCount>},
     {"FormBands Top", &BandsTop, IsBandsTop},
     {"FormBands Span", &BandsSpan, IsBandsSpan},
-    {"FormBands Averaging", &BandsAveraging, IsIndexBelow<measure::AveragingCount>},
-    {"FormBands Weighting", &BandsWeighting, IsIndexBelow<measure::WeightingCount>},
+    {"FormBands Averaging", &BandsAveraging, IsChoice<measure::AveragingCount>},
+    {"FormBands Weighting", &BandsWeighting, IsChoice<measure::WeightingCount>},
     {"FormBands Peak", &BandsPeak, IsBool},
-    {"FormBands Peak Decay", &BandsPeakDecay, IsIndexBelow<measure::PeakDecayCount>},
+    {"FormBands Peak Decay", &BandsPeakDecay, IsChoice<measure::PeakDecayCount>},
 }};
 
 // The load reads "Window Function" before "Light Background"; otherwise it
 // follows the save order.
-constexpr std::array<size_t, 37> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18,
-                                           19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36};
+constexpr std::array<size_t, 41> ReadOrder{0, 2, 1, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40};
 
 template <class... Fs>
 struct Overloaded : Fs... {
@@ -169,6 +173,7 @@ void SetDefaults()
     WaveShow = true;
     SpectRangeX = 5000, SpectRangeY = 2;
     SpectIsLn = true, SpectShow = true, SpectShowPeak = false;
+    SpectAveraging = 0, SpectPeakHold = false, SpectPeakDecay = 0, SpectWeighting = 0;
     SpTmShow = true;
     SetDefaultBandsGeometry();
     BandsShow = false, BandsFraction = 1, BandsTop = 0, BandsSpan = 100;

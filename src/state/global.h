@@ -104,6 +104,14 @@ inline int32_t SpectRangeX = 5000;
 inline float SpectRangeY = 2.0f;
 inline bool SpectIsLn = true;
 inline bool SpectShowPeak = false; // the peak readout under the spectrum
+// The spectrum's instruments as chosen (UI thread; the window hands them to
+// the block path's instruments under DataLock): the averaging (an index of
+// the averaging choices, 0 = off), peak hold and its decay (an index of the
+// decay choices, 0 = hold), the frequency weighting (0 = Z, 1 = A, 2 = C).
+inline int32_t SpectAveraging = 0;
+inline bool SpectPeakHold = false;
+inline int32_t SpectPeakDecay = 0;
+inline int32_t SpectWeighting = 0;
 inline float KaSpTm = 10.0f;
 inline std::atomic<int32_t> WindowFunction{1};
 

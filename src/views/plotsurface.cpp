@@ -67,6 +67,19 @@ void LineStrip(const std::vector<PlotVertex>& vertices, int entry)
     glEnd();
 }
 
+void DimLineStrip(const std::vector<PlotVertex>& vertices, int entry)
+{
+    const PlotRgba clear = SchemeClearColor(LightBackground);
+    const auto halfway = [](uint8_t channel, float clearChannel) {
+        return static_cast<GLubyte>(std::lround((channel + clearChannel * 255.0f) / 2.0f));
+    };
+    glColor3ub(halfway(SchemeR[entry], clear.r), halfway(SchemeG[entry], clear.g), halfway(SchemeB[entry], clear.b));
+    glBegin(GL_LINE_STRIP);
+    for (const PlotVertex& v : vertices)
+        glVertex2f(v.x, v.y);
+    glEnd();
+}
+
 } // namespace plotgl
 
 // ---- the plot panel -------------------------------------------------------------------

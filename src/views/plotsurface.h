@@ -44,6 +44,9 @@ void BeginTraces();
 void Lines(const std::vector<PlotVertex>& vertices, int entry);
 // One GL_LINE_STRIP in one colour-table entry.
 void LineStrip(const std::vector<PlotVertex>& vertices, int entry);
+// The same in the entry's colour halfway to the scheme's clear colour: a
+// second trace of a channel that stays behind its first.
+void DimLineStrip(const std::vector<PlotVertex>& vertices, int entry);
 } // namespace plotgl
 
 // ---- the plot panel ---------------------------------------------------------

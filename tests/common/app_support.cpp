@@ -29,6 +29,10 @@ void ResetSharedState()
     GenSine = false;
     GenNoise = false;
     RecChannel = 0;
+    SpectAveraging = 0;
+    SpectPeakHold = false;
+    SpectPeakDecay = 0;
+    SpectWeighting = 0;
     DeviceName.clear();
     MediaFile.clear();
     {

@@ -144,13 +144,6 @@ TEST(PowerAverage, UnusablePowersCountAsZero)
     }
 }
 
-TEST(PowerAverage, NamesOfTheChoices)
-{
-    EXPECT_STREQ(measure::AveragingName(Averaging::Off), "Off");
-    EXPECT_STREQ(measure::AveragingName(Averaging::Exponential125ms), "Fast (0.125 s)");
-    EXPECT_STREQ(measure::AveragingName(Averaging::Infinite), "Infinite");
-}
-
 // ---- peak hold ---------------------------------------------------------------
 
 TEST(PeakHold, KeepsTheHighestPowerPerBinUntilReset)
