@@ -144,7 +144,9 @@ const std::array<Setting, 41> Settings{{
 
 // The load reads "Window Function" before "Light Background"; otherwise it
 // follows the save order.
-constexpr std::array<size_t, 41> ReadOrder{0, 2, 1, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40};
+constexpr std::array<size_t, 41> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13,
+                                           14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
+                                           28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40};
 
 template <class... Fs>
 struct Overloaded : Fs... {
