@@ -531,100 +531,100 @@ TEST_F(SettingsTest, TheOctaveViewsValuesRoundTripAndFallBack)
     EXPECT_TRUE(Snapshot::Take() == Unusual);
     EXPECT_FALSE(BandsShow) << "closed until the user opens it";
     EXPECT_EQ(BandsFraction, 1);
-    // The spectrum's instrument choices: stored after the earlier values, read
-    // back; an older file without them, or with values no list holds, gives
-    // their defaults (no averaging, no peak hold, hold, Z).
-    TEST_F(SettingsTest, TheSpectrumsInstrumentChoicesRoundTripAndFallBackToTheirDefaults)
-    {
-        SpectAveraging = 9, SpectPeakHold = true, SpectPeakDecay = 3, SpectWeighting = 2;
-        RegistryWrite();
-        const std::vector<std::string> lines = valueLines();
-        ASSERT_EQ(lines.size(), SavedNames.size());
-        EXPECT_EQ(lines[25], "\"FormSpect Averaging\"=dword:00000009");
-        EXPECT_EQ(lines[26], "\"FormSpect PeakHold\"=dword:00000001");
-        EXPECT_EQ(lines[27], "\"FormSpect PeakDecay\"=dword:00000003");
-        EXPECT_EQ(lines[28], "\"FormSpect Weighting\"=dword:00000002");
-        SpectAveraging = 0, SpectPeakHold = false, SpectPeakDecay = 0, SpectWeighting = 0;
-        RegistryRead();
-        EXPECT_EQ(SpectAveraging, 9);
-        EXPECT_TRUE(SpectPeakHold);
-        EXPECT_EQ(SpectPeakDecay, 3);
-        EXPECT_EQ(SpectWeighting, 2);
+}
 
-        // The 25 values of the file before them.
-        std::string text = read(file);
-        text.erase(text.find("\"FormSpect Averaging\""));
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+// The spectrum's instrument choices: stored after the earlier values, read
+// back; an older file without them, or with values no list holds, gives
+// their defaults (no averaging, no peak hold, hold, Z).
+TEST_F(SettingsTest, TheSpectrumsInstrumentChoicesRoundTripAndFallBackToTheirDefaults)
+{
+    SpectAveraging = 9, SpectPeakHold = true, SpectPeakDecay = 3, SpectWeighting = 2;
+    RegistryWrite();
+    const std::vector<std::string> lines = valueLines();
+    ASSERT_EQ(lines.size(), SavedNames.size());
+    EXPECT_EQ(lines[25], "\"FormSpect Averaging\"=dword:00000009");
+    EXPECT_EQ(lines[26], "\"FormSpect PeakHold\"=dword:00000001");
+    EXPECT_EQ(lines[27], "\"FormSpect PeakDecay\"=dword:00000003");
+    EXPECT_EQ(lines[28], "\"FormSpect Weighting\"=dword:00000002");
+    SpectAveraging = 0, SpectPeakHold = false, SpectPeakDecay = 0, SpectWeighting = 0;
+    RegistryRead();
+    EXPECT_EQ(SpectAveraging, 9);
+    EXPECT_TRUE(SpectPeakHold);
+    EXPECT_EQ(SpectPeakDecay, 3);
+    EXPECT_EQ(SpectWeighting, 2);
+
+    // The 25 values of the file before them.
+    std::string text = read(file);
+    text.erase(text.find("\"FormSpect Averaging\""));
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+    RegistryRead();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(SpectAveraging, 0);
+    EXPECT_FALSE(SpectPeakHold);
+    EXPECT_EQ(SpectPeakDecay, 0);
+    EXPECT_EQ(SpectWeighting, 0);
+
+    const std::pair<const char*, const char*> outOfRange[] = {
+        {"FormSpect Averaging", "dword:0000000a"}, {"FormSpect Averaging", "dword:ffffffff"},
+        {"FormSpect PeakHold", "dword:00000002"},  {"FormSpect PeakDecay", "dword:00000004"},
+        {"FormSpect PeakDecay", "dword:80000000"}, {"FormSpect Weighting", "dword:00000003"},
+    };
+    for (const auto& [name, data] : outOfRange) {
+        SCOPED_TRACE(std::string(name) + "=" + data);
+        SpectAveraging = 5, SpectPeakHold = true, SpectPeakDecay = 2, SpectWeighting = 1;
+        writeKey("\"" + std::string(name) + "\"=" + data + "\n");
         RegistryRead();
         EXPECT_TRUE(messages.empty());
         EXPECT_EQ(SpectAveraging, 0);
         EXPECT_FALSE(SpectPeakHold);
         EXPECT_EQ(SpectPeakDecay, 0);
         EXPECT_EQ(SpectWeighting, 0);
-
-        const std::pair<const char*, const char*> outOfRange[] = {
-            {"FormSpect Averaging", "dword:0000000a"}, {"FormSpect Averaging", "dword:ffffffff"},
-            {"FormSpect PeakHold", "dword:00000002"},  {"FormSpect PeakDecay", "dword:00000004"},
-            {"FormSpect PeakDecay", "dword:80000000"}, {"FormSpect Weighting", "dword:00000003"},
-        };
-        for (const auto& [name, data] : outOfRange) {
-            SCOPED_TRACE(std::string(name) + "=" + data);
-            SpectAveraging = 5, SpectPeakHold = true, SpectPeakDecay = 2, SpectWeighting = 1;
-            writeKey("\"" + std::string(name) + "\"=" + data + "\n");
-            RegistryRead();
-            EXPECT_TRUE(messages.empty());
-            EXPECT_EQ(SpectAveraging, 0);
-            EXPECT_FALSE(SpectPeakHold);
-            EXPECT_EQ(SpectPeakDecay, 0);
-            EXPECT_EQ(SpectWeighting, 0);
-        }
-        for (int choice = 0; choice < 10; ++choice)
-            EXPECT_TRUE(SettingInRange("FormSpect Averaging", choice));
-        for (int choice = 0; choice < 4; ++choice)
-            EXPECT_TRUE(SettingInRange("FormSpect PeakDecay", choice));
-        for (int choice = 0; choice < 3; ++choice)
-            EXPECT_TRUE(SettingInRange("FormSpect Weighting", choice));
     }
+    for (int choice = 0; choice < 10; ++choice)
+        EXPECT_TRUE(SettingInRange("FormSpect Averaging", choice));
+    for (int choice = 0; choice < 4; ++choice)
+        EXPECT_TRUE(SettingInRange("FormSpect PeakDecay", choice));
+    for (int choice = 0; choice < 3; ++choice)
+        EXPECT_TRUE(SettingInRange("FormSpect Weighting", choice));
+}
 
-    TEST_F(SettingsTest, UnknownValuesAndOtherKeysSurviveAWrite)
-    {
-        writeKey("\"Recent File\"=\"/home/me/song.wav\"\n"
-                 "\"FormWave X\"=dword:00000009\n"
-                 "\"Future Option\"=hex:01,02\n"
-                 "\n[HKEY_CURRENT_USER\\Software\\Vortan\\Other]\n\"Keep\"=dword:00000003\n");
-        RegistryRead();
-        WaveX = 11;
-        RegistryWrite();
-        ASSERT_TRUE(messages.empty());
+TEST_F(SettingsTest, UnknownValuesAndOtherKeysSurviveAWrite)
+{
+    writeKey("\"Recent File\"=\"/home/me/song.wav\"\n"
+             "\"FormWave X\"=dword:00000009\n"
+             "\"Future Option\"=hex:01,02\n"
+             "\n[HKEY_CURRENT_USER\\Software\\Vortan\\Other]\n\"Keep\"=dword:00000003\n");
+    RegistryRead();
+    WaveX = 11;
+    RegistryWrite();
+    ASSERT_TRUE(messages.empty());
 
-        const std::string text = read(file);
-        EXPECT_NE(text.find("\"Recent File\"=\"/home/me/song.wav\"\n"), std::string::npos);
-        EXPECT_NE(text.find("\"Future Option\"=hex:01,02\n"), std::string::npos);
-        EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Vortan\\Other]\n\"Keep\"=dword:00000003\n"),
-                  std::string::npos);
-        EXPECT_NE(text.find("\"FormWave X\"=dword:0000000b\n"), std::string::npos);
-        EXPECT_EQ(valueLines().size(), SavedNames.size() + 3u);
-        EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1)
-            << "no temporary file left beside the settings";
-    }
+    const std::string text = read(file);
+    EXPECT_NE(text.find("\"Recent File\"=\"/home/me/song.wav\"\n"), std::string::npos);
+    EXPECT_NE(text.find("\"Future Option\"=hex:01,02\n"), std::string::npos);
+    EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Vortan\\Other]\n\"Keep\"=dword:00000003\n"), std::string::npos);
+    EXPECT_NE(text.find("\"FormWave X\"=dword:0000000b\n"), std::string::npos);
+    EXPECT_EQ(valueLines().size(), SavedNames.size() + 3u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1)
+        << "no temporary file left beside the settings";
+}
 
-    TEST_F(SettingsTest, UnwritableFolderReportsTheFailure)
-    {
-        std::ofstream(configHome / "blocker") << "a file where the folder should be";
-        setenv("XDG_CONFIG_HOME", (configHome / "blocker").c_str(), 1);
+TEST_F(SettingsTest, UnwritableFolderReportsTheFailure)
+{
+    std::ofstream(configHome / "blocker") << "a file where the folder should be";
+    setenv("XDG_CONFIG_HOME", (configHome / "blocker").c_str(), 1);
 
-        Unusual.apply();
-        IsInstalled = false;
-        LightBackground = false;
-        RegistryRead();
-        EXPECT_TRUE(Snapshot::Take() == Defaults);
-        messages.clear();
+    Unusual.apply();
+    IsInstalled = false;
+    LightBackground = false;
+    RegistryRead();
+    EXPECT_TRUE(Snapshot::Take() == Defaults);
+    messages.clear();
 
-        RegistryWrite();
-        ASSERT_EQ(messages.size(), 1u);
-        EXPECT_TRUE(messages[0].starts_with("The settings could not be saved to " + SettingsPath() + ": "))
-            << messages[0];
-        EXPECT_EQ(read(configHome / "blocker"), "a file where the folder should be");
-    }
+    RegistryWrite();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].starts_with("The settings could not be saved to " + SettingsPath() + ": ")) << messages[0];
+    EXPECT_EQ(read(configHome / "blocker"), "a file where the folder should be");
+}
 
 } // namespace
