@@ -4,11 +4,13 @@
 
 namespace measure {
 
-double PowerToDbfs(double meanSquare) {
+double PowerToDbfs(double meanSquare)
+{
     return PowerRatioToDb(meanSquare / FullScalePower);
 }
 
-double PowerRatioToDb(double ratio) {
+double PowerRatioToDb(double ratio)
+{
     if (!(ratio > 0.0))
         return SilenceDb;
     return 10.0 * std::log10(ratio);

@@ -7,7 +7,8 @@
 
 // A full-scale sine's mean square, summed sample by sample, reads 0 dBFS; a
 // sine at half the amplitude reads -6.02 dBFS; silence reads the floor.
-TEST(Levels, FullScaleSineReadsZeroDbfs) {
+TEST(Levels, FullScaleSineReadsZeroDbfs)
+{
     constexpr int n = 44100;
     double full = 0.0, half = 0.0;
     for (int i = 0; i < n; ++i) {
