@@ -2,7 +2,7 @@
 // extended-precision sines on the unreduced argument, or two draws of the
 // noise generator per frame. The fill runs on the 20 ms capture tick and
 // must finish well inside that period.
-#include "generator/WaveOut.h"
+#include "playback/WaveOut.h"
 #include "state/global.h"
 
 #include <benchmark/benchmark.h>

@@ -3,8 +3,8 @@
 #include "analysis/spectrum.h"
 #include "app/main.h"
 #include "capture/WaveIn.h"
-#include "generator/WaveOut.h"
 #include "platform/reclib.h"
+#include "playback/WaveOut.h"
 #include "state/global.h"
 #include "views/SpTmForm.h"
 

@@ -67,6 +67,11 @@ bool IsExtent(double value)
     return value >= 1 && value <= 32767;
 }
 
+bool IsGeneratorSignal(double value)
+{
+    return value == GenSignalSine || value == GenSignalWhiteNoise || value == GenSignalPinkNoise;
+}
+
 struct Setting {
     const char* name;
     Target target;
@@ -76,7 +81,7 @@ struct Setting {
 // In the order in which they are saved. The names are stored exactly like
 // this, "Hight" included. Values added later come after the first 24, so
 // an older file (without them) loads as before and keeps their defaults.
-const std::array<Setting, 25> Settings{{
+const std::array<Setting, 26> Settings{{
     {"IsInstalled", &IsInstalled, IsBool},
     {"Light Background", &LightBackground, IsBool},
     {"Window Function", &WindowFunction, IsWindowFunction},
@@ -102,12 +107,13 @@ const std::array<Setting, 25> Settings{{
     {"FormSpTm Hight", &SpTmH, IsExtent},
     {"FormSpTm Show", &SpTmShow, IsBool},
     {"FormSpect Peak", &SpectShowPeak, IsBool},
+    {"Generator Signal", &GenSignal, IsGeneratorSignal},
 }};
 
 // The load reads "Window Function" before "Light Background"; otherwise it
 // follows the save order.
-constexpr std::array<size_t, 25> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
-                                           13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24};
+constexpr std::array<size_t, 26> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
+                                           13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25};
 
 template <class... Fs>
 struct Overloaded : Fs... {
@@ -132,6 +138,7 @@ void SetDefaults()
     SpectRangeX = 5000, SpectRangeY = 2;
     SpectIsLn = true, SpectShow = true, SpectShowPeak = false;
     SpTmShow = true;
+    GenSignal = GenSignalSine;
 }
 
 // Cuts one view's stored geometry to the screens; false when no screen holds it.

@@ -9,9 +9,9 @@
 #include "app/main_ticks.h"
 #include "capture/WaveIn.h"
 #include "generator/Generator.h"
-#include "generator/WaveOut.h"
 #include "platform/soundserver.h"
 #include "platform/timer.h"
+#include "playback/WaveOut.h"
 #include "state/global.h"
 
 #include <QApplication>

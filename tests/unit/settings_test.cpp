@@ -30,6 +30,7 @@ const std::vector<std::string> SavedNames = {
     "FormSpect IsLn", "FormSpect Show",
     "FormSpTm X", "FormSpTm Y", "FormSpTm Width", "FormSpTm Hight", "FormSpTm Show",
     "FormSpect Peak", // added after the first 24
+    "Generator Signal",
 };
 // clang-format on
 
@@ -142,7 +143,7 @@ TEST_F(SettingsTest, FirstRunGivesDefaultsAndCreatesEmptyKey)
     EXPECT_TRUE(valueLines().empty());
 }
 
-TEST_F(SettingsTest, WriteStoresAll25ValuesInOrderAndReadsThemBack)
+TEST_F(SettingsTest, WriteStoresEveryValueInOrderAndReadsThemBack)
 {
     Unusual.apply();
     KaSpTm = 10;
@@ -296,7 +297,8 @@ TEST_F(SettingsTest, OutOfRangeAndNonFiniteValuesGetTheirDefaults)
         {"FormSpect Show", "dword:ffffffff"},   {"FormSpTm X", "dword:fffe7960"},
         {"FormSpTm Y", "dword:7fffffff"},       {"FormSpTm Width", "dword:00000000"},
         {"FormSpTm Hight", "dword:7fffffff"},   {"FormSpTm Show", "dword:00000002"},
-        {"FormSpect Peak", "dword:00000002"},
+        {"FormSpect Peak", "dword:00000002"},   {"Generator Signal", "dword:00000003"},
+        {"Generator Signal", "dword:ffffffff"},
     };
     for (const char* name : {"KaSpTm", "FormSpect RangeY"})
         for (double value : {nan, -nan, inf, -inf, 0.0, -0.0, -2.0, 1e300, -1e100, 1e-300, 21.0, 0.375, 2.5, 200.0})
@@ -442,14 +444,14 @@ TEST_F(SettingsTest, CorruptFileIsMovedAsideAndDefaultsApply)
     RegistryWrite();
     EXPECT_EQ(messages.size(), 1u);
     EXPECT_EQ(read(bad), garbage);
-    EXPECT_EQ(valueLines().size(), 25u);
+    EXPECT_EQ(valueLines().size(), SavedNames.size());
 }
 
 TEST_F(SettingsTest, TheLaterPeakValueIsStoredAndAnOlderFileWithoutItLoads)
 {
     SpectShowPeak = true;
     RegistryWrite();
-    EXPECT_EQ(valueLines().back(), "\"FormSpect Peak\"=dword:00000001");
+    EXPECT_EQ(valueLines()[24], "\"FormSpect Peak\"=dword:00000001");
     SpectShowPeak = false;
     RegistryRead();
     EXPECT_TRUE(SpectShowPeak);
@@ -470,6 +472,32 @@ TEST_F(SettingsTest, TheLaterPeakValueIsStoredAndAnOlderFileWithoutItLoads)
     EXPECT_FALSE(SpectShowPeak) << "the default";
 }
 
+// The generator's signal is stored after the peak readout: each of the three
+// choices round-trips, one no button could choose falls back to the sine,
+// and a file from before it leaves the sine.
+TEST_F(SettingsTest, TheGeneratorSignalIsStoredLastAndFallsBackToTheSine)
+{
+    for (int32_t choice : {GenSignalPinkNoise, GenSignalWhiteNoise, GenSignalSine}) {
+        GenSignal = choice;
+        RegistryWrite();
+        EXPECT_EQ(valueLines().back(), "\"Generator Signal\"=dword:0000000" + std::to_string(choice));
+        GenSignal = -1;
+        RegistryRead();
+        EXPECT_EQ(GenSignal, choice);
+    }
+    for (const char* data : {"dword:00000003", "dword:ffffffff"}) {
+        writeKey(std::string("\"Generator Signal\"=") + data + "\n");
+        GenSignal = GenSignalPinkNoise;
+        RegistryRead();
+        EXPECT_EQ(GenSignal, GenSignalSine) << data;
+    }
+    writeKey("\"FormSpect Peak\"=dword:00000001\n");
+    GenSignal = GenSignalPinkNoise;
+    RegistryRead();
+    EXPECT_EQ(GenSignal, GenSignalSine);
+    EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(SettingsTest, UnknownValuesAndOtherKeysSurviveAWrite)
 {
     writeKey("\"Recent File\"=\"/home/me/song.wav\"\n"
@@ -486,7 +514,7 @@ TEST_F(SettingsTest, UnknownValuesAndOtherKeysSurviveAWrite)
     EXPECT_NE(text.find("\"Future Option\"=hex:01,02\n"), std::string::npos);
     EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Vortan\\Other]\n\"Keep\"=dword:00000003\n"), std::string::npos);
     EXPECT_NE(text.find("\"FormWave X\"=dword:0000000b\n"), std::string::npos);
-    EXPECT_EQ(valueLines().size(), 25u + 3u);
+    EXPECT_EQ(valueLines().size(), SavedNames.size() + 3u);
     EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1)
         << "no temporary file left beside the settings";
 }
