@@ -20,8 +20,10 @@ struct OctaveBand {
     double upperHz;
 };
 
-// The bands of 1/fraction octave whose midbands lie from 20 Hz to 20 kHz,
-// lowest first.
+// The bands of 1/fraction octave from 20 Hz to 20 kHz, lowest first: from
+// the first band whose lower edge reaches 20 Hz to the last whose midband is
+// at most 20 kHz (for 1/3 octave 25 Hz .. 20 kHz, for 1/1 31.5 Hz .. 16 kHz).
+// Empty for a fraction below 1.
 std::vector<OctaveBand> OctaveBands(int fraction);
 // The label of a nominal frequency: "31.5", "1k", "12.5k", "20k".
 std::string NominalText(double nominalHz);
@@ -30,6 +32,10 @@ std::string NominalText(double nominalHz);
 class OctaveFilterBank {
 public:
     explicit OctaveFilterBank(int fraction);
+    // A bank of only some of those bands, OctaveBands(fraction)[firstBand ..
+    // firstBand + bandCount) (cut to the bands there are), each measured
+    // exactly as in the whole bank, at the cost of those bands alone.
+    OctaveFilterBank(int fraction, int firstBand, int bandCount);
     ~OctaveFilterBank();
     OctaveFilterBank(const OctaveFilterBank&) = delete;
     OctaveFilterBank& operator=(const OctaveFilterBank&) = delete;
@@ -39,7 +45,9 @@ public:
     void Process(const float* samples, int count);
     // The mean square of each band's output since the last call (or the
     // reset), in sample units squared: a full-scale sine at a midband gives
-    // FullScalePower in its band. Starts a new interval.
+    // FullScalePower in its band. Starts a new interval. A band measured at
+    // a reduced rate that got no new sample in the interval (a call after a
+    // handful of samples) repeats its previous value.
     std::vector<double> TakePowers();
     // Clears the filters' state and the interval.
     void Reset();
