@@ -2,6 +2,7 @@
 // scripts, production tests and noise monitoring. No window and no display:
 // it links only the libraries without Qt. Answers are JSON on standard
 // output; a failure is one line on standard error and its own exit code.
+#include "cli/bands.h"
 #include "cli/devicelist.h"
 #include "cli/options.h"
 #include "platform/soundserver.h"
@@ -32,8 +33,11 @@ int Run(const cli::Options& options)
         std::fputs(cli::DevicesJson(cli::PlaybackDevices(), cli::RecordingDevices()).c_str(), stdout);
         return cli::ExitOk;
     }
-    // The band levels need the filter bank, which this build does not have yet.
-    return Fail(cli::ExitFailed, "bands: not available in this build");
+    const cli::Outcome outcome = cli::RunBands(options);
+    if (outcome.exitCode != cli::ExitOk)
+        return Fail(outcome.exitCode, outcome.error);
+    std::fputs(outcome.json.c_str(), stdout);
+    return cli::ExitOk;
 }
 
 } // namespace
