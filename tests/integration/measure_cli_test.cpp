@@ -178,7 +178,7 @@ TEST_F(MeasureCli, BandsReadTheMicrophonesToneInItsBandAtItsLevel)
 }
 
 // Pink noise played through the headset and read at its loopback for 30 s
-// (the acceptance's time) reads flat.
+// reads flat.
 TEST_F(MeasureCli, PinkNoiseThroughALoopbackReadsFlat)
 {
     const Outcome run = Measure(
