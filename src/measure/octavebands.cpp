@@ -262,9 +262,13 @@ public:
         // The taps reach from a centre to the samples an odd number away,
         // which are every second sample: gathered once, each tap is a pass
         // over contiguous memory that vectorises.
+        if (count == 0)
+            return;
+        // Outputs 0 .. count - 1 reach odd samples 0 .. count + 2 pairs - 2
+        // of this gathering, the last one just before the end of `work`.
         const int pairs = static_cast<int>(taps_.size());
-        odd_.resize(count + 2 * pairs);
-        for (int j = 0; j < count + 2 * pairs; ++j)
+        odd_.resize(count + 2 * pairs - 1);
+        for (int j = 0; j < count + 2 * pairs - 1; ++j)
             odd_[j] = work[first + 1 + 2 * (j - pairs)];
         const std::size_t start = out.size();
         out.resize(start + count);
