@@ -13,6 +13,7 @@
 #include "desktop/shell.h"
 #include "desktop/termination.h"
 #include "generator/Generator.h"
+#include "meters/BandsForm.h"
 #include "platform/dialogs.h"
 #include "platform/reclib.h"
 #include "platform/soundserver.h"
@@ -284,6 +285,8 @@ void TFormMain::TimerInfoTimer()
         FormSpect->DrawSpectFrame();
     if (FormSpTm && !FormSpTm->FrameIntact())
         FormSpTm->DrawSpTmFrame();
+    if (FormBands && FormBands->isVisible() && !FormBands->FrameIntact())
+        FormBands->DrawBandsFrame();
     if (Paused || Started)
         return;
     // First activation, one view per tick.
@@ -297,6 +300,10 @@ void TFormMain::TimerInfoTimer()
     }
     if (SpTmShow && FormSpTm && FormSpTm->isEnabled() && !FormSpTm->isVisible())
         FormSpTm->show();
+    // The octave view opens only when it was open last time; it is not part
+    // of the default layout.
+    if (BandsShow && FormBands && FormBands->isEnabled() && !FormBands->isVisible())
+        FormBands->show();
     Started = true;
     if (!IsInstalled)
         for (int i = 0; i < 4; ++i)
@@ -314,8 +321,8 @@ void TFormMain::TakeLiveGeometry()
     if (!Started || isMinimized())
         return;
     IsInstalled = true; // the views have been placed, by the default layout or the user
-    for (TViewForm* view :
-         {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect), static_cast<TViewForm*>(FormSpTm)})
+    for (TViewForm* view : {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect),
+                            static_cast<TViewForm*>(FormSpTm), static_cast<TViewForm*>(FormBands)})
         if (view && view->isVisible())
             view->KeepGeometry();
 }
@@ -363,6 +370,8 @@ void TFormMain::SetRestore()
         FormSpect->DrawSpectFrame();
     if (SpTmShow && FormSpTm)
         FormSpTm->DrawSpTmFrame();
+    if (BandsShow && FormBands)
+        FormBands->DrawBandsFrame();
 }
 
 void TFormMain::changeEvent(QEvent* event)
@@ -445,6 +454,8 @@ void TFormMain::RepaintShownViews()
         FormSpect->InvRectSpect();
     if (SpTmShow && FormSpTm)
         FormSpTm->InvRectSpTm();
+    if (BandsShow && FormBands)
+        FormBands->InvRectBands();
 }
 
 void PostRepaintShownViews()
@@ -467,6 +478,8 @@ bool TFormMain::FormCloseQuery()
         FormSpect->FormCloseQuery();
     if (FormSpTm)
         FormSpTm->FormCloseQuery();
+    if (FormBands)
+        FormBands->FormCloseQuery();
     if (FormWave)
         FormWave->FormCloseQuery();
     IsInstalled = true;
@@ -477,6 +490,8 @@ bool TFormMain::FormCloseQuery()
         FormSpect->close();
     if (FormSpTm)
         FormSpTm->close();
+    if (FormBands)
+        FormBands->close();
     if (FormWave)
         FormWave->close();
     CloseWaveOut();
@@ -513,12 +528,13 @@ void CreateForms()
     FormWave = new TFormWave;
     FormSpect = new TFormSpect;
     FormSpTm = new TFormSpTm;
+    FormBands = new TFormBands;
     FormAbout = new TFormAbout(FormMain);
     FGenerator = new TFGenerator;
     // What the views showed came from the old device.
     QObject::connect(FGenerator, &TFGenerator::OutputDeviceChanged, FGenerator, [] { ClearBlock(); });
-    for (QWidget* view :
-         {static_cast<QWidget*>(FormWave), static_cast<QWidget*>(FormSpect), static_cast<QWidget*>(FormSpTm)})
+    for (QWidget* view : {static_cast<QWidget*>(FormWave), static_cast<QWidget*>(FormSpect),
+                          static_cast<QWidget*>(FormSpTm), static_cast<QWidget*>(FormBands)})
         FormMain->AddPauseKey(view);
 }
 
@@ -532,6 +548,8 @@ void DestroyForms()
     FormSpect = nullptr;
     delete FormSpTm;
     FormSpTm = nullptr;
+    delete FormBands;
+    FormBands = nullptr;
     CloseWaveOut(); // done by the close sequence already, unless a test skipped it
     GenPlaying = false;
     delete FGenerator;

@@ -56,6 +56,8 @@ public:
     QAction* menuSpectScales = nullptr;
     QAction* menuSpectTime = nullptr;
     QAction* menuSpectrogramRanges = nullptr;
+    QAction* menuBands = nullptr;
+    QAction* menuBandsScales = nullptr;
     QAction* menuShowAll = nullptr;
     QAction* menuFilter = nullptr;
     QMenu* menuOptions = nullptr;
@@ -98,6 +100,8 @@ public slots:
     void menuSpectScalesClick();
     void menuSpectTimeClick();
     void menuSpectrogramRangesClick();
+    void menuBandsClick();
+    void menuBandsScalesClick();
     void menuShowAllClick();
     void menuFilterClick();
     void menuGeneratorClick();

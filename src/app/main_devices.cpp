@@ -6,6 +6,7 @@
 #include "app/main_ticks.h"
 #include "capture/WaveIn.h"
 #include "capture/devices.h"
+#include "meters/BandsForm.h"
 #include "platform/dialogs.h"
 #include "platform/reclib.h"
 #include "platform/soundserver.h"
@@ -94,6 +95,7 @@ void TFormMain::StartSource()
 {
     const int d = SelRecDev;
     Paused = true;
+    RestartBands(); // what the bands measured came from the old device
     WaveInClose();
     ticksEnded = 0;
     SelectComboDevice(d);

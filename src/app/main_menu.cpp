@@ -7,6 +7,7 @@
 #include "app/main_ticks.h"
 #include "desktop/shell.h"
 #include "generator/Generator.h"
+#include "meters/BandsForm.h"
 #include "platform/dialogs.h"
 #include "state/global.h"
 #include "views/SpTmForm.h"
@@ -98,6 +99,8 @@ void TFormMain::BuildMenus()
     menuSpectScales = AddItem(menuView, "     - Spectrum Scales", this, &TFormMain::menuSpectScalesClick);
     menuSpectTime = AddCheckItem(menuView, "Spectrogram", this, &TFormMain::menuSpectTimeClick);
     menuSpectrogramRanges = AddItem(menuView, "    - Spectrogram Scale", this, &TFormMain::menuSpectrogramRangesClick);
+    menuBands = AddCheckItem(menuView, "Octave Bands", this, &TFormMain::menuBandsClick);
+    menuBandsScales = AddItem(menuView, "    - Octave Bands Scales", this, &TFormMain::menuBandsScalesClick);
     menuView->addSeparator();
     menuShowAll = AddItem(menuView, "Show and Arrange All Windows", this, &TFormMain::menuShowAllClick);
     menuView->addSeparator();
@@ -180,6 +183,8 @@ void TFormMain::menuViewClick()
     menuSpectScales->setEnabled(SpectShow);
     menuSpectTime->setChecked(SpTmShow);
     menuSpectrogramRanges->setEnabled(SpTmShow);
+    menuBands->setChecked(BandsShow);
+    menuBandsScales->setEnabled(BandsShow);
 }
 
 void TFormMain::menuWaveformClick()
@@ -212,6 +217,17 @@ void TFormMain::menuSpectrogramRangesClick()
     ToggleScalePanel(FormSpTm->PanelGain, [] { FormSpTm->SpTmRangesShow(); });
 }
 
+void TFormMain::menuBandsClick()
+{
+    ToggleView(FormBands, BandsShow, &TFormBands::DrawBandsFrame);
+}
+
+void TFormMain::menuBandsScalesClick()
+{
+    ToggleScalePanel(FormBands->PanelBandsScale, [] { FormBands->BandsScalesShow(); });
+}
+
+// The three views, arranged as ever; the octave view stays where it is.
 void TFormMain::menuShowAllClick()
 {
     WaveShow = true;

@@ -3,6 +3,7 @@
 #include "analysis/spectrum.h"
 #include "app/main.h"
 #include "capture/WaveIn.h"
+#include "meters/BandsForm.h"
 #include "platform/reclib.h"
 #include "playback/WaveOut.h"
 #include "state/global.h"
@@ -103,6 +104,7 @@ void AcceptBlocks(const CapturedBlock* blocks, int count)
     for (int k = 0; k < count; ++k) {
         ShiftHistory();
         StoreInterleavedBlock(blocks[k].data, blocks[k].bytes);
+        FeedBands(&Sample(1, 0), &Sample(2, 0), BlockLen);
     }
     if (count > 0)
         AnalyseBlock();

@@ -4,6 +4,11 @@
 #include "analysis/SpectGraph.h"
 #include "analysis/WaveGraph.h"
 #include "analysis/screenfit.h"
+#include "measure/averaging.h"
+#include "measure/octavebands.h"
+#include "measure/peakhold.h"
+#include "measure/weighting.h"
+#include "meters/bandsgeometry.h"
 #include "platform/dialogs.h"
 #include "platform/keystore.h"
 #include "state/global.h"
@@ -67,6 +72,22 @@ bool IsExtent(double value)
     return value >= 1 && value <= 32767;
 }
 
+template <int Count>
+bool IsIndexBelow(double value)
+{
+    return value >= 0 && value < Count && value == std::floor(value);
+}
+
+bool IsBandsTop(double value)
+{
+    return bandsview::IsTopChoice(value);
+}
+
+bool IsBandsSpan(double value)
+{
+    return bandsview::IsSpanChoice(value);
+}
+
 bool IsGeneratorSignal(double value)
 {
     return value == GenSignalSine || value == GenSignalWhiteNoise || value == GenSignalPinkNoise;
@@ -81,7 +102,7 @@ struct Setting {
 // In the order in which they are saved. The names are stored exactly like
 // this, "Hight" included. Values added later come after the first 24, so
 // an older file (without them) loads as before and keeps their defaults.
-const std::array<Setting, 26> Settings{{
+const std::array<Setting, 38> Settings{{
     {"IsInstalled", &IsInstalled, IsBool},
     {"Light Background", &LightBackground, IsBool},
     {"Window Function", &WindowFunction, IsWindowFunction},
@@ -107,13 +128,25 @@ const std::array<Setting, 26> Settings{{
     {"FormSpTm Hight", &SpTmH, IsExtent},
     {"FormSpTm Show", &SpTmShow, IsBool},
     {"FormSpect Peak", &SpectShowPeak, IsBool},
+    {"FormBands X", &BandsX, IsCoordinate},
+    {"FormBands Y", &BandsY, IsCoordinate},
+    {"FormBands Width", &BandsW, IsExtent},
+    {"FormBands Height", &BandsH, IsExtent},
+    {"FormBands Show", &BandsShow, IsBool},
+    {"FormBands Fraction", &BandsFraction, IsIndexBelow<measure::BandFractionCount>},
+    {"FormBands Top", &BandsTop, IsBandsTop},
+    {"FormBands Span", &BandsSpan, IsBandsSpan},
+    {"FormBands Averaging", &BandsAveraging, IsIndexBelow<measure::AveragingCount>},
+    {"FormBands Weighting", &BandsWeighting, IsIndexBelow<measure::WeightingCount>},
+    {"FormBands Peak", &BandsPeak, IsBool},
+    {"FormBands Peak Decay", &BandsPeakDecay, IsIndexBelow<measure::PeakDecayCount>},
     {"Generator Signal", &GenSignal, IsGeneratorSignal},
 }};
 
 // The load reads "Window Function" before "Light Background"; otherwise it
 // follows the save order.
-constexpr std::array<size_t, 26> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
-                                           13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25};
+constexpr std::array<size_t, 38> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18,
+                                           19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37};
 
 template <class... Fs>
 struct Overloaded : Fs... {
@@ -127,6 +160,11 @@ void SetDefaultGeometry()
     SpTmX = 298, SpTmY = 100, SpTmW = 500, SpTmH = 540;
 }
 
+void SetDefaultBandsGeometry()
+{
+    BandsX = 320, BandsY = 150, BandsW = 520, BandsH = 330;
+}
+
 void SetDefaults()
 {
     // IsInstalled and LightBackground keep their start values.
@@ -138,6 +176,9 @@ void SetDefaults()
     SpectRangeX = 5000, SpectRangeY = 2;
     SpectIsLn = true, SpectShow = true, SpectShowPeak = false;
     SpTmShow = true;
+    SetDefaultBandsGeometry();
+    BandsShow = false, BandsFraction = 1, BandsTop = 0, BandsSpan = 100;
+    BandsAveraging = 0, BandsWeighting = 0, BandsPeak = false, BandsPeakDecay = 0;
     GenSignal = GenSignalSine;
 }
 
@@ -318,6 +359,10 @@ bool FitStoredGeometry(const std::vector<ScreenRect>& screens)
     const bool wave = FitView(WaveX, WaveY, WaveW, WaveH, screens);
     const bool spect = FitView(SpectX, SpectY, SpectW, SpectH, screens);
     const bool sptm = FitView(SpTmX, SpTmY, SpTmW, SpTmH, screens);
+    // The octave view is not part of the default layout: off every screen,
+    // it alone goes back to its default place.
+    if (!FitView(BandsX, BandsY, BandsW, BandsH, screens))
+        SetDefaultBandsGeometry();
     if (wave && spect && sptm)
         return true;
     SetDefaultGeometry();

@@ -1,4 +1,4 @@
-// Settings persistence: the 26 named values of the key
+// Settings persistence: the 38 named values of the key
 // "Software\Vortan\Sonalyx", kept in the key store file (see
 // platform/keystore.h). Integers and bools are dwords; floats are 8-byte
 // binary values holding a little-endian IEEE double.
@@ -23,20 +23,21 @@
 // is copied beside itself (Sonalyx.reg.bad, .bad.1, ...) before any save
 // replaces it. UI thread, at start.
 void RegistryRead();
-// Writes all 26 values in their fixed order, keeping anything else the file
+// Writes all 38 values in their fixed order, keeping anything else the file
 // holds. Empty on success, else the message telling why it failed.
 std::string WriteSettings();
 // WriteSettings, reporting a failure in a message box. UI thread.
 void RegistryWrite();
-// Cuts the three views' stored geometry to the available screen areas
-// (FitToScreens). When a view's geometry fits no screen, every view gets its
-// default geometry and the result is false: the caller then arranges the
-// default layout.
+// Cuts the views' stored geometry to the available screen areas
+// (FitToScreens). When one of the three views' geometry fits no screen,
+// those three get their default geometry and the result is false: the
+// caller then arranges the default layout. The octave view, which that
+// layout leaves alone, alone gets its default place when it fits no screen.
 bool FitStoredGeometry(const std::vector<ScreenRect>& screens);
 // Whether `value` is one the control behind the setting `name` can set
 // (for geometry: one an X display can address). Unknown names: false.
 bool SettingInRange(std::string_view name, double value);
-// The 26 values as they would be stored, in one string, for telling whether
+// The 38 values as they would be stored, in one string, for telling whether
 // anything changed since the last save.
 std::string SettingsState();
 

@@ -262,12 +262,8 @@ public:
         // The taps reach from a centre to the samples an odd number away,
         // which are every second sample: gathered once, each tap is a pass
         // over contiguous memory that vectorises.
-        if (count == 0)
-            return;
-        // Outputs 0 .. count - 1 reach odd samples 0 .. count + 2 pairs - 2
-        // of this gathering, the last one just before the end of `work`.
         const int pairs = static_cast<int>(taps_.size());
-        odd_.resize(count + 2 * pairs - 1);
+        odd_.resize(count + 2 * pairs - 1); // from pairs before the first output to pairs - 1 after the last
         for (int j = 0; j < count + 2 * pairs - 1; ++j)
             odd_[j] = work[first + 1 + 2 * (j - pairs)];
         const std::size_t start = out.size();

@@ -28,7 +28,11 @@ std::vector<OctaveBand> OctaveBands(int fraction);
 // The label of a nominal frequency: "31.5", "1k", "12.5k", "20k".
 std::string NominalText(double nominalHz);
 
-// One channel's filter bank at 44100 Hz.
+// One channel's filter bank at 44100 Hz. Each band is a sixth-order
+// Butterworth band-pass (class 1); the bands run at 44100 / 2^k Hz, the
+// lower the band the lower the rate, and the highest at 88.2 or 176.4 kHz.
+// Those highest bands keep their shape up to 21 kHz; between there and
+// 22.05 kHz the doubling of the rate lowers what they read by up to 3 dB.
 class OctaveFilterBank {
 public:
     explicit OctaveFilterBank(int fraction);

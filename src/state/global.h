@@ -112,6 +112,17 @@ inline bool SpectShowPeak = false; // the peak readout under the spectrum
 inline float KaSpTm = 10.0f;
 inline std::atomic<int32_t> WindowFunction{1};
 
+// The octave bands view: closed until the user opens it, its own geometry,
+// the fraction (index into 1/1, 1/3, 1/6, 1/12, 1/24), the level axis (top
+// and span in dB), and its averaging, weighting and peak hold (indices into
+// the choices of measure/averaging.h, weighting.h and peakhold.h).
+inline bool BandsShow = false;
+inline int32_t BandsX = 320, BandsY = 150, BandsW = 520, BandsH = 330;
+inline int32_t BandsFraction = 1;
+inline int32_t BandsTop = 0, BandsSpan = 100;
+inline int32_t BandsAveraging = 0, BandsWeighting = 0, BandsPeakDecay = 0;
+inline bool BandsPeak = false;
+
 // ---- plot-geometry scratch and drag state (UI thread only) -------------
 inline int32_t PlotLeft = 0, PlotRight = 0, PlotTop = 0, PlotBottom = 0;
 inline int32_t GridX = 0, GridY = 0;

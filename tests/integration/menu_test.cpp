@@ -11,6 +11,7 @@
 #include "app/main.h"
 #include "capture/WaveIn.h"
 #include "generator/Generator.h"
+#include "meters/BandsForm.h"
 #include "platform/soundserver.h"
 #include "platform/wavedev.h"
 #include "state/global.h"
@@ -145,7 +146,8 @@ TEST_F(MainMenu, HasItsMenusAndItemsAsCaptioned)
     EXPECT_EQ(Captions(FormMain->menuFile), QStringList({"Open Media File...", "Exit"}));
     EXPECT_EQ(Captions(FormMain->menuView),
               QStringList({"Waveform", "   - Waveform Scales", "Spectrum", "     - Spectrum Scales", "Spectrogram",
-                           "    - Spectrogram Scale", "-", "Show and Arrange All Windows", "-", "Filter..."}));
+                           "    - Spectrogram Scale", "Octave Bands", "    - Octave Bands Scales", "-",
+                           "Show and Arrange All Windows", "-", "Filter..."}));
     EXPECT_EQ(Captions(FormMain->menuOptions),
               QStringList({"Generator", "-", "Dark Color Scheme", "-", "Recording Device...", "Playback Device...",
                            "Sound Volume Mixer...", "-", "Thick Lines"}));
@@ -183,6 +185,22 @@ TEST_F(MainMenu, CheckMarksAndScaleItemsFollowTheViews)
     EXPECT_FALSE(FormWave->PanelWaveSnd->isVisible());
     FormMain->menuSpectrogramRangesClick();
     EXPECT_TRUE(FormSpTm->PanelGain->isVisible());
+
+    // The octave view is closed until opened here.
+    EXPECT_FALSE(FormMain->menuBands->isChecked());
+    EXPECT_FALSE(FormMain->menuBandsScales->isEnabled());
+    FormMain->menuBandsClick();
+    EXPECT_TRUE(BandsShow);
+    EXPECT_TRUE(FormBands->isVisible());
+    EXPECT_TRUE(FormBands->FrameIntact());
+    FormMain->menuViewClick();
+    EXPECT_TRUE(FormMain->menuBands->isChecked());
+    EXPECT_TRUE(FormMain->menuBandsScales->isEnabled());
+    FormMain->menuBandsScalesClick();
+    EXPECT_TRUE(FormBands->PanelBandsScale->isVisible());
+    FormMain->menuBandsClick();
+    EXPECT_FALSE(BandsShow);
+    EXPECT_FALSE(FormBands->isVisible());
 
     FormMain->menuOptionsClick();
     EXPECT_TRUE(FormMain->menuIsDark->isChecked());

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +31,9 @@ const std::vector<std::string> SavedNames = {
     "FormSpect IsLn", "FormSpect Show",
     "FormSpTm X", "FormSpTm Y", "FormSpTm Width", "FormSpTm Hight", "FormSpTm Show",
     "FormSpect Peak", // added after the first 24
+    "FormBands X", "FormBands Y", "FormBands Width", "FormBands Height", "FormBands Show", "FormBands Fraction",
+    "FormBands Top", "FormBands Span", "FormBands Averaging", "FormBands Weighting", "FormBands Peak",
+    "FormBands Peak Decay",
     "Generator Signal",
 };
 // clang-format on
@@ -451,7 +455,8 @@ TEST_F(SettingsTest, TheLaterPeakValueIsStoredAndAnOlderFileWithoutItLoads)
 {
     SpectShowPeak = true;
     RegistryWrite();
-    EXPECT_EQ(valueLines()[24], "\"FormSpect Peak\"=dword:00000001");
+    const auto lines = valueLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "\"FormSpect Peak\"=dword:00000001"), lines.end());
     SpectShowPeak = false;
     RegistryRead();
     EXPECT_TRUE(SpectShowPeak);
@@ -472,7 +477,7 @@ TEST_F(SettingsTest, TheLaterPeakValueIsStoredAndAnOlderFileWithoutItLoads)
     EXPECT_FALSE(SpectShowPeak) << "the default";
 }
 
-// The generator's signal is stored after the peak readout: each of the three
+// The generator's signal is stored last: each of the three
 // choices round-trips, one no button could choose falls back to the sine,
 // and a file from before it leaves the sine.
 TEST_F(SettingsTest, TheGeneratorSignalIsStoredLastAndFallsBackToTheSine)
@@ -496,6 +501,64 @@ TEST_F(SettingsTest, TheGeneratorSignalIsStoredLastAndFallsBackToTheSine)
     RegistryRead();
     EXPECT_EQ(GenSignal, GenSignalSine);
     EXPECT_TRUE(messages.empty());
+}
+
+// The octave view's values: stored after the others and read back; a file
+// from before them loads with the view closed and its defaults; a value no
+// control could set falls back to its default.
+TEST_F(SettingsTest, TheOctaveViewsValuesRoundTripAndFallBack)
+{
+    BandsShow = true, BandsX = 40, BandsY = 50, BandsW = 600, BandsH = 400, BandsFraction = 4;
+    BandsTop = -20, BandsSpan = 60, BandsAveraging = 9, BandsWeighting = 2, BandsPeak = true, BandsPeakDecay = 3;
+    RegistryWrite();
+    const auto lines = valueLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "\"FormBands Peak Decay\"=dword:00000003"), lines.end());
+    BandsShow = false, BandsX = BandsY = BandsW = BandsH = 1, BandsFraction = 1;
+    BandsTop = 0, BandsSpan = 100, BandsAveraging = BandsWeighting = BandsPeakDecay = 0, BandsPeak = false;
+    RegistryRead();
+    EXPECT_TRUE(BandsShow);
+    EXPECT_EQ(BandsX, 40);
+    EXPECT_EQ(BandsY, 50);
+    EXPECT_EQ(BandsW, 600);
+    EXPECT_EQ(BandsH, 400);
+    EXPECT_EQ(BandsFraction, 4);
+    EXPECT_EQ(BandsTop, -20);
+    EXPECT_EQ(BandsSpan, 60);
+    EXPECT_EQ(BandsAveraging, 9);
+    EXPECT_EQ(BandsWeighting, 2);
+    EXPECT_TRUE(BandsPeak);
+    EXPECT_EQ(BandsPeakDecay, 3);
+
+    // Out of range: each gets its default.
+    writeKey("\"FormBands Fraction\"=dword:00000005\n\"FormBands Top\"=dword:00000005\n"
+             "\"FormBands Span\"=dword:00000000\n\"FormBands Averaging\"=dword:0000000a\n"
+             "\"FormBands Weighting\"=dword:ffffffff\n\"FormBands Peak Decay\"=dword:00000004\n"
+             "\"FormBands Show\"=dword:00000002\n\"FormBands Width\"=dword:00000000\n");
+    RegistryRead();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(BandsShow);
+    EXPECT_EQ(BandsFraction, 1) << "1/3 octave";
+    EXPECT_EQ(BandsTop, 0);
+    EXPECT_EQ(BandsSpan, 100);
+    EXPECT_EQ(BandsAveraging, 0);
+    EXPECT_EQ(BandsWeighting, 0);
+    EXPECT_EQ(BandsPeakDecay, 0);
+    EXPECT_EQ(BandsW, 520);
+
+    // An older file, the 25 values alone: they load, the view keeps its defaults.
+    fs::remove(file);
+    Unusual.apply();
+    BandsShow = true, BandsFraction = 3;
+    RegistryWrite();
+    std::string text = read(file);
+    text.erase(text.find("\"FormBands X\""));
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+    Defaults.apply();
+    RegistryRead();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(Snapshot::Take() == Unusual);
+    EXPECT_FALSE(BandsShow) << "closed until the user opens it";
+    EXPECT_EQ(BandsFraction, 1);
 }
 
 TEST_F(SettingsTest, UnknownValuesAndOtherKeysSurviveAWrite)

@@ -1,0 +1,95 @@
+#include "meters/bandsgeometry.h"
+
+#include "measure/levels.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+// Levels map linearly from the top (row 0) to top - span (the bottom row);
+// beyond either end they are held at the plot's edge; below it, or
+// silence, gives no bar at all.
+TEST(BandsGeometry, LevelRowsFollowTopAndSpan)
+{
+    EXPECT_EQ(bandsview::LevelRow(0, 0, 100, 200), 0);
+    EXPECT_EQ(bandsview::LevelRow(-50, 0, 100, 200), 100);
+    EXPECT_EQ(bandsview::LevelRow(-25, -20, 40, 80), 10);
+    EXPECT_EQ(bandsview::LevelRow(6, 0, 100, 200), 0);
+    EXPECT_EQ(bandsview::LevelRow(-120, 0, 100, 200), 200);
+    EXPECT_EQ(bandsview::LevelRow(measure::SilenceDb, 0, 140, 200), 200);
+    EXPECT_EQ(bandsview::GridLevels(0, 60), (std::vector<int>{0, -10, -20, -30, -40, -50, -60}));
+    EXPECT_EQ(bandsview::GridLevels(-10, 100), (std::vector<int>{-20, -40, -60, -80, -100}));
+    EXPECT_TRUE(bandsview::IsTopChoice(-30));
+    EXPECT_FALSE(bandsview::IsTopChoice(-35));
+    EXPECT_FALSE(bandsview::IsSpanChoice(0));
+}
+
+// The bars of 30 bands on 600 pixels: 20 pixels a band, 2 of them a gap,
+// the left channel's half left of the right channel's; the column under
+// the pointer names the band whose bars are there.
+TEST(BandsGeometry, BarsShareTheWidthAndThePointerFindsThem)
+{
+    const auto one = bandsview::BarColumns(3, 30, 600, 0, false);
+    EXPECT_EQ(one.left, 61);
+    EXPECT_EQ(one.right, 78);
+    const auto left = bandsview::BarColumns(3, 30, 600, 0, true);
+    const auto right = bandsview::BarColumns(3, 30, 600, 1, true);
+    EXPECT_EQ(left.left, 61);
+    EXPECT_EQ(left.right + 1, right.left);
+    EXPECT_EQ(right.right, 78);
+    for (int x : {60, 61, 70, 79})
+        EXPECT_EQ(bandsview::BandAtColumn(x, 30, 600), 3) << x;
+    EXPECT_EQ(bandsview::BandAtColumn(600, 30, 600), -1);
+    EXPECT_EQ(bandsview::BandAtColumn(-1, 30, 600), -1);
+    // 239 bands on 100 pixels: narrower than a pixel, no gap, never past the end.
+    for (int band = 0; band < 239; ++band) {
+        const auto span = bandsview::BarColumns(band, 239, 100, 0, false);
+        EXPECT_LE(span.right, 99);
+    }
+}
+
+// Labels are thinned to every 1st, 2nd, 3rd, ... band so that each gets
+// its room, and always include the 1 kHz band.
+TEST(BandsGeometry, LabelsFitAndKeepOneKilohertz)
+{
+    const auto thirds = measure::OctaveBands(3);
+    const auto wide = bandsview::LabelledBands(thirds, 30 * 40, 34);
+    EXPECT_EQ(wide.size(), thirds.size());
+    const auto narrow = bandsview::LabelledBands(thirds, 300, 34);
+    ASSERT_GE(narrow.size(), 2u);
+    EXPECT_EQ(narrow[1] - narrow[0], 6) << "10 pixels a band: every 6th";
+    EXPECT_NE(std::find(narrow.begin(), narrow.end(), 16), narrow.end()) << "1 kHz";
+}
+
+// The readout names the band and its levels; the CSV has a header naming
+// the choices and one row per band with centre, edges and both levels.
+TEST(BandsGeometry, ReadoutAndCsvNameBandAndLevels)
+{
+    const auto thirds = measure::OctaveBands(3);
+    const std::string readout = bandsview::ReadoutText(thirds[16], -6.02, std::nullopt);
+    EXPECT_EQ(readout, "1k Hz (1000.0 Hz, 891.3 - 1122.0 Hz)\nL: -6.0 dBFS");
+    EXPECT_EQ(bandsview::ReadoutText(thirds[0], measure::SilenceDb, -3.0),
+              "25 Hz (25.1 Hz, 22.4 - 28.2 Hz)\nL: -inf dBFS\nR: -3.0 dBFS");
+
+    std::vector<double> left(thirds.size(), -90.0), right(thirds.size(), -80.0);
+    left[16] = -6.02;
+    const std::string csv = bandsview::BandsCsv(thirds, left, right, {3, "A", "Slow (1 s)", 42, "2026-12-10T02:00:00"});
+    std::istringstream lines(csv);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "# Sonalyx octave bands, 1/3 Octave, weighting A, averaging Slow (1 s) (42 blocks), "
+                    "2026-12-10T02:00:00");
+    std::getline(lines, line);
+    EXPECT_EQ(line, "Nominal (Hz),Centre (Hz),Lower (Hz),Upper (Hz),Left (dBFS),Right (dBFS)");
+    int rows = 0;
+    while (std::getline(lines, line)) {
+        if (rows == 16)
+            EXPECT_EQ(line, "1000,1000.000,891.251,1122.018,-6.02,-80.00");
+        ++rows;
+    }
+    EXPECT_EQ(rows, 30);
+}
+
+} // namespace
