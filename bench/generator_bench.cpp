@@ -1,8 +1,9 @@
 // Cost of generating one 100 ms output buffer (4410 stereo frames): two
-// extended-precision sines on the unreduced argument, or two draws of the
-// noise generator per frame. The fill runs on the 20 ms capture tick and
+// extended-precision sines on the unreduced argument, two draws of the
+// noise generator per frame, or two samples of pink noise (a draw and its
+// pinking filter) per frame. The fill runs on the 20 ms capture tick and
 // must finish well inside that period.
-#include "generator/WaveOut.h"
+#include "playback/WaveOut.h"
 #include "state/global.h"
 
 #include <benchmark/benchmark.h>
@@ -48,6 +49,19 @@ void BM_FillBufferNoise(benchmark::State& state)
     }
 }
 BENCHMARK(BM_FillBufferNoise)->Unit(benchmark::kMicrosecond);
+
+void BM_FillBufferPinkNoise(benchmark::State& state)
+{
+    GenSine = false;
+    GenNoise = false;
+    GenPink = true;
+    for (auto _ : state) {
+        FillBuffer(0);
+        benchmark::DoNotOptimize(GenBuffer[0]);
+    }
+    GenPink = false;
+}
+BENCHMARK(BM_FillBufferPinkNoise)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

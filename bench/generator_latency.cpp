@@ -7,10 +7,10 @@
 // Needs the private sound server of scripts/soundserver.sh (PULSE_SERVER).
 // Prints the median and the spread of 15 runs, and the lead's range.
 #include "app/main_ticks.h"
-#include "generator/WaveOut.h"
 #include "platform/soundserver.h"
 #include "platform/timer.h"
 #include "platform/wavedev.h"
+#include "playback/WaveOut.h"
 #include "state/global.h"
 
 #include <algorithm>

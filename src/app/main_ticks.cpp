@@ -4,9 +4,9 @@
 #include "analysis/spectrum.h"
 #include "app/main.h"
 #include "capture/WaveIn.h"
-#include "generator/WaveOut.h"
 #include "meters/BandsForm.h"
 #include "platform/reclib.h"
+#include "playback/WaveOut.h"
 #include "state/global.h"
 #include "views/SpTmForm.h"
 

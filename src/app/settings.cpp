@@ -89,6 +89,11 @@ bool IsBandsSpan(double value)
     return bandsview::IsSpanChoice(value);
 }
 
+bool IsGeneratorSignal(double value)
+{
+    return value == GenSignalSine || value == GenSignalWhiteNoise || value == GenSignalPinkNoise;
+}
+
 struct Setting {
     const char* name;
     Target target;
@@ -98,7 +103,7 @@ struct Setting {
 // In the order in which they are saved. The names are stored exactly like
 // this, "Hight" included. Values added later come after the first 24, so
 // an older file (without them) loads as before and keeps their defaults.
-const std::array<Setting, 41> Settings{{
+const std::array<Setting, 42> Settings{{
     {"IsInstalled", &IsInstalled, IsBool},
     {"Light Background", &LightBackground, IsBool},
     {"Window Function", &WindowFunction, IsWindowFunction},
@@ -140,13 +145,14 @@ const std::array<Setting, 41> Settings{{
     {"FormBands Weighting", &BandsWeighting, IsChoice<measure::WeightingCount>},
     {"FormBands Peak", &BandsPeak, IsBool},
     {"FormBands Peak Decay", &BandsPeakDecay, IsChoice<measure::PeakDecayCount>},
+    {"Generator Signal", &GenSignal, IsGeneratorSignal},
 }};
 
 // The load reads "Window Function" before "Light Background"; otherwise it
 // follows the save order.
-constexpr std::array<size_t, 41> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13,
+constexpr std::array<size_t, 42> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13,
                                            14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
-                                           28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40};
+                                           28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41};
 
 template <class... Fs>
 struct Overloaded : Fs... {
@@ -180,6 +186,7 @@ void SetDefaults()
     SetDefaultBandsGeometry();
     BandsShow = false, BandsFraction = 1, BandsTop = 0, BandsSpan = 100;
     BandsAveraging = 0, BandsWeighting = 0, BandsPeak = false, BandsPeakDecay = 0;
+    GenSignal = GenSignalSine;
 }
 
 // Cuts one view's stored geometry to the screens; false when no screen holds it.

@@ -1,4 +1,4 @@
-// Settings persistence: the 37 named values of the key
+// Settings persistence: the 38 named values of the key
 // "Software\Vortan\Sonalyx", kept in the key store file (see
 // platform/keystore.h). Integers and bools are dwords; floats are 8-byte
 // binary values holding a little-endian IEEE double.
@@ -23,7 +23,7 @@
 // is copied beside itself (Sonalyx.reg.bad, .bad.1, ...) before any save
 // replaces it. UI thread, at start.
 void RegistryRead();
-// Writes all 37 values in their fixed order, keeping anything else the file
+// Writes all 38 values in their fixed order, keeping anything else the file
 // holds. Empty on success, else the message telling why it failed.
 std::string WriteSettings();
 // WriteSettings, reporting a failure in a message box. UI thread.
@@ -37,7 +37,7 @@ bool FitStoredGeometry(const std::vector<ScreenRect>& screens);
 // Whether `value` is one the control behind the setting `name` can set
 // (for geometry: one an X display can address). Unknown names: false.
 bool SettingInRange(std::string_view name, double value);
-// The 37 values as they would be stored, in one string, for telling whether
+// The 38 values as they would be stored, in one string, for telling whether
 // anything changed since the last save.
 std::string SettingsState();
 

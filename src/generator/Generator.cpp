@@ -1,9 +1,9 @@
 #include "generator/Generator.h"
 
 #include "generator/FreqScale.h"
-#include "generator/WaveOut.h"
 #include "platform/dialogs.h"
 #include "platform/wavedev.h"
+#include "playback/WaveOut.h"
 #include "state/global.h"
 #include "views/framepaint.h"
 #include "views/pictures.h"
@@ -75,79 +75,91 @@ TFGenerator::TFGenerator(QWidget* parent)
 {
     setWindowTitle("Generator");
     setFont(TahomaFont(11));
-    setFixedSize(291, 265);
+    setFixedSize(GeneratorWidth, GeneratorHeight);
     BuildControls();
     Timer1 = new QTimer(this);
     Timer1->setInterval(100);
     connect(Timer1, &QTimer::timeout, this, &TFGenerator::Timer1Timer);
     FormCreate();
+    ApplyStoredSignal();
 }
 
 void TFGenerator::BuildControls()
 {
     PanelGenerator = new QFrame(this);
-    PanelGenerator->setGeometry(0, 0, 291, 265);
+    PanelGenerator->setGeometry(0, 0, GeneratorWidth, GeneratorHeight);
     PanelGenerator->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     PanelGenerator->setLineWidth(2);
     SetBackground(PanelGenerator, QColor(227, 219, 213));
     QWidget* p = PanelGenerator;
 
     LabGenerator = MakeLabel(p, "Generator", 108, 6, TahomaFont(12, true, true));
+    BuildSignalChoice();
 
-    GrBoxGenerator = new QGroupBox(p);
-    GrBoxGenerator->setGeometry(15, 20, 266, 29);
-    SetBackground(GrBoxGenerator, QColor(220, 211, 203));
-    RBtnSine = new QRadioButton("Sine", GrBoxGenerator);
-    RBtnSine->setFont(TahomaFont(13, false, true));
-    RBtnSine->adjustSize();
-    RBtnSine->move(24, (29 - RBtnSine->height()) / 2);
-    RBtnSine->setChecked(true);
-    RBtnWhiteNoise = new QRadioButton("White Noise", GrBoxGenerator);
-    RBtnWhiteNoise->setFont(TahomaFont(13, false, true));
-    RBtnWhiteNoise->adjustSize();
-    RBtnWhiteNoise->move(140, (29 - RBtnWhiteNoise->height()) / 2);
-    connect(RBtnSine, &QRadioButton::clicked, this, &TFGenerator::RBtnSineClick);
-    connect(RBtnWhiteNoise, &QRadioButton::clicked, this, &TFGenerator::RBtnWhiteNoiseClick);
-
-    LabEditFr1 = BuildFrequencyEdit("Sine Frequency  (Left),  Hz ", 50, QColor(255, 226, 128), &LabEditFr1Label);
-    TrBarFr1 = BuildFrequencyTrack("Sine Frequency  (Left)", 6, 70);
-    LabEditFr2 = BuildFrequencyEdit("Sine Frequency (Right), Hz ", 110, QColor(174, 255, 174), &LabEditFr2Label);
-    TrBarFr2 = BuildFrequencyTrack("Sine Frequency  (Right) ", 5, 130);
+    // Everything below the signal choice sits lower by the row it grew.
+    constexpr int d = SignalRowHeight;
+    LabEditFr1 = BuildFrequencyEdit("Sine Frequency  (Left),  Hz ", 50 + d, QColor(255, 226, 128), &LabEditFr1Label);
+    TrBarFr1 = BuildFrequencyTrack("Sine Frequency  (Left)", 6, 70 + d);
+    LabEditFr2 = BuildFrequencyEdit("Sine Frequency (Right), Hz ", 110 + d, QColor(174, 255, 174), &LabEditFr2Label);
+    TrBarFr2 = BuildFrequencyTrack("Sine Frequency  (Right) ", 5, 130 + d);
     connect(LabEditFr1, &QLineEdit::textChanged, this, &TFGenerator::LabEditFr1Change);
     connect(LabEditFr2, &QLineEdit::textChanged, this, &TFGenerator::LabEditFr2Change);
     connect(TrBarFr1, &QSlider::valueChanged, this, &TFGenerator::TrBarFr1Change);
     connect(TrBarFr2, &QSlider::valueChanged, this, &TFGenerator::TrBarFr2Change);
 
-    LabWOutDevices = MakeLabel(p, "Playback Device", 89, 160, font());
+    LabWOutDevices = MakeLabel(p, "Playback Device", 89, 160 + d, font());
     CmbBoxAOut = new QComboBox(p);
     CmbBoxAOut->setEditable(true);
     CmbBoxAOut->setInsertPolicy(QComboBox::NoInsert);
-    CmbBoxAOut->setGeometry(14, 180, 173, 21);
+    CmbBoxAOut->setGeometry(14, 180 + d, 173, 21);
     CmbBoxAOut->setToolTip("Playback Device");
     connect(CmbBoxAOut, &QComboBox::activated, this, &TFGenerator::CmbBoxAOutChange);
     // Typing counts as a change: a text that names no device gives -1.
     connect(CmbBoxAOut->lineEdit(), &QLineEdit::textEdited, this,
             [this](const QString& text) { CmbBoxAOutChange(CmbBoxAOut->findText(text, Qt::MatchExactly)); });
-    ImageOFF = MakeImage(p, StatusLampPicture(false), 193, 180, "Playback Device Status");
-    ImageON = MakeImage(p, StatusLampPicture(true), 193, 180, "Playback Device Status");
+    ImageOFF = MakeImage(p, StatusLampPicture(false), 193, 180 + d, "Playback Device Status");
+    ImageON = MakeImage(p, StatusLampPicture(true), 193, 180 + d, "Playback Device Status");
     ImageON->hide();
     BtnWOutOpen = new QPushButton("Open", p);
-    BtnWOutOpen->setGeometry(221, 178, 65, 25);
+    BtnWOutOpen->setGeometry(221, 178 + d, 65, 25);
     BtnWOutOpen->setToolTip("Open/Close Playback Device");
     connect(BtnWOutOpen, &QPushButton::clicked, this, &TFGenerator::BtnWOutOpenClick);
 
-    LabVolume = MakeLabel(p, "Output Volume", 57, 204, TahomaFont(13));
+    LabVolume = MakeLabel(p, "Output Volume", 57, 204 + d, TahomaFont(13));
     TrBarVolume = new QSlider(Qt::Horizontal, p);
-    TrBarVolume->setGeometry(21, 220, 164, 29);
+    TrBarVolume->setGeometry(21, 220 + d, 164, 29);
     TrBarVolume->setRange(0, 65535);
     TrBarVolume->setPageStep(6554);
     TrBarVolume->setToolTip("Output Volume");
     connect(TrBarVolume, &QSlider::valueChanged, this, &TFGenerator::TrBarVolumeChange);
-    ImageOutput = MakeImage(p, SpeakerPicture(), 236, 228, "");
-    LabGetVolume = MakeLabel(p, "100%", 193, 233, TahomaFont(13));
-    LabUnderruns = MakeLabel(p, "", 14, 249, TahomaFont(11));
+    ImageOutput = MakeImage(p, SpeakerPicture(), 236, 228 + d, "");
+    LabGetVolume = MakeLabel(p, "100%", 193, 233 + d, TahomaFont(13));
+    LabUnderruns = MakeLabel(p, "", 14, 249 + d, TahomaFont(11));
     LabUnderruns->setStyleSheet("color: #b00000;");
     LabUnderruns->hide();
+}
+
+void TFGenerator::BuildSignalChoice()
+{
+    // Sine and White Noise on the first row as they always were, Pink Noise
+    // on a second row under White Noise.
+    GrBoxGenerator = new QGroupBox(PanelGenerator);
+    GrBoxGenerator->setGeometry(15, 20, 266, 29 + SignalRowHeight);
+    SetBackground(GrBoxGenerator, QColor(220, 211, 203));
+    auto addChoice = [this](const QString& text, int x, int row) {
+        auto* button = new QRadioButton(text, GrBoxGenerator);
+        button->setFont(TahomaFont(13, false, true));
+        button->adjustSize();
+        button->move(x, (29 - button->height()) / 2 + row * SignalRowHeight);
+        return button;
+    };
+    RBtnSine = addChoice("Sine", 24, 0);
+    RBtnSine->setChecked(true);
+    RBtnWhiteNoise = addChoice("White Noise", 140, 0);
+    RBtnPinkNoise = addChoice("Pink Noise", 140, 1);
+    connect(RBtnSine, &QRadioButton::clicked, this, &TFGenerator::RBtnSineClick);
+    connect(RBtnWhiteNoise, &QRadioButton::clicked, this, &TFGenerator::RBtnWhiteNoiseClick);
+    connect(RBtnPinkNoise, &QRadioButton::clicked, this, &TFGenerator::RBtnPinkNoiseClick);
 }
 
 void TFGenerator::ShowUnderruns()
@@ -306,6 +318,8 @@ void TFGenerator::RBtnSineClick()
     SetFreqControlsEnabled(true);
     GenSine = true;
     GenNoise = false;
+    GenPink = false;
+    GenSignal = GenSignalSine;
 }
 
 void TFGenerator::RBtnWhiteNoiseClick()
@@ -315,6 +329,33 @@ void TFGenerator::RBtnWhiteNoiseClick()
     SetFreqControlsEnabled(false);
     GenSine = false;
     GenNoise = true;
+    GenPink = false;
+    GenSignal = GenSignalWhiteNoise;
+}
+
+void TFGenerator::RBtnPinkNoiseClick()
+{
+    if (!RBtnPinkNoise->isChecked())
+        return;
+    SetFreqControlsEnabled(false);
+    GenSine = false;
+    GenNoise = false;
+    GenPink = true;
+    GenSignal = GenSignalPinkNoise;
+}
+
+void TFGenerator::ApplyStoredSignal()
+{
+    // A stored sine is the start as it always was: nothing to do until the
+    // first show sets the sine flag. A stored noise is chosen as its button
+    // would choose it; the sine flag the show sets is written over.
+    if (GenSignal == GenSignalWhiteNoise) {
+        RBtnWhiteNoise->setChecked(true);
+        RBtnWhiteNoiseClick();
+    } else if (GenSignal == GenSignalPinkNoise) {
+        RBtnPinkNoise->setChecked(true);
+        RBtnPinkNoiseClick();
+    }
 }
 
 void TFGenerator::FrequencyEditChange(QLineEdit* edit, std::atomic<float>& frequency, QSlider* track)

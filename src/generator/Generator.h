@@ -1,4 +1,4 @@
-// The generator window: sine or white noise, the left and right sine
+// The generator window: sine, white noise or pink noise, the left and right sine
 // frequencies by track bar or typed, the playback device with its open and
 // close, and the output volume, kept in step with the engine and the sound
 // server by a 100 ms timer. A small stay-on-top window of fixed size.
@@ -17,6 +17,12 @@
 #include <atomic>
 #include <cstdint>
 
+// The window's client size: the form's 291 x 265 and a second row for the
+// signal choice.
+inline constexpr int SignalRowHeight = 21;
+inline constexpr int GeneratorWidth = 291;
+inline constexpr int GeneratorHeight = 265 + SignalRowHeight;
+
 class TFGenerator : public QWidget {
     Q_OBJECT
 public:
@@ -33,6 +39,7 @@ public:
     QGroupBox* GrBoxGenerator = nullptr;
     QRadioButton* RBtnSine = nullptr;
     QRadioButton* RBtnWhiteNoise = nullptr;
+    QRadioButton* RBtnPinkNoise = nullptr;
     QLineEdit* LabEditFr1 = nullptr;
     QLabel* LabEditFr1Label = nullptr;
     QSlider* TrBarFr1 = nullptr;
@@ -68,6 +75,7 @@ public slots:
     void CmbBoxAOutChange(int index);
     void RBtnSineClick();
     void RBtnWhiteNoiseClick();
+    void RBtnPinkNoiseClick();
     void LabEditFr1Change();
     void LabEditFr2Change();
     void TrBarFr1Change(int position);
@@ -83,6 +91,9 @@ protected:
 
 private:
     void BuildControls();
+    void BuildSignalChoice();
+    // Selects the signal the settings hold (GenSignal), at creation.
+    void ApplyStoredSignal();
     // The underrun label from GenUnderruns.
     void ShowUnderruns();
     // The track bar at the volume the server reports.

@@ -640,6 +640,11 @@ MMResult WaveOutGetDevCaps(int id, WaveCaps* caps)
     return CapsOf(WaveOutSinks(), id, caps);
 }
 
+std::vector<SinkInfo> WaveOutDeviceList()
+{
+    return WaveOutSinks();
+}
+
 MMResult WaveOutOpen(HWaveOut* handle, int id, const WaveFormat& format)
 {
     return OpenOn(WaveOuts(), lastWaveOutFailure, WaveOutSinks(), id, format, handle);

@@ -9,9 +9,12 @@
 // at each call. No Qt in here.
 #pragma once
 
+#include "platform/soundserver.h"
+
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -108,6 +111,9 @@ std::string WaveInGetErrorText(MMResult result);
 // ---- wave-out ----
 int WaveOutGetNumDevs();
 MMResult WaveOutGetDevCaps(int id, WaveCaps* caps);
+// The server's sinks in wave-out id order (the default first): entry id is
+// the device WaveOutOpen(id) plays to, with its server name.
+std::vector<SinkInfo> WaveOutDeviceList();
 // Id WAVE_MAPPER opens the server's default sink.
 MMResult WaveOutOpen(HWaveOut* handle, int id, const WaveFormat& format);
 MMResult WaveOutPrepareHeader(HWaveOut h, WaveHeader* hdr);

@@ -78,6 +78,11 @@ inline std::atomic<float> FreqLeft{20.0f};        // Hz
 inline std::atomic<float> FreqRight{50.0f};
 inline std::atomic<bool> GenSine{false};
 inline std::atomic<bool> GenNoise{false};
+// Pink noise, written over whatever the other two flags made.
+inline std::atomic<bool> GenPink{false};
+// The generator's signal as the window offers and the settings store it.
+inline constexpr int32_t GenSignalSine = 0, GenSignalWhiteNoise = 1, GenSignalPinkNoise = 2;
+inline int32_t GenSignal = GenSignalSine; // UI thread
 // Times the server ran out of the generator's sound since its device opened.
 inline std::atomic<uint64_t> GenUnderruns{0};
 

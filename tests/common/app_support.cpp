@@ -28,6 +28,8 @@ void ResetSharedState()
     GenRefillIdle = false;
     GenSine = false;
     GenNoise = false;
+    GenPink = false;
+    GenSignal = GenSignalSine;
     RecChannel = 0;
     SpectAveraging = 0;
     SpectPeakHold = false;

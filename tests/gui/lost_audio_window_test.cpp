@@ -12,7 +12,7 @@
 #include "app/snapshot.h"
 #include "capture/WaveIn.h"
 #include "generator/Generator.h"
-#include "generator/WaveOut.h"
+#include "playback/WaveOut.h"
 #include "state/global.h"
 
 #include <QFile>

@@ -97,10 +97,19 @@ outside=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -v -E '^\./(usr/.*)?$' 
 [[ -z $outside ]] || problem "files outside /usr: $outside"
 for file in usr/bin/sonalyx "$apps" "$metainfo" "$icons/scalable/apps/org.sonalyx.Sonalyx.svg" \
     "$icons/48x48/apps/org.sonalyx.Sonalyx.png" "$icons/256x256/apps/org.sonalyx.Sonalyx.png" \
-    usr/share/doc/sonalyx/manual/index.html usr/share/doc/sonalyx/screenshots/waveform-dark.png; do
+    usr/share/doc/sonalyx/manual/index.html usr/share/doc/sonalyx/screenshots/waveform-dark.png \
+    usr/bin/sonalyx-measure usr/share/man/man1/sonalyx-measure.1.gz; do
     [[ -f $pkgroot/$file ]] || problem "missing: /$file"
 done
 [[ -x $pkgroot/usr/bin/sonalyx ]] || problem "/usr/bin/sonalyx is not executable"
+# The command-line measurer runs without a display.
+if ! out=$(env -u DISPLAY "$pkgroot/usr/bin/sonalyx-measure" --help 2>&1) || [[ $out != "usage: sonalyx-measure"* ]]; then
+    problem "sonalyx-measure --help without a display: $out"
+fi
+if [[ -f $pkgroot/usr/share/man/man1/sonalyx-measure.1.gz ]] &&
+    ! zcat "$pkgroot/usr/share/man/man1/sonalyx-measure.1.gz" | grep -q '^\.TH SONALYX-MEASURE 1'; then
+    problem "the man page of sonalyx-measure is not a man page"
+fi
 # A run path into the build tree would work here and nowhere else.
 if readelf -d "$pkgroot/usr/bin/sonalyx" 2>/dev/null | grep -q -E 'R(UN)?PATH'; then
     problem "/usr/bin/sonalyx has a run path: $(readelf -d "$pkgroot/usr/bin/sonalyx" | grep -E 'R(UN)?PATH')"
@@ -111,7 +120,7 @@ for size in 48 256; do
 done
 svg=$pkgroot/$icons/scalable/apps/org.sonalyx.Sonalyx.svg
 [[ -f $svg && $(file -b "$svg") == SVG* ]] || problem "the scalable icon is not an SVG"
-finish "contents: program, manual, launcher entry, icons, metainfo"
+finish "contents: program, manual, launcher entry, icons, metainfo, sonalyx-measure and its man page"
 
 # -- The launcher entry and the metainfo: valid, and naming the files installed.
 if [[ -f $pkgroot/$apps ]]; then

@@ -39,7 +39,7 @@ TEST_F(GeneratorWindow, OpensClearOfTheMenuBarAndTheControlStripAndLaterWhereItW
     EXPECT_FALSE(generator.intersects(GlobalRect(FormMain->PanelControl)))
         << generator.x() << "," << generator.y() << " strip ends at " << GlobalRect(FormMain->PanelControl).bottom();
     EXPECT_TRUE(FGenerator->screen()->availableGeometry().contains(generator));
-    EXPECT_EQ(FGenerator->size(), QSize(291, 265)) << "its size as ever";
+    EXPECT_EQ(FGenerator->size(), QSize(GeneratorWidth, GeneratorHeight)) << "its size as ever";
 
     FGenerator->close();
     FGenerator->move(200, 300);

@@ -4,14 +4,15 @@
 // typing and pasting frequencies, the output volume both ways, devices that
 // come and go.
 #include "common/live_program.h"
+#include "common/measurer_support.h"
 
 #include "app/main.h"
 #include "app/main_ticks.h"
 #include "capture/WaveIn.h"
 #include "generator/Generator.h"
-#include "generator/WaveOut.h"
 #include "platform/soundserver.h"
 #include "platform/timer.h"
+#include "playback/WaveOut.h"
 #include "state/global.h"
 
 #include <QApplication>
@@ -151,6 +152,61 @@ TEST_F(GeneratorLoop, WhiteNoiseIsFlatAndWithinItsRange)
     const double bandDb = sumDb / (to - from + 1);
     for (int bin = from; bin <= to; ++bin)
         ASSERT_NEAR(20 * std::log10(mean[bin]), bandDb, 3.0) << "bin " << bin;
+}
+
+// Pink noise from the window through the headset's loopback, read by the
+// command-line measurer for 30 s in 1/3 octaves: flat, as its own pink
+// noise reads (and white noise from the window rises 3 dB per octave).
+TEST_F(GeneratorLoop, PinkNoiseFromTheWindowReadsFlatInThirdOctaves)
+{
+    FGenerator->RBtnPinkNoise->setChecked(true);
+    FGenerator->RBtnPinkNoiseClick();
+    EXPECT_FALSE(FGenerator->TrBarFr1->isEnabled());
+    EXPECT_FALSE(FGenerator->LabEditFr2->isEnabled());
+    EXPECT_TRUE(GenPink);
+    EXPECT_FALSE(GenNoise);
+    EXPECT_EQ(GenSignal, GenSignalPinkNoise);
+    OpenOutput("Test Headset");
+    const testsupport::MeasurerRun pink = testsupport::RunMeasurer(
+        {"bands", "--record", "test_headset.monitor", "--seconds", "30"});
+    ASSERT_EQ(pink.exitCode, 0) << pink.err.constData();
+    testsupport::ExpectFlatPinkNoise(testsupport::BandLevels(testsupport::MeasurerAnswer(pink)));
+
+    FGenerator->RBtnWhiteNoise->setChecked(true);
+    FGenerator->RBtnWhiteNoiseClick();
+    EXPECT_FALSE(GenPink);
+    const testsupport::MeasurerRun white = testsupport::RunMeasurer(
+        {"bands", "--record", "test_headset.monitor", "--seconds", "10"});
+    ASSERT_EQ(white.exitCode, 0) << white.err.constData();
+    testsupport::ExpectWhiteNoiseSlope(testsupport::BandLevels(testsupport::MeasurerAnswer(white)));
+
+    FGenerator->RBtnSine->setChecked(true);
+    FGenerator->RBtnSineClick();
+    EXPECT_TRUE(GenSine && !GenNoise && !GenPink);
+    EXPECT_TRUE(FGenerator->TrBarFr1->isEnabled());
+    EXPECT_EQ(GenSignal, GenSignalSine);
+}
+
+// A stored noise choice is selected when the window is made: its button, its
+// flag, the frequencies disabled; the show's sine flag is written over.
+TEST_F(GeneratorLoop, TheStoredSignalIsChosenAtCreation)
+{
+    for (int32_t stored : {GenSignalPinkNoise, GenSignalWhiteNoise}) {
+        GenSignal = stored;
+        GenPink = GenNoise = false;
+        TFGenerator window;
+        EXPECT_EQ(window.RBtnPinkNoise->isChecked(), stored == GenSignalPinkNoise);
+        EXPECT_EQ(window.RBtnWhiteNoise->isChecked(), stored == GenSignalWhiteNoise);
+        EXPECT_EQ(GenPink.load(), stored == GenSignalPinkNoise);
+        EXPECT_EQ(GenNoise.load(), stored == GenSignalWhiteNoise);
+        EXPECT_FALSE(window.TrBarFr1->isEnabled());
+    }
+    GenSignal = GenSignalSine;
+    GenPink = GenNoise = false;
+    TFGenerator window;
+    EXPECT_TRUE(window.RBtnSine->isChecked());
+    EXPECT_FALSE(GenPink || GenNoise) << "as the window always started";
+    EXPECT_TRUE(window.TrBarFr1->isEnabled());
 }
 
 // An independent client records the headset's monitor while the generator

@@ -35,6 +35,7 @@ const std::vector<std::string> SavedNames = {
     "FormBands X", "FormBands Y", "FormBands Width", "FormBands Height", "FormBands Show", "FormBands Fraction",
     "FormBands Top", "FormBands Span", "FormBands Averaging", "FormBands Weighting", "FormBands Peak",
     "FormBands Peak Decay",
+    "Generator Signal",
 };
 // clang-format on
 
@@ -301,7 +302,8 @@ TEST_F(SettingsTest, OutOfRangeAndNonFiniteValuesGetTheirDefaults)
         {"FormSpect Show", "dword:ffffffff"},   {"FormSpTm X", "dword:fffe7960"},
         {"FormSpTm Y", "dword:7fffffff"},       {"FormSpTm Width", "dword:00000000"},
         {"FormSpTm Hight", "dword:7fffffff"},   {"FormSpTm Show", "dword:00000002"},
-        {"FormSpect Peak", "dword:00000002"},
+        {"FormSpect Peak", "dword:00000002"},   {"Generator Signal", "dword:00000003"},
+        {"Generator Signal", "dword:ffffffff"},
     };
     for (const char* name : {"KaSpTm", "FormSpect RangeY"})
         for (double value : {nan, -nan, inf, -inf, 0.0, -0.0, -2.0, 1e300, -1e100, 1e-300, 21.0, 0.375, 2.5, 200.0})
@@ -476,6 +478,32 @@ TEST_F(SettingsTest, TheLaterPeakValueIsStoredAndAnOlderFileWithoutItLoads)
     EXPECT_FALSE(SpectShowPeak) << "the default";
 }
 
+// The generator's signal is stored last: each of the three
+// choices round-trips, one no button could choose falls back to the sine,
+// and a file from before it leaves the sine.
+TEST_F(SettingsTest, TheGeneratorSignalIsStoredLastAndFallsBackToTheSine)
+{
+    for (int32_t choice : {GenSignalPinkNoise, GenSignalWhiteNoise, GenSignalSine}) {
+        GenSignal = choice;
+        RegistryWrite();
+        EXPECT_EQ(valueLines().back(), "\"Generator Signal\"=dword:0000000" + std::to_string(choice));
+        GenSignal = -1;
+        RegistryRead();
+        EXPECT_EQ(GenSignal, choice);
+    }
+    for (const char* data : {"dword:00000003", "dword:ffffffff"}) {
+        writeKey(std::string("\"Generator Signal\"=") + data + "\n");
+        GenSignal = GenSignalPinkNoise;
+        RegistryRead();
+        EXPECT_EQ(GenSignal, GenSignalSine) << data;
+    }
+    writeKey("\"FormSpect Peak\"=dword:00000001\n");
+    GenSignal = GenSignalPinkNoise;
+    RegistryRead();
+    EXPECT_EQ(GenSignal, GenSignalSine);
+    EXPECT_TRUE(messages.empty());
+}
+
 // The octave view's values: stored after the others and read back; a file
 // from before them loads with the view closed and its defaults; a value no
 // control could set falls back to its default.
@@ -484,7 +512,8 @@ TEST_F(SettingsTest, TheOctaveViewsValuesRoundTripAndFallBack)
     BandsShow = true, BandsX = 40, BandsY = 50, BandsW = 600, BandsH = 400, BandsFraction = 4;
     BandsTop = -20, BandsSpan = 60, BandsAveraging = 9, BandsWeighting = 2, BandsPeak = true, BandsPeakDecay = 3;
     RegistryWrite();
-    EXPECT_EQ(valueLines().back(), "\"FormBands Peak Decay\"=dword:00000003");
+    const auto lines = valueLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "\"FormBands Peak Decay\"=dword:00000003"), lines.end());
     BandsShow = false, BandsX = BandsY = BandsW = BandsH = 1, BandsFraction = 1;
     BandsTop = 0, BandsSpan = 100, BandsAveraging = BandsWeighting = BandsPeakDecay = 0, BandsPeak = false;
     RegistryRead();

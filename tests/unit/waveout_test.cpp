@@ -2,7 +2,8 @@
 // sine and noise buffers against values computed independently, the frame
 // counter, open and close, gapless refilling, volume, and a close racing a
 // refill.
-#include "generator/WaveOut.h"
+#include "measure/pinknoise.h"
+#include "playback/WaveOut.h"
 #include "state/global.h"
 #include "support/inprocess_server.h"
 
@@ -48,7 +49,9 @@ protected:
         FreqRight = 50;
         GenSine = true;
         GenNoise = false;
+        GenPink = false;
     }
+    void TearDown() override { GenPink = false; }
 };
 
 TEST_F(GeneratorFill, SinesMatchQuadPrecisionAndRunOnAcrossBuffers)
@@ -163,6 +166,25 @@ TEST_F(GeneratorFill, NoiseWinsOverSineAndSineResumesFromTheCounter)
     FillBuffer(1);
     for (int f = 0; f < Frames; f += 11)
         ASSERT_EQ(Left(1, f), QuadSine(2 * (Frames + f), 20)) << "frame " << f;
+}
+
+// Pink noise is written over the sine and the white noise: the left channel
+// is the pink noise of the left seed, the right that of the right seed, run
+// on from one buffer into the next; the sine's counter still runs below it.
+TEST_F(GeneratorFill, PinkNoiseWinsOverBothAndEachChannelHasItsOwnSource)
+{
+    GenNoise = true;
+    GenPink = true;
+    SetPinkSeeds(11, 12);
+    measure::PinkNoise left(11), right(12);
+    for (int k = 0; k < 2; ++k) {
+        FillBuffer(k);
+        for (int f = 0; f < Frames; ++f) {
+            ASSERT_EQ(Left(k, f), left.NextSample()) << "buffer " << k << " frame " << f;
+            ASSERT_EQ(Right(k, f), right.NextSample()) << "buffer " << k << " frame " << f;
+        }
+    }
+    EXPECT_EQ(GenSampleCounter, uint32_t(2 * Frames));
 }
 
 TEST_F(GeneratorFill, WithNeitherFlagTheBufferKeepsItsContents)

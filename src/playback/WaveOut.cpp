@@ -1,5 +1,6 @@
-#include "generator/WaveOut.h"
+#include "playback/WaveOut.h"
 
+#include "measure/pinknoise.h"
 #include "state/global.h"
 
 #include <chrono>
@@ -32,6 +33,8 @@ uint32_t ClockState()
 
 // Taken from a clock when the program starts, so the noise differs from run to run.
 uint32_t NoiseState = ClockState();
+// One source per channel; seeds one apart give unrelated streams.
+measure::PinkNoise PinkLeft{NoiseState}, PinkRight{NoiseState + 1u};
 
 void FillSine(int16_t* out, int frames)
 {
@@ -53,6 +56,14 @@ void FillNoise(int16_t* out, int frames)
     for (int i = 0; i < frames; ++i) {
         out[2 * i] = static_cast<int16_t>(static_cast<int32_t>(NoiseRandom(65534)) - 32767);
         out[2 * i + 1] = static_cast<int16_t>(static_cast<int32_t>(NoiseRandom(65534)) - 32767);
+    }
+}
+
+void FillPink(int16_t* out, int frames)
+{
+    for (int i = 0; i < frames; ++i) {
+        out[2 * i] = PinkLeft.NextSample();
+        out[2 * i + 1] = PinkRight.NextSample();
     }
 }
 
@@ -99,6 +110,12 @@ void SetNoiseState(uint32_t state)
     NoiseState = state;
 }
 
+void SetPinkSeeds(uint32_t left, uint32_t right)
+{
+    PinkLeft = measure::PinkNoise(left);
+    PinkRight = measure::PinkNoise(right);
+}
+
 void FillBuffer(int k)
 {
     int16_t* out = GenBuffer + GenBufSamples * k;
@@ -107,6 +124,8 @@ void FillBuffer(int k)
         FillSine(out, frames);
     if (GenNoise) // after the sine: with both flags the output is noise
         FillNoise(out, frames);
+    if (GenPink)
+        FillPink(out, frames);
 }
 
 void QueueBuffer(int k)

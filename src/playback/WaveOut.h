@@ -1,5 +1,6 @@
 // The generator's playback engine: two sines (one per channel, each with its
-// own frequency) or white noise, 44100 Hz 16-bit stereo, played through one
+// own frequency), white noise or pink noise, 44100 Hz 16-bit stereo, played
+// through one
 // wave-out device with two 100 ms buffers in flight. The 20 ms capture tick
 // refills whichever buffer the device has finished, so playback runs 100 to
 // 200 ms ahead of the tick.
@@ -7,7 +8,8 @@
 // Threads: RefillWaveOut (and through it FillBuffer and QueueBuffer) runs on
 // the capture tick's thread, everything else on the UI thread. One lock keeps
 // a refill and an open or close from touching the headers or the device at
-// the same time. No Qt in here.
+// the same time. No Qt in here: the program's generator window and the
+// command-line measurer both play through it.
 #pragma once
 
 #include "platform/wavedev.h"
@@ -44,8 +46,8 @@ void RefillWaveOut();
 std::string UnderrunText(uint64_t underruns);
 
 // Generates buffer k (0 or 1) from the mode flags: the sines at the frame
-// counter, then, over them, noise. With neither flag the buffer keeps what
-// it held.
+// counter, then, over them, white noise, then pink noise. With no flag the
+// buffer keeps what it held.
 void FillBuffer(int k);
 // Resets header k and submits buffer k to the device.
 void QueueBuffer(int k);
@@ -65,6 +67,10 @@ std::vector<std::string> ListWaveOutDevices();
 // gives a value 0 ... m - 1. Capture tick thread, or a test.
 uint32_t NoiseRandom(uint32_t m);
 void SetNoiseState(uint32_t state);
+// The pink noise's two sources start from seeds taken from a clock at
+// start-up, one per channel, so that the channels are independent; a test
+// sets them. Capture tick thread, or a test.
+void SetPinkSeeds(uint32_t left, uint32_t right);
 
 // One sine sample: sin(pi m f / 44100) 32767, evaluated in extended
 // precision on the unreduced argument and rounded to the nearest integer

@@ -1,0 +1,244 @@
+#include "cli/bands.h"
+
+#include "cli/devicelist.h"
+#include "cli/json.h"
+#include "measure/levels.h"
+#include "measure/octavebands.h"
+#include "measure/weighting.h"
+#include "platform/soundserver.h"
+#include "playback/WaveOut.h"
+#include "state/global.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+Outcome Failure(int code, const std::string& why)
+{
+    return {code, {}, why};
+}
+
+// The generator's noise on one playback device, refilled every 20 ms on a
+// thread of its own as the capture tick refills it in the program.
+class NoisePlayer {
+public:
+    NoisePlayer() = default;
+    ~NoisePlayer() { Stop(); }
+
+    // False with *error set when the device could not be opened.
+    bool Start(int deviceId, Signal signal, std::string* error)
+    {
+        GenSine = false;
+        GenNoise = signal == Signal::White;
+        GenPink = signal == Signal::Pink;
+        GenPlaying = true;
+        if (!OpenWaveOut(deviceId, error)) {
+            GenPlaying = false;
+            return false;
+        }
+        SetOutVolume(65535); // the noise as generated, whatever the stream was left at
+        refilling_ = true;
+        refill_ = std::thread([this] { RefillLoop(); });
+        return true;
+    }
+
+    void Stop()
+    {
+        if (refill_.joinable()) {
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                refilling_ = false;
+            }
+            wake_.notify_all();
+            refill_.join();
+        }
+        CloseWaveOut();
+        GenPlaying = false;
+    }
+
+private:
+    void RefillLoop()
+    {
+        auto next = Clock::now();
+        std::unique_lock<std::mutex> guard(lock_);
+        while (refilling_) {
+            guard.unlock();
+            RefillWaveOut();
+            guard.lock();
+            next += std::chrono::milliseconds(20);
+            wake_.wait_until(guard, next, [this] { return !refilling_; });
+        }
+    }
+
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool refilling_ = false; // under lock_
+    std::thread refill_;
+};
+
+// Frames from a capture stream, handed from the server's thread to the
+// measuring one.
+struct CapturedFrames {
+    std::mutex lock;
+    std::vector<int16_t> pending; // interleaved left, right
+    bool ended = false;
+    std::string why;
+
+    void Add(const int16_t* frames, size_t count)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        pending.insert(pending.end(), frames, frames + 2 * count);
+    }
+    void End(const std::string& reason)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        ended = true;
+        why = reason;
+    }
+};
+
+// Both channels' filter banks, fed frame by frame.
+class StereoBands {
+public:
+    explicit StereoBands(int fraction) : left_(fraction), right_(fraction) {}
+
+    void Process(const int16_t* frames, size_t count)
+    {
+        leftSamples_.resize(count);
+        rightSamples_.resize(count);
+        for (size_t i = 0; i < count; ++i) {
+            leftSamples_[i] = frames[2 * i];
+            rightSamples_[i] = frames[2 * i + 1];
+        }
+        left_.Process(leftSamples_.data(), static_cast<int>(count));
+        right_.Process(rightSamples_.data(), static_cast<int>(count));
+    }
+    const std::vector<measure::OctaveBand>& Bands() const { return left_.Bands(); }
+    std::vector<double> TakeLeft() { return left_.TakePowers(); }
+    std::vector<double> TakeRight() { return right_.TakePowers(); }
+
+private:
+    measure::OctaveFilterBank left_, right_;
+    std::vector<float> leftSamples_, rightSamples_;
+};
+
+std::string BandsJson(const Options& options, const std::vector<measure::OctaveBand>& bands,
+                      const std::vector<double>& left, const std::vector<double>& right, uint64_t dropped)
+{
+    std::string text = "{\"fraction\": " + std::to_string(options.fraction) + ", \"weighting\": \"" +
+                       measure::WeightingName(options.weighting) +
+                       "\", \"seconds\": " + JsonNumber(options.seconds, std::fmod(options.seconds, 1.0) == 0 ? 1 : 3) +
+                       ", \"dropped_frames\": " + std::to_string(dropped) + ", \"bands\": [";
+    for (size_t i = 0; i < bands.size(); ++i) {
+        const measure::OctaveBand& band = bands[i];
+        // Filters that rang down to nothing read as silence, not as -500 dB.
+        auto level = [&](double power) {
+            return std::max(measure::SilenceDb,
+                            measure::PowerToDbfs(power) + measure::WeightingDb(options.weighting, band.centreHz));
+        };
+        char nominal[32];
+        std::snprintf(nominal, sizeof nominal, "%g", band.nominalHz);
+        text += (i ? ", " : "") + std::string("{\"nominal_hz\": ") + nominal +
+                ", \"centre_hz\": " + JsonNumber(band.centreHz, 2) + ", \"lower_hz\": " + JsonNumber(band.lowerHz, 2) +
+                ", \"upper_hz\": " + JsonNumber(band.upperHz, 2) + ", \"left_db\": " + JsonNumber(level(left[i]), 2) +
+                ", \"right_db\": " + JsonNumber(level(right[i]), 2) + "}";
+    }
+    return text + "]}\n";
+}
+
+// Records until `frames` frames after the lead-in have gone through the
+// banks. Empty on success, else the failure.
+Outcome Record(CapturedFrames& captured, StereoBands& bands, const std::string& device, uint64_t leadIn,
+               uint64_t frames)
+{
+    std::vector<int16_t> chunk;
+    uint64_t done = 0;
+    auto lastArrival = Clock::now();
+    const auto patience = std::chrono::duration<double>(NoSamplesSeconds);
+    while (done < leadIn + frames) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        {
+            std::lock_guard<std::mutex> guard(captured.lock);
+            if (captured.ended)
+                return Failure(ExitFailed, "the recording from '" + device + "' ended: " + captured.why);
+            chunk.swap(captured.pending);
+        }
+        if (chunk.empty()) {
+            if (Clock::now() - lastArrival > patience)
+                return Failure(ExitNoSamples, "no samples from '" + device + "' within 5 s");
+            continue;
+        }
+        lastArrival = Clock::now();
+        for (size_t at = 0; at < chunk.size() / 2 && done < leadIn + frames;) {
+            // The lead-in ends exactly at its frame: its powers are dropped.
+            const uint64_t stop = done < leadIn ? leadIn : leadIn + frames;
+            const size_t take = static_cast<size_t>(std::min<uint64_t>(stop - done, chunk.size() / 2 - at));
+            bands.Process(chunk.data() + 2 * at, take);
+            at += take;
+            done += take;
+            if (done == leadIn) {
+                bands.TakeLeft();
+                bands.TakeRight();
+            }
+        }
+        chunk.clear();
+    }
+    return {};
+}
+
+} // namespace
+
+Outcome RunBands(const Options& options)
+{
+    const std::vector<DeviceEntry> recording = RecordingDevices();
+    const std::optional<size_t> source = FindDevice(recording, options.record);
+    if (!source)
+        return Failure(ExitNoDevice, "no recording device named '" + options.record + "'");
+    std::optional<size_t> sink;
+    if (!options.play.empty()) {
+        sink = FindDevice(PlaybackDevices(), options.play);
+        if (!sink)
+            return Failure(ExitNoDevice, "no playback device named '" + options.play + "'");
+    }
+
+    std::string error;
+    StereoBands bands(options.fraction);
+    CapturedFrames captured;
+    const std::string& device = recording[*source].name;
+    std::unique_ptr<platform::CaptureStream> stream = platform::Server().openCapture(
+        device, [&](const int16_t* frames, size_t count) { captured.Add(frames, count); },
+        [&](const std::string& why) { captured.End(why); }, &error);
+    if (!stream)
+        return Failure(ExitFailed, "the recording device '" + options.record + "' could not be opened: " + error);
+    // The recording first: PipeWire (0.3.65) delivered nothing to a capture of
+    // a sink's monitor opened while one of our streams already played to
+    // that sink.
+    NoisePlayer player;
+    if (sink && !player.Start(static_cast<int>(*sink), options.signal, &error))
+        return Failure(ExitFailed, "the playback device '" + options.play + "' could not be opened: " + error);
+
+    const auto leadIn = static_cast<uint64_t>(std::llround(LeadInSeconds * measure::SampleRate));
+    const auto frames = static_cast<uint64_t>(std::max(1LL, std::llround(options.seconds * measure::SampleRate)));
+    Outcome outcome = Record(captured, bands, options.record, leadIn, frames);
+    const uint64_t dropped = stream->droppedFrames();
+    stream.reset();
+    player.Stop();
+    if (outcome.exitCode != ExitOk)
+        return outcome;
+    outcome.json = BandsJson(options, bands.Bands(), bands.TakeLeft(), bands.TakeRight(), dropped);
+    return outcome;
+}
+
+} // namespace cli

@@ -1,0 +1,56 @@
+// sonalyx-measure: the analyzer's measurements from the command line, for
+// scripts, production tests and noise monitoring. No window and no display:
+// it links only the libraries without Qt. Answers are JSON on standard
+// output; a failure is one line on standard error and its own exit code.
+#include "cli/bands.h"
+#include "cli/devicelist.h"
+#include "cli/options.h"
+#include "platform/soundserver.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* NoServerText = "the sound server does not answer";
+
+int Fail(int code, const std::string& why)
+{
+    std::fprintf(stderr, "sonalyx-measure: %s\n", why.c_str());
+    return code;
+}
+
+int Run(const cli::Options& options)
+{
+    if (options.command == cli::Command::Help) {
+        std::fputs(cli::UsageText, stdout);
+        return cli::ExitOk;
+    }
+    if (!platform::Server().connected())
+        return Fail(cli::ExitNoServer, NoServerText);
+    if (options.command == cli::Command::Devices) {
+        std::fputs(cli::DevicesJson(cli::PlaybackDevices(), cli::RecordingDevices()).c_str(), stdout);
+        return cli::ExitOk;
+    }
+    const cli::Outcome outcome = cli::RunBands(options);
+    if (outcome.exitCode != cli::ExitOk)
+        return Fail(outcome.exitCode, outcome.error);
+    std::fputs(outcome.json.c_str(), stdout);
+    return cli::ExitOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const cli::Parsed parsed = cli::ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.options) {
+        std::fprintf(stderr, "sonalyx-measure: %s\n%s", parsed.error.c_str(), cli::UsageText);
+        return cli::ExitUsage;
+    }
+    const int code = Run(*parsed.options);
+    std::fflush(stdout);
+    platform::ResetServer();
+    return code;
+}

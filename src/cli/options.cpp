@@ -1,0 +1,140 @@
+#include "cli/options.h"
+
+#include "measure/octavebands.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <iterator>
+
+namespace cli {
+
+const char* const UsageText = "usage: sonalyx-measure devices\n"
+                              "       sonalyx-measure bands --record DEVICE [--seconds 5] [--fraction 1|3|6|12|24]\n"
+                              "                             [--weighting Z|A|C] [--play DEVICE [--signal pink|white]]\n"
+                              "       sonalyx-measure --help\n"
+                              "\n"
+                              "devices  lists the playback and recording devices (loopbacks included) as JSON\n"
+                              "bands    records for the given time and prints the fractional-octave band levels\n"
+                              "         (power average, dBFS) as JSON; --play plays the generator's noise meanwhile\n"
+                              "DEVICE   a server name (alsa_output....monitor) or a description as listed\n"
+                              "\n"
+                              "exit codes: 0 done, 1 device or stream failed, 2 wrong arguments, 3 no sound server,\n"
+                              "            4 no such device, 5 no samples within 5 s\n";
+
+namespace {
+
+std::optional<double> ParseSeconds(const std::string& text)
+{
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(value) || value <= 0.0 || value > MaxSeconds)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int> ParseFraction(const std::string& text)
+{
+    for (int fraction : measure::BandFractions)
+        if (text == std::to_string(fraction))
+            return fraction;
+    return std::nullopt;
+}
+
+std::optional<measure::Weighting> ParseWeighting(const std::string& text)
+{
+    if (text == "Z" || text == "z")
+        return measure::Weighting::Z;
+    if (text == "A" || text == "a")
+        return measure::Weighting::A;
+    if (text == "C" || text == "c")
+        return measure::Weighting::C;
+    return std::nullopt;
+}
+
+std::optional<Signal> ParseSignal(const std::string& text)
+{
+    if (text == "pink")
+        return Signal::Pink;
+    if (text == "white")
+        return Signal::White;
+    return std::nullopt;
+}
+
+Parsed Wrong(const std::string& why)
+{
+    return {std::nullopt, why};
+}
+
+// The options of "bands", from args[1] on.
+Parsed ParseBands(const std::vector<std::string>& args)
+{
+    Options options;
+    options.command = Command::Bands;
+    bool signalGiven = false;
+    for (size_t i = 1; i < args.size(); i += 2) {
+        const std::string& option = args[i];
+        if (i + 1 >= args.size())
+            return Wrong(option.starts_with("--") ? option + " needs a value" : "unexpected argument '" + option + "'");
+        const std::string& value = args[i + 1];
+        if (option == "--record") {
+            options.record = value;
+        } else if (option == "--play") {
+            options.play = value;
+        } else if (option == "--seconds") {
+            const std::optional<double> seconds = ParseSeconds(value);
+            if (!seconds)
+                return Wrong("--seconds wants a time above 0 and up to 86400, not '" + value + "'");
+            options.seconds = *seconds;
+        } else if (option == "--fraction") {
+            const std::optional<int> fraction = ParseFraction(value);
+            if (!fraction)
+                return Wrong("--fraction wants 1, 3, 6, 12 or 24, not '" + value + "'");
+            options.fraction = *fraction;
+        } else if (option == "--weighting") {
+            const std::optional<measure::Weighting> weighting = ParseWeighting(value);
+            if (!weighting)
+                return Wrong("--weighting wants Z, A or C, not '" + value + "'");
+            options.weighting = *weighting;
+        } else if (option == "--signal") {
+            const std::optional<Signal> signal = ParseSignal(value);
+            if (!signal)
+                return Wrong("--signal wants pink or white, not '" + value + "'");
+            options.signal = *signal;
+            signalGiven = true;
+        } else {
+            return Wrong("unknown option '" + option + "'");
+        }
+    }
+    if (options.record.empty())
+        return Wrong("bands needs --record DEVICE");
+    if (signalGiven && options.play.empty())
+        return Wrong("--signal needs --play DEVICE");
+    return {options, {}};
+}
+
+} // namespace
+
+Parsed ParseArguments(const std::vector<std::string>& args)
+{
+    if (args.empty())
+        return Wrong("no command");
+    const std::string& command = args[0];
+    if (command == "--help" || command == "-h" || command == "help")
+        return {Options{}, {}};
+    if (command == "devices") {
+        if (args.size() > 1)
+            return Wrong("devices takes no arguments");
+        Options options;
+        options.command = Command::Devices;
+        return {options, {}};
+    }
+    if (command == "bands") {
+        if (std::find(args.begin(), args.end(), "--help") != args.end())
+            return {Options{}, {}};
+        return ParseBands(args);
+    }
+    return Wrong("unknown command '" + command + "'");
+}
+
+} // namespace cli
