@@ -132,7 +132,7 @@ TEST(OctaveBands, MidbandsAndEdgesFollowTheBaseTenSystem)
     EXPECT_TRUE(measure::OctaveBands(0).empty());
 }
 
-// The mask breakpoints the issue lists for 1/3 octave come out of the formula.
+// The class 1 mask breakpoints for 1/3 octave, as IEC 61260-1 tabulates them, come out of the formula.
 TEST(OctaveBandLimits, ThirdOctaveBreakpointsAreTheStandardsOnes)
 {
     const double expected[] = {1.02667, 1.05575, 1.08746, 1.12202, 1.29437, 1.88173, 3.05365, 5.39195};

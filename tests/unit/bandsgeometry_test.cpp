@@ -85,8 +85,9 @@ TEST(BandsGeometry, ReadoutAndCsvNameBandAndLevels)
     EXPECT_EQ(line, "Nominal (Hz),Centre (Hz),Lower (Hz),Upper (Hz),Left (dBFS),Right (dBFS)");
     int rows = 0;
     while (std::getline(lines, line)) {
-        if (rows == 16)
+        if (rows == 16) {
             EXPECT_EQ(line, "1000,1000.000,891.251,1122.018,-6.02,-80.00");
+        }
         ++rows;
     }
     EXPECT_EQ(rows, 30);
