@@ -14,10 +14,14 @@
 #   first-run   no settings: the default layout with all three views
 #   two-views   the waveform and spectrum windows only, at their default
 #               310 x 270, the spectrogram hidden
+#   octave      the default layout of the three views and the Octave Bands
+#               window (1/3 octave) besides, measured after first-run so
+#               that the two figures come from the same run
 #
-#   bash scripts/measure_views.sh [first-run|two-views|all|sonalyx] [WIDTHxHEIGHT]
+#   bash scripts/measure_views.sh [first-run|two-views|octave|all|sonalyx] [WIDTHxHEIGHT]
 #
-# "all" measures both set-ups and xoscope, "sonalyx" both set-ups only.
+# "all" measures the three set-ups and xoscope, "sonalyx" the three set-ups
+# only; "octave" measures first-run and octave.
 #
 # BUILD_DIR: the build to run (default build-release/, built if needed, as
 # scripts/run.sh does). SECONDS_TO_MEASURE: the window (default 30).
@@ -135,17 +139,23 @@ xsession_start "$work"
 case $mode in
 first-run) measure first-run ;;
 two-views) measure two-views IsInstalled=1 "FormSpTm Show=0" ;;
+octave)
+    measure first-run
+    measure octave IsInstalled=1 "FormBands Show=1"
+    ;;
 sonalyx)
     measure first-run
     measure two-views IsInstalled=1 "FormSpTm Show=0"
+    measure octave IsInstalled=1 "FormBands Show=1"
     ;;
 all)
     measure first-run
     measure two-views IsInstalled=1 "FormSpTm Show=0"
+    measure octave IsInstalled=1 "FormBands Show=1"
     measure_xoscope
     ;;
 *)
-    echo "usage: $0 [first-run|two-views|all|sonalyx] [WIDTHxHEIGHT]" >&2
+    echo "usage: $0 [first-run|two-views|octave|all|sonalyx] [WIDTHxHEIGHT]" >&2
     exit 2
     ;;
 esac
