@@ -8,7 +8,7 @@
 #   bash scripts/screenshots.sh [OUTDIR [GROUP...]]
 #
 # OUTDIR defaults to docs/screenshots; GROUPs (views, menus, readouts,
-# manual) choose what to take, all by default.
+# instruments, manual) choose what to take, all by default.
 #
 # Writes OUTDIR/{waveform,spectrum,spectrogram}-{dark,light}.png and
 # OUTDIR/screen-{dark,light}.png (the whole screen); then, used as a user
@@ -18,8 +18,11 @@
 # on the default playback device captured through its loopback
 # (generator-tone.png); the spectrum's readout under the pointer with its
 # peak line (spectrum-readout.png) and its context menu (spectrum-menu.png);
-# and the manual's first page as a headless browser
-# shows it (manual.png). Tools: xwd (x11-apps), xwininfo (x11-utils),
+# the spectrum's averaging, peak hold and weighting and the octave bands
+# with the generator's pink noise (spectrum-average.png,
+# spectrum-scales.png, bands-pink.png, bands-readout.png, bands-scales.png,
+# bands-menu.png, generator-pink.png); and the manual's first page as a
+# headless browser shows it (manual.png). Tools: xwd (x11-apps), xwininfo (x11-utils),
 # convert (imagemagick), xdotool, chromium; installed when missing.
 # BUILD_DIR: the build to run (default build-release/, built if needed, as
 # scripts/run.sh does).
@@ -48,6 +51,13 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+
+# The test microphone's room tone, 1000 Hz, as the sound server started
+# with it; for the groups after one that took it away.
+restore_room_tone() {
+    pactl list short modules | grep -q module-sine ||
+        pactl load-module module-sine sink=test_speakers frequency=1000 >/dev/null
+}
 
 # shoot SCHEME LIGHT(0/1)
 shoot() {
@@ -109,7 +119,7 @@ shoot_menus() {
         name=${names[$i]}
         xdotool mousemove "${x[$i]}" 8 click 1
         sleep 0.7
-        xwd -silent -root | convert xwd:- -crop 330x260+$((x[i] > 20 ? x[i] - 20 : 0))+0 "$out/menu-$name.png"
+        xwd -silent -root | convert xwd:- -crop 330x300+$((x[i] > 20 ? x[i] - 20 : 0))+0 "$out/menu-$name.png"
         xdotool key Escape
         sleep 0.3
     done
@@ -127,13 +137,13 @@ shoot_menus() {
     local gen
     gen=$(xsession_window_id '^Generator$')
     [[ -n $gen ]] || { echo "the generator did not open" >&2; return 1; }
-    xdotool windowmove "$gen" 1290 715
+    xdotool windowmove "$gen" 1290 690
     local y
-    for y in 61 121; do # the left and right frequency edits: 440 Hz
+    for y in 82 142; do # the left and right frequency edits: 440 Hz
         xdotool mousemove --window "$gen" 228 $y click 1 key End BackSpace BackSpace BackSpace BackSpace BackSpace
         xdotool type --delay 50 440
     done
-    xdotool mousemove --window "$gen" 253 190 click 1 # Open
+    xdotool mousemove --window "$gen" 253 211 click 1 # Open
     sleep 1
     window_shot '^Generator$' "$out/generator.png"
     # The source: the loopback of the default playback device, first in the list.
@@ -143,6 +153,7 @@ shoot_menus() {
     xwd -silent -root | convert xwd:- "$out/generator-tone.png"
     xsession_end_app "$app_pid"
     app_pid=
+    restore_room_tone
 }
 
 # The spectrum with the readout under the pointer at 1 kHz and the peak
@@ -168,10 +179,86 @@ shoot_readouts() {
     sleep 0.7
     local X Y
     eval "$(xdotool getmouselocation --shell)"
-    xwd -silent -root | convert xwd:- -crop 240x80+$((X > 10 ? X - 10 : 0))+$((Y > 10 ? Y - 10 : 0)) +repage "$out/spectrum-menu.png"
+    xwd -silent -root | convert xwd:- -crop 270x210+$((X > 10 ? X - 10 : 0))+$((Y > 10 ? Y - 10 : 0)) +repage "$out/spectrum-menu.png"
     xdotool key Escape
     xsession_end_app "$app_pid"
     app_pid=
+}
+
+# The instruments with the generator's pink noise through the test
+# microphone (which hears the default playback device): the spectrum
+# averaged, peak-held and A-weighted, with and without its scale panel
+# (spectrum-average.png, spectrum-scales.png); the octave bands in 1/3
+# octave (bands-pink.png), the readout over the 1 kHz band
+# (bands-readout.png), the scale panel (bands-scales.png) and the context
+# menu (bands-menu.png); the generator with Pink Noise chosen
+# (generator-pink.png). The choices are written into the settings file
+# beforehand, as a user would have left them; the other two views are
+# closed so that nothing covers the two windows.
+shoot_instruments() {
+    local config=$work/config-instruments
+    mkdir -p "$config"
+    xsession_settings "$config" "IsInstalled=1" "FormWave Show=0" "FormSpTm Show=0" \
+        "FormSpect X=0" "FormSpect Y=100" "FormSpect Width=780" "FormSpect Hight=560" "FormSpect Show=1" \
+        "FormSpect Averaging=1" "FormSpect PeakHold=1" "FormSpect PeakDecay=0" "FormSpect Weighting=1" \
+        "FormBands X=800" "FormBands Y=100" "FormBands Width=780" "FormBands Height=440" "FormBands Show=1" \
+        "FormBands Fraction=1" "FormBands Top=0" "FormBands Span=60" "FormBands Averaging=3" \
+        "FormBands Weighting=0" "FormBands Peak=1" "FormBands Peak Decay=0"
+    # Only the noise: the test microphone's room tone goes before the start,
+    # so that no held peak remembers it.
+    pactl unload-module module-sine 2>/dev/null || true
+    XDG_CONFIG_HOME=$config "$build/sonalyx" >"$work/instruments.log" 2>&1 &
+    app_pid=$!
+    sleep 5
+    local -a x
+    read -r -a x <<<"$(menu_positions)"
+    [[ ${#x[@]} -eq 4 ]] || { echo "menu bar not found (${x[*]})" >&2; return 1; }
+    # Options > Generator, Pink Noise (the second row of the choice), Open.
+    xdotool mousemove "${x[2]}" 8 click 1 sleep 0.5 key Down Return
+    sleep 1
+    local gen
+    gen=$(xsession_window_id '^Generator$')
+    [[ -n $gen ]] || { echo "the generator did not open" >&2; return 1; }
+    xdotool windowmove "$gen" 1290 690
+    sleep 0.5
+    xdotool mousemove --window "$gen" 185 55 click 1 # Pink Noise
+    xdotool mousemove --window "$gen" 253 211 click 1 # Open
+    sleep 1
+    window_shot '^Generator$' "$out/generator-pink.png"
+    # The 4 s average of the bands forgets the silence before the noise.
+    sleep 20
+    local spect bands width height
+    spect=$(xsession_window_id '^Spectr?um')
+    bands=$(xsession_window_id '^Octave Bands')
+    [[ -n $spect && -n $bands ]] || { echo "the spectrum or the octave bands window is missing" >&2; return 1; }
+    xdotool mousemove 1200 900 # off both plots: no readout
+    sleep 1
+    window_shot '^Spectr?um' "$out/spectrum-average.png"
+    window_shot '^Octave Bands' "$out/bands-pink.png"
+    # The readout over the 1 kHz band, the 17th of the thirty 1/3-octave
+    # bands from 25 Hz, right of the 44-pixel level scale.
+    width=$(xwininfo -id "$bands" | awk '/Width:/ { print $2 }')
+    height=$(xwininfo -id "$bands" | awk '/Height:/ { print $2 }')
+    xdotool mousemove --window "$bands" $((44 + (width - 52) * 33 / 60)) $((height / 2))
+    sleep 1
+    window_shot '^Octave Bands' "$out/bands-readout.png"
+    xdotool click 3
+    sleep 0.7
+    local X Y
+    eval "$(xdotool getmouselocation --shell)"
+    xwd -silent -root | convert xwd:- -crop 200x58+$((X > 10 ? X - 10 : 0))+$((Y > 10 ? Y - 10 : 0)) +repage "$out/bands-menu.png"
+    xdotool key Escape
+    sleep 0.3
+    # The scale panels, opened by a double click on each plot.
+    xdotool mousemove --window "$bands" $((width - 60)) $((height - 60)) click --repeat 2 --delay 80 1
+    xdotool mousemove --window "$spect" 700 480 click --repeat 2 --delay 80 1
+    xdotool mousemove 1200 900
+    sleep 1.5
+    window_shot '^Spectr?um' "$out/spectrum-scales.png"
+    window_shot '^Octave Bands' "$out/bands-scales.png"
+    xsession_end_app "$app_pid"
+    app_pid=
+    restore_room_tone
 }
 
 shoot_manual() {
@@ -182,15 +269,16 @@ shoot_manual() {
 }
 
 groups=("${@:2}")
-[[ ${#groups[@]} -gt 0 ]] || groups=(views menus readouts manual)
+[[ ${#groups[@]} -gt 0 ]] || groups=(views menus readouts instruments manual)
 xsession_start "$work"
 for group in "${groups[@]}"; do
     case $group in
     views) shoot dark 0 && shoot light 1 ;;
     menus) shoot_menus ;;
     readouts) shoot_readouts ;;
+    instruments) shoot_instruments ;;
     manual) shoot_manual ;;
-    *) echo "unknown group '$group' (views, menus, readouts, manual)" >&2 && exit 2 ;;
+    *) echo "unknown group '$group' (views, menus, readouts, instruments, manual)" >&2 && exit 2 ;;
     esac
 done
 ls -1 "$out"
