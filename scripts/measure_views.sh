@@ -14,14 +14,15 @@
 #   first-run   no settings: the default layout with all three views
 #   two-views   the waveform and spectrum windows only, at their default
 #               310 x 270, the spectrogram hidden
-#   octave      the default layout of the three views and the Octave Bands
-#               window (1/3 octave) besides, measured after first-run so
-#               that the two figures come from the same run
+#   octave      the three views as stored by default (IsInstalled set, no
+#               geometry) without and then with the Octave Bands window
+#               (1/3 octave), after first-run, so that the figures come
+#               from the same run and the last two differ only in that window
 #
 #   bash scripts/measure_views.sh [first-run|two-views|octave|all|sonalyx] [WIDTHxHEIGHT]
 #
 # "all" measures the three set-ups and xoscope, "sonalyx" the three set-ups
-# only; "octave" measures first-run and octave.
+# only; "octave" measures first-run, three-views and octave.
 #
 # BUILD_DIR: the build to run (default build-release/, built if needed, as
 # scripts/run.sh does). SECONDS_TO_MEASURE: the window (default 30).
@@ -141,6 +142,7 @@ first-run) measure first-run ;;
 two-views) measure two-views IsInstalled=1 "FormSpTm Show=0" ;;
 octave)
     measure first-run
+    measure three-views IsInstalled=1
     measure octave IsInstalled=1 "FormBands Show=1"
     ;;
 sonalyx)
