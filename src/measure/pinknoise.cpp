@@ -49,10 +49,10 @@ uint64_t SplitMix64(uint64_t& x)
 
 } // namespace
 
-PinkNoise::PinkNoise(uint32_t seed)
+PinkNoise::PinkNoise(uint32_t key)
 {
-    // Two nearby seeds must give unrelated streams: the seed is mixed first.
-    uint64_t mixer = seed;
+    // Two nearby keys must give unrelated streams: the key is mixed first.
+    uint64_t mixer = key;
     state_ = SplitMix64(mixer);
     scale_ = OutputScale();
 }

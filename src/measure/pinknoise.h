@@ -1,6 +1,6 @@
 // Pink noise: power density falling 3 dB per octave (within +-0.5 dB from
-// 20 Hz to 20 kHz at 44100 Hz), no DC, from a seed so that two channels
-// with different seeds are uncorrelated.
+// 20 Hz to 20 kHz at 44100 Hz), no DC, from a key so that two channels
+// with different keys are uncorrelated.
 //
 // White noise (uniform, from a 64-bit generator) goes through a pinking
 // filter of six one-pole sections with alternating poles and zeros, which
@@ -21,7 +21,7 @@ public:
     // RMS level of the output in dBFS.
     static constexpr double LevelDbfs = -15.0;
 
-    explicit PinkNoise(uint32_t seed);
+    explicit PinkNoise(uint32_t key);
     // Fills `count` 16-bit samples; peaks stay within the 16-bit range.
     void Fill(int16_t* samples, int count);
     // The next sample, as Fill gives it.

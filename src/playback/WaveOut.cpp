@@ -33,7 +33,7 @@ uint32_t ClockState()
 
 // Taken from a clock when the program starts, so the noise differs from run to run.
 uint32_t NoiseState = ClockState();
-// One source per channel; seeds one apart give unrelated streams.
+// One source per channel; keys one apart give unrelated streams.
 measure::PinkNoise PinkLeft{NoiseState}, PinkRight{NoiseState + 1u};
 
 void FillSine(int16_t* out, int frames)
@@ -110,7 +110,7 @@ void SetNoiseState(uint32_t state)
     NoiseState = state;
 }
 
-void SetPinkSeeds(uint32_t left, uint32_t right)
+void SetPinkKeys(uint32_t left, uint32_t right)
 {
     PinkLeft = measure::PinkNoise(left);
     PinkRight = measure::PinkNoise(right);

@@ -67,10 +67,10 @@ std::vector<std::string> ListWaveOutDevices();
 // gives a value 0 ... m - 1. Capture tick thread, or a test.
 uint32_t NoiseRandom(uint32_t m);
 void SetNoiseState(uint32_t state);
-// The pink noise's two sources start from seeds taken from a clock at
+// The pink noise's two sources start from keys taken from a clock at
 // start-up, one per channel, so that the channels are independent; a test
 // sets them. Capture tick thread, or a test.
-void SetPinkSeeds(uint32_t left, uint32_t right);
+void SetPinkKeys(uint32_t left, uint32_t right);
 
 // One sine sample: sin(pi m f / 44100) 32767, evaluated in extended
 // precision on the unreduced argument and rounded to the nearest integer

@@ -87,11 +87,11 @@ TEST(LostDisplay, TheProgramEndsWithoutACrashAndKeepsWhatWasSetSecondsBefore)
     ASSERT_TRUE(config.isValid());
     // Not a first run: no default layout moves the views once they are up.
     ASSERT_TRUE(QDir(config.path()).mkpath("Vortan"));
-    QFile seeded(config.path() + "/Vortan/Sonalyx.reg");
-    ASSERT_TRUE(seeded.open(QIODevice::WriteOnly));
-    seeded.write("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Vortan\\Sonalyx]\n"
-                 "\"IsInstalled\"=dword:00000001\n");
-    seeded.close();
+    QFile prepared(config.path() + "/Vortan/Sonalyx.reg");
+    ASSERT_TRUE(prepared.open(QIODevice::WriteOnly));
+    prepared.write("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Vortan\\Sonalyx]\n"
+                   "\"IsInstalled\"=dword:00000001\n");
+    prepared.close();
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", display.name);

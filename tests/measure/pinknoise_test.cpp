@@ -13,9 +13,9 @@ namespace {
 
 constexpr double Rate = 44100.0;
 
-std::vector<int16_t> Pink(uint32_t seed, size_t count)
+std::vector<int16_t> Pink(uint32_t key, size_t count)
 {
-    measure::PinkNoise noise(seed);
+    measure::PinkNoise noise(key);
     std::vector<int16_t> samples(count);
     noise.Fill(samples.data(), static_cast<int>(count));
     return samples;
@@ -115,9 +115,9 @@ TEST(PinkNoise, HasNoDc)
     EXPECT_LT(density[0], at20Hz * 0.05);
 }
 
-// Two seeds give uncorrelated channels, at no lag and at small lags; the
-// same seed gives the same noise.
-TEST(PinkNoise, ChannelsWithDifferentSeedsAreUncorrelated)
+// Two keys give uncorrelated channels, at no lag and at small lags; the
+// same key gives the same noise.
+TEST(PinkNoise, ChannelsWithDifferentKeysAreUncorrelated)
 {
     const std::vector<int16_t> left = Pink(1, size_t{1} << 22), right = Pink(2, size_t{1} << 22);
     for (int lag : {0, 1, 10})

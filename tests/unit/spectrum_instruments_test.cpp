@@ -117,9 +117,9 @@ Signal Sine(double hz, double amplitude)
     return [=](int64_t frame, int) { return amplitude * std::sin(2 * std::numbers::pi * hz * frame / 44100.0); };
 }
 
-Signal WhiteNoise(unsigned seed)
+Signal WhiteNoise(unsigned key)
 {
-    auto random = std::make_shared<std::mt19937>(seed);
+    auto random = std::make_shared<std::mt19937>(key);
     return [random](int64_t, int) { return std::normal_distribution<double>(0.0, 3000.0)(*random); };
 }
 

@@ -169,13 +169,13 @@ TEST_F(GeneratorFill, NoiseWinsOverSineAndSineResumesFromTheCounter)
 }
 
 // Pink noise is written over the sine and the white noise: the left channel
-// is the pink noise of the left seed, the right that of the right seed, run
+// is the pink noise of the left key, the right that of the right key, run
 // on from one buffer into the next; the sine's counter still runs below it.
 TEST_F(GeneratorFill, PinkNoiseWinsOverBothAndEachChannelHasItsOwnSource)
 {
     GenNoise = true;
     GenPink = true;
-    SetPinkSeeds(11, 12);
+    SetPinkKeys(11, 12);
     measure::PinkNoise left(11), right(12);
     for (int k = 0; k < 2; ++k) {
         FillBuffer(k);
