@@ -271,12 +271,7 @@ TEST_P(SpectrumInstrumentsWindow, TheContextMenuOffersTheChoices)
 // averaged test tone peaks at its bin.
 TEST(LiveSpectrumInstruments, CapturedBlocksFeedTheAverageWhileItIsPainted)
 {
-    auto owned = std::make_unique<platform::InProcessServer>();
-    platform::InProcessServer* server = owned.get();
-    server->addSource("test_mic", "Test Microphone", platform::Sine(1000, 32767, 1000, 0));
-    server->addSink("test_speakers", "Test Speakers");
-    server->setDefaultSource("test_mic");
-    platform::SetServer(std::move(owned));
+    platform::InProcessServer* server = InstallMicAndSpeakers(platform::Sine(1000, 32767, 1000, 0));
     {
         AppHarness app(true);
         IsInstalled = true;
