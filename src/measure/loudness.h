@@ -1,0 +1,52 @@
+// Loudness of a stereo signal after EBU R128 / ITU-R BS.1770-4, measured by
+// libebur128: momentary (400 ms), short-term (3 s), integrated (gated, since
+// the last reset), loudness range, and the true peak (4x oversampled) per
+// channel. A quantity with no value yet (the integrated loudness of silence,
+// anything before the first 400 ms) is std::nullopt.
+#pragma once
+
+#include "measure/levels.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+struct ebur128_state;
+
+namespace measure {
+
+struct LoudnessLevels {
+    std::optional<double> momentaryLufs;
+    std::optional<double> shortTermLufs;
+    std::optional<double> momentaryMaxLufs;  // highest momentary since the reset
+    std::optional<double> shortTermMaxLufs;  // highest short-term since the reset
+    std::optional<double> integratedLufs;
+    std::optional<double> loudnessRangeLu;
+    std::optional<double> truePeakDbtp[2];    // highest per channel since the reset
+    std::optional<double> truePeakNowDbtp[2]; // of the last block
+    std::optional<double> truePeakMaxDbtp;    // the higher of the two channels
+};
+
+class LoudnessMeter {
+public:
+    explicit LoudnessMeter(double sampleRate = SampleRate);
+    ~LoudnessMeter();
+    LoudnessMeter(const LoudnessMeter&) = delete;
+    LoudnessMeter& operator=(const LoudnessMeter&) = delete;
+
+    // Feeds `frames` interleaved stereo frames. The maxima of momentary and
+    // short-term loudness are taken after each call, so feed at least ten
+    // times a second (a captured block is 100 ms).
+    void Process(const int16_t* interleaved, std::size_t frames);
+    // Starts integrated loudness, range and the maxima again.
+    void Reset();
+    LoudnessLevels Levels() const;
+
+private:
+    double sampleRate_;
+    ebur128_state* state_ = nullptr;
+    LoudnessLevels held_;
+};
+
+} // namespace measure
