@@ -18,9 +18,9 @@ enum class CalibrationRefusal { None, Silent, Clipping, NotSteady };
 
 struct CalibrationVerdict {
     CalibrationRefusal refusal = CalibrationRefusal::None;
-    double offsetDb = 0.0;  // dB SPL = dBFS + offsetDb, when not refused
+    double offsetDb = 0.0;           // dB SPL = dBFS + offsetDb, when not refused
     double measuredDbfs = SilenceDb; // the RMS level of the tone
-    std::string message;    // the user's message when refused
+    std::string message;             // the user's message when refused
 };
 
 // Judges `frames` frames of one channel (`stride` apart) of a calibrator's
@@ -32,6 +32,9 @@ CalibrationVerdict JudgeCalibratorTone(const int16_t* samples, std::size_t frame
                                        double referenceDbSpl, double sampleRate = SampleRate);
 
 // The offset for a typed level that 0 dBFS stands for.
-inline double OffsetForFullScale(double fullScaleDbSpl) { return fullScaleDbSpl; }
+inline double OffsetForFullScale(double fullScaleDbSpl)
+{
+    return fullScaleDbSpl;
+}
 
 } // namespace measure

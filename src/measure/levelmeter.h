@@ -24,12 +24,12 @@ struct ChannelLevels {
     uint64_t clippedSamples = 0;        // samples at full scale (+32767 or -32768) since the reset
     double fastDb = SilenceDb;          // time-weighted levels now (frequency weighted)
     double slowDb = SilenceDb;
-    double fastMaxDb = SilenceDb;       // their highest since the reset
+    double fastMaxDb = SilenceDb; // their highest since the reset
     double slowMaxDb = SilenceDb;
-    double leqDb = SilenceDb;           // equivalent level since the reset
-    double weightedPeakDb = SilenceDb;  // highest |sample| after the frequency weighting, last block
+    double leqDb = SilenceDb;             // equivalent level since the reset
+    double weightedPeakDb = SilenceDb;    // highest |sample| after the frequency weighting, last block
     double weightedPeakMaxDb = SilenceDb; // the same since the reset (LCpeak with C)
-    double seconds = 0.0;               // time measured since the reset
+    double seconds = 0.0;                 // time measured since the reset
 };
 
 class ChannelLevelMeter {

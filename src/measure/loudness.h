@@ -19,8 +19,8 @@ namespace measure {
 struct LoudnessLevels {
     std::optional<double> momentaryLufs;
     std::optional<double> shortTermLufs;
-    std::optional<double> momentaryMaxLufs;  // highest momentary since the reset
-    std::optional<double> shortTermMaxLufs;  // highest short-term since the reset
+    std::optional<double> momentaryMaxLufs; // highest momentary since the reset
+    std::optional<double> shortTermMaxLufs; // highest short-term since the reset
     std::optional<double> integratedLufs;
     std::optional<double> loudnessRangeLu;
     std::optional<double> truePeakDbtp[2];    // highest per channel since the reset
