@@ -1,0 +1,263 @@
+#include "meters/LevelsForm.h"
+
+#include "analysis/plotgeometry.h"
+#include "measure/levelmeter.h"
+#include "measure/loudness.h"
+#include "state/global.h"
+#include "views/framepaint.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// The meters of both channels and the loudness of the pair.
+struct Meters {
+    explicit Meters(measure::Weighting weighting)
+        : channel{measure::ChannelLevelMeter(weighting), measure::ChannelLevelMeter(weighting)}
+    {
+    }
+    measure::ChannelLevelMeter channel[2];
+    measure::LoudnessMeter loudness;
+    std::vector<int16_t> interleaved; // the block as the loudness meter takes it
+};
+
+std::mutex meterLock; // the meters below, between the block path and the UI
+std::unique_ptr<Meters> meters;
+std::atomic<bool> feeding{false}; // raised while the window is shown
+
+measure::Weighting StoredWeighting()
+{
+    return static_cast<measure::Weighting>(std::clamp(LevelsWeighting, 0, measure::WeightingCount - 1));
+}
+
+// The meters with the stored weighting; made on first use. Caller holds meterLock.
+Meters& TheMeters()
+{
+    if (!meters)
+        meters = std::make_unique<Meters>(StoredWeighting());
+    return *meters;
+}
+
+QColor SchemeColor(int entry)
+{
+    return QColor(SchemeR[entry], SchemeG[entry], SchemeB[entry]);
+}
+
+// The strip of controls above the panel.
+constexpr int StripHeight = 30;
+
+void DrawMeterLine(QPainter& painter, const levelsview::MeterLine& line, const levelsview::MeterLayout& layout,
+                   const levelsview::LinePlace& place, const QFont& small, const QFont& large)
+{
+    const int channelColours[2] = {ColorLeft, ColorRight};
+    const QColor text = SchemeColor(ColorGridEmphasised);
+    const QColor colour = line.channelIndex >= 0 ? SchemeColor(channelColours[line.channelIndex]) : text;
+    const QColor alarm(220, 30, 30);
+    const QRect row(0, place.top, painter.device()->width(), place.height);
+    painter.setFont(small);
+    painter.setPen(text);
+    if (!line.caption.empty() && line.channelIndex <= 0)
+        painter.drawText(QRect(layout.captionLeft, row.top(), layout.channelLeft - layout.captionLeft, row.height()),
+                         Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(line.caption));
+    painter.setPen(colour);
+    painter.drawText(QRect(layout.channelLeft, row.top(), layout.barLeft - layout.channelLeft, row.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(line.channel));
+    const int length = layout.barRight - layout.barLeft + 1;
+    if (line.bar && length > 0) {
+        const int barTop = row.top() + row.height() / 4, barHeight = std::max(1, row.height() / 2);
+        painter.fillRect(layout.barLeft, barTop, length, barHeight, SchemeColor(ColorGrid));
+        const int fill = levelsview::BarFill(line.value, line.barLowDb, line.barHighDb, length);
+        if (fill > 0)
+            painter.fillRect(layout.barLeft, barTop, fill, barHeight, colour);
+        if (line.held) {
+            const int held = levelsview::BarFill(line.held, line.barLowDb, line.barHighDb, length);
+            if (held > 0)
+                painter.fillRect(layout.barLeft + held - 2, row.top() + 1, 2, std::max(1, row.height() - 2),
+                                 line.alarm ? alarm : colour);
+        }
+    }
+    painter.setFont(large);
+    painter.setPen(colour);
+    painter.drawText(QRect(layout.numberLeft, row.top() - 4, layout.numberRight - layout.numberLeft, row.height() + 8),
+                     Qt::AlignRight | Qt::AlignVCenter, QString::fromStdString(line.number));
+    painter.setFont(small);
+    painter.setPen(text);
+    painter.drawText(QRect(layout.unitLeft, row.top(), layout.noteLeft - layout.unitLeft, row.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(line.unit));
+    painter.setPen(line.alarm ? alarm : text);
+    painter.drawText(QRect(layout.noteLeft, row.top(), painter.device()->width() - layout.noteLeft, row.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(line.note));
+}
+
+} // namespace
+
+void FeedLevels(const int16_t* left, const int16_t* right, int frames)
+{
+    if (!feeding.load() || frames <= 0)
+        return;
+    std::lock_guard<std::mutex> guard(meterLock);
+    // The window made the meters, from the UI thread's settings; without
+    // it (the window gone) there is nothing to feed.
+    if (!meters)
+        return;
+    const auto count = static_cast<std::size_t>(frames);
+    meters->channel[0].Process(left, count);
+    meters->channel[1].Process(right, count);
+    meters->interleaved.resize(2 * count);
+    for (std::size_t f = 0; f < count; ++f) {
+        meters->interleaved[2 * f] = left[f];
+        meters->interleaved[2 * f + 1] = right[f];
+    }
+    meters->loudness.Process(meters->interleaved.data(), count);
+}
+
+void RestartLevels()
+{
+    std::lock_guard<std::mutex> guard(meterLock);
+    if (meters) // nothing of the old device stays, the loudness meter's past included
+        meters = std::make_unique<Meters>(meters->channel[0].CurrentWeighting());
+}
+
+TFormLevels::TFormLevels(QWidget* parent)
+    : TViewForm("Levels", {&LevelsX, &LevelsY, &LevelsW, &LevelsH, &LevelsShow}, QSize(360, 300), parent)
+{
+    setFont(FrameFont("MS Sans Serif", 11));
+    resize(LevelsW, LevelsH);
+    PanelLevels = new TPlotSurface("Levels", this);
+    PanelLevels->SetCpuDrawing(true);
+    PanelLevels->OnRender = [this] { RenderLevels(); };
+    BuildStrip();
+    AttachReadout(PanelLevels);
+    std::lock_guard<std::mutex> guard(meterLock);
+    TheMeters();
+}
+
+TFormLevels::~TFormLevels()
+{
+    feeding = false;
+    std::lock_guard<std::mutex> guard(meterLock);
+    meters.reset();
+}
+
+void TFormLevels::BuildStrip()
+{
+    LabWeighting = new QLabel("Weighting", this);
+    LabWeighting->setFont(FrameFont("Tahoma", 11));
+    LabWeighting->setGeometry(6, 4, 56, 22);
+    ComboWeighting = new QComboBox(this);
+    ComboWeighting->setFont(FrameFont("Tahoma", 11));
+    ComboWeighting->setGeometry(64, 4, 50, 22);
+    for (int i = 0; i < measure::WeightingCount; ++i)
+        ComboWeighting->addItem(measure::WeightingName(static_cast<measure::Weighting>(i)));
+    ComboWeighting->setCurrentIndex(std::clamp(LevelsWeighting, 0, measure::WeightingCount - 1));
+    BtnReset = new QPushButton("Reset", this);
+    BtnReset->setFont(FrameFont("Tahoma", 11));
+    BtnReset->setGeometry(122, 4, 66, 22);
+    connect(ComboWeighting, &QComboBox::currentIndexChanged, this, &TFormLevels::ComboWeightingChange);
+    connect(BtnReset, &QPushButton::clicked, this, &TFormLevels::BtnResetClick);
+}
+
+void TFormLevels::ComboWeightingChange(int index)
+{
+    LevelsWeighting = std::clamp(index, 0, measure::WeightingCount - 1);
+    {
+        std::lock_guard<std::mutex> guard(meterLock);
+        for (measure::ChannelLevelMeter& channel : TheMeters().channel)
+            channel.SetWeighting(StoredWeighting());
+    }
+    InvRectLevels();
+}
+
+void TFormLevels::BtnResetClick()
+{
+    {
+        std::lock_guard<std::mutex> guard(meterLock);
+        Meters& all = TheMeters();
+        for (measure::ChannelLevelMeter& channel : all.channel)
+            channel.Reset();
+        all.loudness.Reset();
+    }
+    InvRectLevels();
+}
+
+void TFormLevels::DrawLevelsFrame()
+{
+    EnsureCanvas();
+    const QRect panel(0, StripHeight, width(), std::max(1, height() - StripHeight));
+    PanelLevels->setGeometry(panel);
+    {
+        const QSignalBlocker block(ComboWeighting);
+        ComboWeighting->setCurrentIndex(std::clamp(LevelsWeighting, 0, measure::WeightingCount - 1));
+    }
+    QPainter painter(&Canvas());
+    ClearFrameCanvas(painter, palette().window().color());
+    painter.end();
+    SetFrameMarker(Canvas());
+    update(QRegion(rect()) - panel);
+}
+
+void TFormLevels::InvRectLevels()
+{
+    PanelLevels->Invalidate();
+}
+
+void TFormLevels::RenderLevels()
+{
+    {
+        std::lock_guard<std::mutex> guard(meterLock);
+        const Meters& all = TheMeters();
+        for (int channel = 0; channel < 2; ++channel)
+            readings.channels[channel] = all.channel[channel].Levels();
+        readings.loudness = all.loudness.Levels();
+        readings.weighting = all.channel[0].CurrentWeighting();
+    }
+    QImage& picture = PanelLevels->Picture();
+    const PlotRgba clear = SchemeClearColor(LightBackground);
+    picture.fill(QColor::fromRgbF(clear.r, clear.g, clear.b));
+    const std::vector<levelsview::MeterLine> lines = levelsview::MeterLines(readings);
+    const levelsview::MeterLayout layout = levelsview::LayoutMeters(picture.width(), picture.height(),
+                                                                        levelsview::ChannelLineCount,
+                                                                        levelsview::LoudnessLineCount);
+    QFont large = FrameFont("Tahoma", layout.numberPixels);
+    large.setBold(true);
+    const QFont small = FrameFont("Tahoma", std::min(12, std::max(8, layout.numberPixels - 4)));
+    QPainter painter(&picture);
+    const std::size_t count = std::min(lines.size(), layout.lines.size());
+    for (std::size_t i = 0; i < count; ++i)
+        DrawMeterLine(painter, lines[i], layout, layout.lines[i], small, large);
+}
+
+void TFormLevels::FormShow()
+{
+    TViewForm::FormShow();
+    setWindowTitle("Levels");
+    DrawLevelsFrame();
+}
+
+void TFormLevels::showEvent(QShowEvent* event)
+{
+    TViewForm::showEvent(event);
+    feeding = true;
+}
+
+void TFormLevels::hideEvent(QHideEvent* event)
+{
+    feeding = false;
+    TViewForm::hideEvent(event);
+}
+
+void TFormLevels::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_R && event->modifiers() == Qt::NoModifier) {
+        BtnResetClick();
+        return;
+    }
+    TViewForm::keyPressEvent(event);
+}
