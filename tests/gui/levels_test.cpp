@@ -1,0 +1,310 @@
+// The levels window on Mesa under Xvfb: closed on a first run and left alone
+// by the arrangement of the three views; shown, it reads tones fed through
+// the block path at the levels worked out from their amplitudes, in both
+// colour schemes; it counts samples at full scale, weights, starts again on
+// a device change and on a vanished device, and measures nothing while
+// hidden or paused.
+#include "common/app_support.h"
+
+#include "app/main.h"
+#include "app/main_ticks.h"
+#include "meters/LevelsForm.h"
+#include "meters/levelsgeometry.h"
+#include "state/global.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+using levelsview::MeterLine;
+
+// Feeds `blocks` captured blocks through the block path, sample n of each
+// channel given by value(channel, n); values beyond the 16-bit range are
+// cut to it, as a converter does. Returns how many samples were at full
+// scale (+32767 or -32768).
+long FeedBlocks(int blocks, const std::function<double(int channel, long n)>& value)
+{
+    static long n = 0;
+    long fullScale = 0;
+    const int frames = BlockLen;
+    std::vector<uint8_t> bytes(4 * frames);
+    for (int b = 0; b < blocks; ++b) {
+        for (int f = 0; f < frames; ++f, ++n)
+            for (int channel = 0; channel < 2; ++channel) {
+                const long sample = std::clamp(std::lround(value(channel, n)), -32768L, 32767L);
+                fullScale += sample == 32767 || sample == -32768;
+                const auto v = static_cast<uint16_t>(static_cast<int16_t>(sample));
+                bytes[4 * f + 2 * channel] = static_cast<uint8_t>(v & 0xFF);
+                bytes[4 * f + 2 * channel + 1] = static_cast<uint8_t>(v >> 8);
+            }
+        const CapturedBlock block{bytes.data(), static_cast<uint32_t>(bytes.size())};
+        std::lock_guard<std::mutex> guard(DataLock);
+        AcceptBlocks(&block, 1);
+    }
+    return fullScale;
+}
+
+// Sines of `hz` with the left and right amplitudes given in dBFS (a sine
+// whose peaks reach 32767 is 0 dBFS).
+long FeedSines(int blocks, double hz, double leftDbfs, double rightDbfs)
+{
+    const double amplitude[2] = {32767.0 * std::pow(10.0, leftDbfs / 20.0),
+                                 32767.0 * std::pow(10.0, rightDbfs / 20.0)};
+    return FeedBlocks(blocks, [&](int channel, long n) {
+        return amplitude[channel] * std::sin(2.0 * std::numbers::pi * hz * n / 44100.0);
+    });
+}
+
+// The loudness of a stereo 1 kHz sine from the channels' levels: the
+// definition's -0.691 dB cancels the K-weighting's gain at 1 kHz, so that a
+// sine at X dBFS on both channels reads X LUFS, each channel adding half of
+// the power.
+double LoudnessOfSines(double leftDbfs, double rightDbfs)
+{
+    return 10.0 * std::log10((std::pow(10.0, leftDbfs / 10.0) + std::pow(10.0, rightDbfs / 10.0)) / 2.0);
+}
+
+class LevelsView : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        server = InstallMicAndSpeakers(platform::Sine(1000, 3276.7, 1000, 3276.7)); // -20 dBFS
+        app = std::make_unique<AppHarness>(true);
+    }
+    void TearDown() override
+    {
+        app.reset();
+        platform::ResetServer();
+    }
+    void ShowLevels()
+    {
+        FormLevels->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(FormLevels));
+        FormLevels->resize(600, 460);
+        QCoreApplication::processEvents();
+    }
+    // Renders the panel now and returns what it shows.
+    QImage Render()
+    {
+        return FormLevels->PanelLevels->grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+    }
+    std::vector<MeterLine> Lines() { return levelsview::MeterLines(FormLevels->Readings()); }
+    const measure::ChannelLevels& Channel(int channel) { return FormLevels->Readings().channels[channel]; }
+    bool BlocksCaptured(uint64_t count, uint64_t from)
+    {
+        return WaitFor([&] { return CapturedBlocks.load() >= from + count; }, 3000);
+    }
+
+    platform::InProcessServer* server = nullptr;
+    std::unique_ptr<AppHarness> app;
+};
+
+TEST_F(LevelsView, ClosedOnAFirstRunAndLeftWhereItIsByTheArrangement)
+{
+    ASSERT_GT(app->TicksUntilStarted(), 0);
+    EXPECT_FALSE(FormLevels->isVisible());
+    EXPECT_FALSE(LevelsShow);
+
+    FormMain->menuShowAllClick();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(FormLevels->isVisible()) << "not one of the arranged views";
+
+    FormMain->menuLevelsClick();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(FormLevels));
+    EXPECT_TRUE(LevelsShow);
+    FormLevels->move(FormLevels->pos() + QPoint(11, 9));
+    QCoreApplication::processEvents();
+    const QRect before = FormLevels->geometry();
+    FormMain->menuShowAllClick();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(FormLevels->isVisible());
+    EXPECT_EQ(FormLevels->geometry(), before);
+
+    FormMain->menuLevelsClick();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(FormLevels->isVisible());
+    EXPECT_FALSE(LevelsShow);
+}
+
+TEST_F(LevelsView, ReadsTheLevelsOfKnownSines)
+{
+    ShowLevels();
+    FeedSines(60, 1000.0, -20.0, -26.0); // 6 s: the Slow level has settled to 0.01 dB
+    Render();
+    for (int channel = 0; channel < 2; ++channel) {
+        SCOPED_TRACE(channel);
+        const double level = channel == 0 ? -20.0 : -26.0;
+        const measure::ChannelLevels& levels = Channel(channel);
+        EXPECT_NEAR(levels.fastDb, level, 0.1);
+        EXPECT_NEAR(levels.slowDb, level, 0.1);
+        EXPECT_NEAR(levels.leqDb, level, 0.1);
+        EXPECT_NEAR(levels.samplePeakMaxDb, level, 0.1);
+        EXPECT_EQ(levels.clippedSamples, 0u);
+        EXPECT_NEAR(levels.seconds, 6.0, 1e-6);
+        ASSERT_TRUE(FormLevels->Readings().loudness.truePeakDbtp[channel]);
+        EXPECT_NEAR(*FormLevels->Readings().loudness.truePeakDbtp[channel], level, 0.1);
+    }
+    const measure::LoudnessLevels& loudness = FormLevels->Readings().loudness;
+    const double expected = LoudnessOfSines(-20.0, -26.0);
+    ASSERT_TRUE(loudness.momentaryLufs && loudness.shortTermLufs && loudness.integratedLufs);
+    EXPECT_NEAR(*loudness.momentaryLufs, expected, 0.1);
+    EXPECT_NEAR(*loudness.shortTermLufs, expected, 0.1);
+    EXPECT_NEAR(*loudness.integratedLufs, expected, 0.1);
+    const std::vector<MeterLine> lines = Lines();
+    EXPECT_EQ(lines[4].number, "-20.0");
+    EXPECT_EQ(lines[5].number, "-26.0");
+
+    // Reset: the maxima and Leq start again; the time weightings go on.
+    FormLevels->BtnResetClick();
+    FeedSines(1, 1000.0, -40.0, -40.0);
+    Render();
+    EXPECT_NEAR(Channel(0).samplePeakMaxDb, -40.0, 0.1);
+    EXPECT_NEAR(Channel(0).seconds, 0.1, 1e-6);
+    EXPECT_GT(Channel(0).slowDb, -30.0) << "Slow falls at its own pace";
+}
+
+TEST_F(LevelsView, CountsSamplesAtFullScaleAndWeightsTheRmsLevels)
+{
+    ShowLevels();
+    // A sine driven 6 dB past full scale: its tops are cut flat.
+    const long fullScale = FeedSines(2, 997.0, 6.0, -10.0);
+    Render();
+    EXPECT_EQ(Channel(0).clippedSamples + Channel(1).clippedSamples, static_cast<uint64_t>(fullScale));
+    EXPECT_GT(Channel(0).clippedSamples, 0u);
+    EXPECT_EQ(Channel(1).clippedSamples, 0u);
+    EXPECT_TRUE(Lines()[0].alarm);
+    FormLevels->BtnResetClick();
+    Render();
+    EXPECT_EQ(Channel(0).clippedSamples, 0u) << "the reset button starts the count again";
+
+    // A 100 Hz tone at -20 dBFS: the A curve is 19.1 dB down there, the C
+    // curve 0.3 dB (IEC 61672-1, table 3).
+    const struct {
+        int index;
+        double gainDb;
+    } weightings[] = {{0, 0.0}, {1, -19.1}, {2, -0.3}};
+    for (auto weighting : weightings) {
+        SCOPED_TRACE(weighting.index);
+        FormLevels->ComboWeighting->setCurrentIndex(weighting.index);
+        EXPECT_EQ(LevelsWeighting, weighting.index);
+        FeedSines(60, 100.0, -20.0, -20.0);
+        Render();
+        EXPECT_NEAR(Channel(0).slowDb, -20.0 + weighting.gainDb, 0.3);
+        EXPECT_NEAR(Channel(0).samplePeakMaxDb, -20.0, 0.1) << "the sample peak is not weighted";
+    }
+}
+
+TEST_F(LevelsView, RendersItsBarsInBothSchemes)
+{
+    ShowLevels();
+    for (bool light : {false, true}) {
+        SCOPED_TRACE(light ? "light" : "dark");
+        LightBackground = light;
+        ApplyColorScheme();
+        FormLevels->DrawLevelsFrame();
+        FeedSines(10, 1000.0, -20.0, -50.0);
+        const QImage picture = Render();
+        const PlotRgba clear = SchemeClearColor(light);
+        EXPECT_EQ(QColor(picture.pixel(picture.width() - 2, picture.height() - 2)),
+                  QColor::fromRgbF(clear.r, clear.g, clear.b));
+        // The Fast bars: the left one filled to -20 on the scale, the right
+        // one to -50, each in its channel's colour, the rest of the track
+        // in the grid's.
+        const levelsview::MeterLayout layout = levelsview::LayoutMeters(
+            picture.width(), picture.height(), levelsview::ChannelLineCount, levelsview::LoudnessLineCount);
+        const int length = layout.barRight - layout.barLeft + 1;
+        const QColor colours[2] = {QColor(SchemeR[ColorLeft], SchemeG[ColorLeft], SchemeB[ColorLeft]),
+                                   QColor(SchemeR[ColorRight], SchemeG[ColorRight], SchemeB[ColorRight])};
+        const QColor track(SchemeR[ColorGrid], SchemeG[ColorGrid], SchemeB[ColorGrid]);
+        for (int channel = 0; channel < 2; ++channel) {
+            const double level = channel == 0 ? -20.0 : -50.0;
+            const int end =
+                layout.barLeft + static_cast<int>(length * (level + levelsview::BarSpanDb) / levelsview::BarSpanDb);
+            const levelsview::LinePlace& line = layout.lines[4 + channel];
+            const int row = line.top + line.height / 2;
+            EXPECT_EQ(QColor(picture.pixel(end - 6, row)), colours[channel]) << channel;
+            EXPECT_EQ(QColor(picture.pixel(end + 6, row)), track) << channel;
+            // The large number is drawn in the channel's colour.
+            int numberPixels = 0;
+            for (int x = layout.numberLeft; x < layout.numberRight; ++x)
+                for (int y = line.top; y < line.top + line.height; ++y)
+                    numberPixels += QColor(picture.pixel(x, y)) == colours[channel];
+            EXPECT_GT(numberPixels, 20) << channel;
+        }
+    }
+}
+
+TEST_F(LevelsView, StartsAgainOnADeviceChangeAndAVanishedDevice)
+{
+    ASSERT_GT(app->TicksUntilStarted(), 0);
+    ShowLevels();
+    uint64_t before = CapturedBlocks;
+    server->pump(3 * 4410);
+    ASSERT_TRUE(BlocksCaptured(3, before));
+    Render();
+    EXPECT_NEAR(Channel(0).samplePeakMaxDb, -20.0, 0.1) << "the test microphone's tone";
+    EXPECT_GE(Channel(0).seconds, 0.3 - 1e-9);
+
+    ASSERT_TRUE(ChooseSource("Test Speakers")); // its loopback: silence
+    Render();
+    EXPECT_EQ(Channel(0).seconds, 0.0) << "nothing of the old device stays";
+    EXPECT_EQ(Channel(0).samplePeakMaxDb, measure::SilenceDb);
+    EXPECT_FALSE(FormLevels->Readings().loudness.integratedLufs);
+
+    ASSERT_TRUE(ChooseSource("Test Microphone"));
+    before = CapturedBlocks;
+    server->pump(2 * 4410);
+    ASSERT_TRUE(BlocksCaptured(2, before));
+    server->removeSource("test_mic");
+    for (int tick = 0; tick < 10; ++tick)
+        FormMain->TimerInfoTimer();
+    Render();
+    EXPECT_EQ(Channel(0).samplePeakMaxDb, measure::SilenceDb) << "the vanished device's levels are gone";
+    before = CapturedBlocks;
+    server->pump(2 * 4410);
+    ASSERT_TRUE(BlocksCaptured(2, before));
+    Render();
+    EXPECT_GT(Channel(0).seconds, 0.0) << "the device started instead is measured";
+    EXPECT_TRUE(FormLevels->isVisible());
+}
+
+TEST_F(LevelsView, MeasuresNothingWhileHiddenOrPaused)
+{
+    ASSERT_GT(app->TicksUntilStarted(), 0);
+    ShowLevels();
+    FeedSines(3, 1000.0, -20.0, -20.0);
+    Render();
+    EXPECT_NEAR(Channel(0).seconds, 0.3, 1e-6);
+    FormLevels->close();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(LevelsShow);
+    FeedSines(5, 1000.0, -20.0, -20.0);
+    ShowLevels();
+    Render();
+    EXPECT_NEAR(Channel(0).seconds, 0.3, 1e-6) << "the blocks fed while closed were not measured";
+
+    FormMain->BtnPauseClick();
+    ASSERT_TRUE(Paused);
+    server->pump(3 * 4410);
+    ASSERT_TRUE(WaitForAHeldCaptureTick());
+    Render();
+    EXPECT_NEAR(Channel(0).seconds, 0.3, 1e-6) << "paused";
+    FormMain->BtnPauseClick();
+    const uint64_t before = CapturedBlocks;
+    server->pump(2 * 4410);
+    ASSERT_TRUE(BlocksCaptured(1, before));
+    Render();
+    EXPECT_GT(Channel(0).seconds, 0.3 + 1e-6) << "measuring again";
+}
+
+} // namespace
