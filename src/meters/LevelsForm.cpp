@@ -1,8 +1,12 @@
 #include "meters/LevelsForm.h"
 
 #include "analysis/plotgeometry.h"
+#include "measure/calibration.h"
 #include "measure/levelmeter.h"
 #include "measure/loudness.h"
+#include "meters/CalibrateForm.h"
+#include "platform/calibrations.h"
+#include "platform/dialogs.h"
 #include "state/global.h"
 #include "views/framepaint.h"
 
@@ -11,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -26,7 +31,13 @@ struct Meters {
     measure::ChannelLevelMeter channel[2];
     measure::LoudnessMeter loudness;
     std::vector<int16_t> interleaved; // the block as the loudness meter takes it
+    // A calibrator's tone being collected: its channel (-1: none) and samples.
+    int captureChannel = -1;
+    std::vector<int16_t> capture;
 };
+
+const std::size_t CalibratorFrames = static_cast<std::size_t>(
+    std::lround(measure::CalibratorSeconds * measure::SampleRate));
 
 std::mutex meterLock; // the meters below, between the block path and the UI
 std::unique_ptr<Meters> meters;
@@ -116,6 +127,11 @@ void FeedLevels(const int16_t* left, const int16_t* right, int frames)
         meters->interleaved[2 * f + 1] = right[f];
     }
     meters->loudness.Process(meters->interleaved.data(), count);
+    if (meters->captureChannel >= 0) {
+        const int16_t* source = meters->captureChannel == 0 ? left : right;
+        const std::size_t taken = std::min(count, CalibratorFrames - meters->capture.size());
+        meters->capture.insert(meters->capture.end(), source, source + taken);
+    }
 }
 
 void RestartLevels()
@@ -160,8 +176,88 @@ void TFormLevels::BuildStrip()
     BtnReset = new QPushButton("Reset", this);
     BtnReset->setFont(FrameFont("Tahoma", 11));
     BtnReset->setGeometry(122, 4, 66, 22);
+    BtnCalibrate = new QPushButton("Calibrate...", this);
+    BtnCalibrate->setFont(FrameFont("Tahoma", 11));
+    BtnCalibrate->setGeometry(196, 4, 84, 22);
+    LabCalibration = new QLabel(this);
+    LabCalibration->setFont(FrameFont("Tahoma", 11));
+    LabCalibration->setGeometry(290, 4, 260, 22);
     connect(ComboWeighting, &QComboBox::currentIndexChanged, this, &TFormLevels::ComboWeightingChange);
     connect(BtnReset, &QPushButton::clicked, this, &TFormLevels::BtnResetClick);
+    connect(BtnCalibrate, &QPushButton::clicked, this, &TFormLevels::BtnCalibrateClick);
+}
+
+void TFormLevels::FollowDevice()
+{
+    if (calibratedDevice == DeviceName)
+        return;
+    calibratedDevice = DeviceName;
+    std::string error;
+    const platform::DeviceCalibration stored = platform::LoadCalibration(DeviceName, &error);
+    calibration = stored.offsetDb;
+    micFile = stored.micFile;
+    LabCalibration->setText(QString::fromStdString(levelsview::CalibrationText(calibration)));
+    if (!error.empty()) // said once, not at every paint: the device is followed now
+        QMetaObject::invokeMethod(
+            this, [error] { platform::ShowMessage("The calibrations could not be read: " + error); },
+            Qt::QueuedConnection);
+}
+
+levelsview::Calibration TFormLevels::DeviceCalibration()
+{
+    FollowDevice();
+    return calibration;
+}
+
+std::string TFormLevels::SetDeviceCalibration(levelsview::Calibration offset)
+{
+    FollowDevice();
+    calibration = offset;
+    LabCalibration->setText(QString::fromStdString(levelsview::CalibrationText(calibration)));
+    InvRectLevels();
+    return platform::SaveCalibration(DeviceName, {offset, micFile});
+}
+
+void TFormLevels::StartCalibratorCapture(int channel)
+{
+    std::lock_guard<std::mutex> guard(meterLock);
+    Meters& all = TheMeters();
+    all.captureChannel = std::clamp(channel, 0, 1);
+    all.capture.clear();
+    all.capture.reserve(CalibratorFrames);
+}
+
+std::optional<double> TFormLevels::CalibratorCaptureSeconds() const
+{
+    std::lock_guard<std::mutex> guard(meterLock);
+    if (!meters || meters->captureChannel < 0)
+        return std::nullopt;
+    return static_cast<double>(meters->capture.size()) / measure::SampleRate;
+}
+
+std::vector<int16_t> TFormLevels::TakeCalibratorCapture()
+{
+    std::lock_guard<std::mutex> guard(meterLock);
+    if (!meters || meters->captureChannel < 0 || meters->capture.size() < CalibratorFrames)
+        return {};
+    meters->captureChannel = -1;
+    return std::move(meters->capture);
+}
+
+void TFormLevels::CancelCalibratorCapture()
+{
+    std::lock_guard<std::mutex> guard(meterLock);
+    if (meters) {
+        meters->captureChannel = -1;
+        meters->capture = {};
+    }
+}
+
+void TFormLevels::BtnCalibrateClick()
+{
+    if (!FormCalibrate)
+        FormCalibrate = new TFormCalibrate(this);
+    FormCalibrate->Open();
 }
 
 void TFormLevels::ComboWeightingChange(int index)
@@ -210,6 +306,8 @@ void TFormLevels::InvRectLevels()
 
 void TFormLevels::RenderLevels()
 {
+    FollowDevice();
+    readings.calibration = calibration;
     {
         std::lock_guard<std::mutex> guard(meterLock);
         const Meters& all = TheMeters();
@@ -222,9 +320,8 @@ void TFormLevels::RenderLevels()
     const PlotRgba clear = SchemeClearColor(LightBackground);
     picture.fill(QColor::fromRgbF(clear.r, clear.g, clear.b));
     const std::vector<levelsview::MeterLine> lines = levelsview::MeterLines(readings);
-    const levelsview::MeterLayout layout = levelsview::LayoutMeters(picture.width(), picture.height(),
-                                                                        levelsview::ChannelLineCount,
-                                                                        levelsview::LoudnessLineCount);
+    const levelsview::MeterLayout layout = levelsview::LayoutMeters(
+        picture.width(), picture.height(), levelsview::ChannelLineCount, levelsview::LoudnessLineCount);
     QFont large = FrameFont("Tahoma", layout.numberPixels);
     large.setBold(true);
     const QFont small = FrameFont("Tahoma", std::min(12, std::max(8, layout.numberPixels - 4)));
@@ -238,6 +335,7 @@ void TFormLevels::FormShow()
 {
     TViewForm::FormShow();
     setWindowTitle("Levels");
+    FollowDevice();
     DrawLevelsFrame();
 }
 

@@ -2,7 +2,9 @@
 // and clip count, the true peak, the RMS levels Fast and Slow and Leq with
 // the chosen frequency weighting, then the loudness (momentary, short-term,
 // integrated, range, maximum true peak), each a bar with a large number on
-// the panel PanelLevels, below a strip with the weighting and the reset.
+// the panel PanelLevels, below a strip with the weighting, the reset, the
+// calibration of the recording device and the button that sets it. A
+// calibrated device reads its levels in dB SPL.
 //
 // The meters are fed in the block path, and only while this window is shown
 // (FeedLevels); painting reads what they measured under the same lock.
@@ -17,6 +19,11 @@
 #include <QPushButton>
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+class TFormCalibrate;
 
 // Feeds one captured block (`frames` samples per channel) to the levels
 // view's meters when the view is shown; does nothing otherwise. Block path,
@@ -36,6 +43,9 @@ public:
     QLabel* LabWeighting = nullptr;
     QComboBox* ComboWeighting = nullptr;
     QPushButton* BtnReset = nullptr;
+    QPushButton* BtnCalibrate = nullptr;
+    QLabel* LabCalibration = nullptr;
+    TFormCalibrate* FormCalibrate = nullptr; // made by the first "Calibrate..."
 
     // The strip's controls and the panel below them.
     void DrawLevelsFrame();
@@ -45,12 +55,34 @@ public:
     // What the panel showed last.
     const levelsview::MeterReadings& Readings() const { return readings; }
 
+    // The calibration of the recording device measured now, read from the
+    // stored calibrations when the device changes.
+    levelsview::Calibration DeviceCalibration();
+    // Sets (or, with none, removes) the device's calibration and stores it
+    // for the device; its microphone file stays. Empty on success, else
+    // why it could not be stored (the calibration then holds until the
+    // device changes).
+    std::string SetDeviceCalibration(levelsview::Calibration calibration);
+
+    // Collects CalibratorSeconds of one channel (0 left, 1 right) from the
+    // blocks fed from now on, for measuring a calibrator's tone.
+    void StartCalibratorCapture(int channel);
+    // The seconds collected so far; none when no capture runs (not started,
+    // taken, cancelled, or dropped by a device change).
+    std::optional<double> CalibratorCaptureSeconds() const;
+    // The samples once all are collected; the capture then ends. Empty
+    // before.
+    std::vector<int16_t> TakeCalibratorCapture();
+    void CancelCalibratorCapture();
+
 public slots:
     void FormShow() override;
     // The weighting chosen: stored, given to the meters (which start again).
     void ComboWeightingChange(int index);
     // Starts the held maxima, clip counts, Leq and the loudness again.
     void BtnResetClick();
+    // Opens the calibration dialog for the device measured now.
+    void BtnCalibrateClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -60,7 +92,13 @@ protected:
 private:
     void BuildStrip();
     void RenderLevels();
+    // Reads the calibration of the device measured now when it is not the
+    // one read last; updates the strip's text.
+    void FollowDevice();
     levelsview::MeterReadings readings;
+    std::optional<std::string> calibratedDevice; // whose calibration `calibration` is
+    levelsview::Calibration calibration;
+    std::string micFile; // the device's microphone file, kept when the offset changes
 };
 
 inline TFormLevels* FormLevels = nullptr;

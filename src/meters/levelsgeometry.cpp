@@ -3,6 +3,7 @@
 #include "measure/levels.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -137,6 +138,35 @@ std::string RmsUnit(measure::Weighting weighting, const Calibration& calibration
     return (calibration ? "dB(" : "dBFS(") + letter + ")";
 }
 
+std::optional<double> ParseTypedLevel(const std::string& text)
+{
+    std::string number;
+    for (char c : text)
+        number += c == ',' ? '.' : c;
+    const auto first = number.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return std::nullopt;
+    const auto last = number.find_last_not_of(" \t");
+    number = number.substr(first, last - first + 1);
+    // Digits with at most one point: no exponents, signs, "inf" or "nan".
+    if (number.find_first_not_of("0123456789.") != std::string::npos ||
+        std::count(number.begin(), number.end(), '.') > 1 || number == ".")
+        return std::nullopt;
+    // from_chars reads the point whatever the desktop's locale says.
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (error != std::errc() || end != number.data() + number.size() || !(value > 0.0 && value <= MaxTypedDbSpl))
+        return std::nullopt;
+    return value;
+}
+
+std::string CalibrationText(const Calibration& calibration)
+{
+    if (!calibration)
+        return "dBFS (not calibrated)";
+    return "0 dBFS = " + LevelText(*calibration) + " dB SPL";
+}
+
 std::string LevelText(double db)
 {
     if (IsSilence(db))
@@ -177,8 +207,8 @@ int BarFill(std::optional<double> db, double lowDb, double highDb, int length)
 
 MeterLayout LayoutMeters(int width, int height, int channelLines, int loudnessLines)
 {
-    constexpr int Margin = 6, CaptionWidth = 88, ChannelWidth = 14, NumberWidth = 66, UnitWidth = 54,
-                  NoteWidth = 104, Gap = 6;
+    constexpr int Margin = 6, CaptionWidth = 88, ChannelWidth = 14, NumberWidth = 66, UnitWidth = 54, NoteWidth = 104,
+                  Gap = 6;
     MeterLayout layout{};
     layout.captionLeft = Margin;
     layout.channelLeft = Margin + CaptionWidth;

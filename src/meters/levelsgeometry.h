@@ -39,6 +39,15 @@ double PeakShown(double dbfs, const Calibration& calibration);
 std::string PeakUnit(const Calibration& calibration);
 std::string RmsUnit(measure::Weighting weighting, const Calibration& calibration);
 
+// A level the user typed (the level 0 dBFS stands for, a calibrator's
+// level): a plain decimal number, comma or point, blanks around it allowed,
+// above 0 and at most MaxTypedDbSpl. None otherwise.
+inline constexpr double MaxTypedDbSpl = 200.0;
+std::optional<double> ParseTypedLevel(const std::string& text);
+// What the window says about the device's calibration: "0 dBFS = 114.0 dB
+// SPL", or "dBFS (not calibrated)".
+std::string CalibrationText(const Calibration& calibration);
+
 // A level as a number with one decimal: "-inf" for silence, "--" for no
 // value yet, never "-0.0".
 std::string LevelText(double db);

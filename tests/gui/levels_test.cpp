@@ -8,8 +8,10 @@
 
 #include "app/main.h"
 #include "app/main_ticks.h"
+#include "meters/CalibrateForm.h"
 #include "meters/LevelsForm.h"
 #include "meters/levelsgeometry.h"
+#include "platform/calibrations.h"
 #include "state/global.h"
 
 #include <QTest>
@@ -58,8 +60,7 @@ long FeedBlocks(int blocks, const std::function<double(int channel, long n)>& va
 // whose peaks reach 32767 is 0 dBFS).
 long FeedSines(int blocks, double hz, double leftDbfs, double rightDbfs)
 {
-    const double amplitude[2] = {32767.0 * std::pow(10.0, leftDbfs / 20.0),
-                                 32767.0 * std::pow(10.0, rightDbfs / 20.0)};
+    const double amplitude[2] = {32767.0 * std::pow(10.0, leftDbfs / 20.0), 32767.0 * std::pow(10.0, rightDbfs / 20.0)};
     return FeedBlocks(blocks, [&](int channel, long n) {
         return amplitude[channel] * std::sin(2.0 * std::numbers::pi * hz * n / 44100.0);
     });
@@ -94,10 +95,7 @@ protected:
         QCoreApplication::processEvents();
     }
     // Renders the panel now and returns what it shows.
-    QImage Render()
-    {
-        return FormLevels->PanelLevels->grabFramebuffer().convertToFormat(QImage::Format_RGB32);
-    }
+    QImage Render() { return FormLevels->PanelLevels->grabFramebuffer().convertToFormat(QImage::Format_RGB32); }
     std::vector<MeterLine> Lines() { return levelsview::MeterLines(FormLevels->Readings()); }
     const measure::ChannelLevels& Channel(int channel) { return FormLevels->Readings().channels[channel]; }
     bool BlocksCaptured(uint64_t count, uint64_t from)
@@ -228,8 +226,8 @@ TEST_F(LevelsView, RendersItsBarsInBothSchemes)
         const QColor track(SchemeR[ColorGrid], SchemeG[ColorGrid], SchemeB[ColorGrid]);
         for (int channel = 0; channel < 2; ++channel) {
             const double level = channel == 0 ? -20.0 : -50.0;
-            const int end =
-                layout.barLeft + static_cast<int>(length * (level + levelsview::BarSpanDb) / levelsview::BarSpanDb);
+            const int end = layout.barLeft +
+                            static_cast<int>(length * (level + levelsview::BarSpanDb) / levelsview::BarSpanDb);
             const levelsview::LinePlace& line = layout.lines[4 + channel];
             const int row = line.top + line.height / 2;
             EXPECT_EQ(QColor(picture.pixel(end - 6, row)), colours[channel]) << channel;
@@ -305,6 +303,104 @@ TEST_F(LevelsView, MeasuresNothingWhileHiddenOrPaused)
     ASSERT_TRUE(BlocksCaptured(1, before));
     Render();
     EXPECT_GT(Channel(0).seconds, 0.3 + 1e-6) << "measuring again";
+}
+
+// Calibration: a calibrator's tone measured on a device sets its offset,
+// which stays with that device alone; typed levels; refusals.
+class LevelsCalibration : public LevelsView {
+protected:
+    void SetUp() override
+    {
+        LevelsView::SetUp();
+        ASSERT_GT(app->TicksUntilStarted(), 0);
+        ASSERT_EQ(DeviceName, "Test Microphone");
+        ShowLevels();
+        FormLevels->BtnCalibrateClick();
+        ASSERT_NE(FormLevels->FormCalibrate, nullptr);
+        dialog = FormLevels->FormCalibrate;
+    }
+    // Measures what FeedSines feeds on the left as a calibrator of `reference` dB SPL.
+    void Measure(const QString& reference, double leftDbfs)
+    {
+        dialog->ComboReference->setCurrentText(reference);
+        dialog->ComboChannel->setCurrentIndex(0);
+        dialog->BtnMeasureClick();
+        FeedSines(31, 1000.0, leftDbfs, -60.0); // 3.1 s
+        dialog->TimerMeasureTimer();
+    }
+    TFormCalibrate* dialog = nullptr;
+};
+
+TEST_F(LevelsCalibration, ACalibratorToneSetsTheOffsetOfItsDeviceAlone)
+{
+    EXPECT_FALSE(FormLevels->DeviceCalibration());
+    Measure("94.0", -20.0);
+    ASSERT_TRUE(app->messages.empty()) << app->messages.front();
+    const levelsview::Calibration offset = FormLevels->DeviceCalibration();
+    ASSERT_TRUE(offset);
+    EXPECT_NEAR(*offset, 114.0, 0.05) << "-20 dBFS stands for 94 dB SPL";
+
+    // The same tone reads 94.0 dB SPL from now on, in the panel too.
+    FeedSines(60, 1000.0, -20.0, -60.0);
+    Render();
+    EXPECT_NEAR(levelsview::RmsShown(Channel(0).slowDb, FormLevels->Readings().calibration), 94.0, 0.05);
+    EXPECT_EQ(Lines()[6].number, "94.0");
+    EXPECT_EQ(Lines()[6].unit, "dB SPL");
+    EXPECT_EQ(FormLevels->LabCalibration->text(), "0 dBFS = 114.0 dB SPL");
+
+    // Stored for the device by its name: another device reads dBFS, and a
+    // window made afresh (a restart) finds it again.
+    EXPECT_EQ(platform::LoadCalibration("Test Microphone").offsetDb, offset);
+    ASSERT_TRUE(ChooseSource("Test Speakers"));
+    EXPECT_FALSE(FormLevels->DeviceCalibration());
+    Render();
+    EXPECT_EQ(Lines()[6].unit, "dBFS");
+    ASSERT_TRUE(ChooseSource("Test Microphone"));
+    delete FormLevels;
+    FormLevels = new TFormLevels;
+    EXPECT_EQ(FormLevels->DeviceCalibration(), offset);
+}
+
+TEST_F(LevelsCalibration, TypedLevelsSetOrRemoveIt)
+{
+    dialog->EditFullScale->setText("120,5");
+    dialog->BtnSetClick();
+    EXPECT_EQ(FormLevels->DeviceCalibration(), 120.5);
+    FeedSines(10, 1000.0, -20.0, -20.0);
+    Render();
+    EXPECT_EQ(Lines()[0].unit, "dB SPL");
+
+    dialog->EditFullScale->setText("loud");
+    dialog->BtnSetClick();
+    ASSERT_EQ(app->messages.size(), 1u);
+    EXPECT_EQ(FormLevels->DeviceCalibration(), 120.5) << "nothing changed";
+
+    dialog->BtnRemoveClick();
+    EXPECT_FALSE(FormLevels->DeviceCalibration());
+    EXPECT_FALSE(platform::LoadCalibration("Test Microphone").offsetDb);
+}
+
+TEST_F(LevelsCalibration, SilentClippedOrUnnamedTonesAreRefusedAndChangeNothing)
+{
+    dialog->EditFullScale->setText("110");
+    dialog->BtnSetClick();
+    Measure("94.0", -300.0); // silence
+    ASSERT_EQ(app->messages.size(), 1u);
+    Measure("94.0", 3.0); // cut at full scale
+    ASSERT_EQ(app->messages.size(), 2u);
+    Measure("ninety-four", -20.0);
+    ASSERT_EQ(app->messages.size(), 3u);
+    EXPECT_EQ(FormLevels->DeviceCalibration(), 110.0);
+    EXPECT_TRUE(dialog->BtnMeasure->isEnabled());
+
+    // A device change in the middle drops what was collected.
+    dialog->BtnMeasureClick();
+    FeedSines(10, 1000.0, -20.0, -20.0);
+    ASSERT_TRUE(ChooseSource("Test Speakers"));
+    dialog->TimerMeasureTimer();
+    EXPECT_TRUE(dialog->BtnMeasure->isEnabled());
+    EXPECT_TRUE(dialog->LabProgress->text().contains("device changed"));
+    EXPECT_EQ(app->messages.size(), 3u);
 }
 
 } // namespace

@@ -42,6 +42,19 @@ TEST(LevelsCalibration, RmsLevelsMoveByTheOffsetAndPeaksReadThePeakPressure)
     EXPECT_EQ(PeakShown(measure::SilenceDb, calibration), measure::SilenceDb);
 }
 
+TEST(LevelsText, TypedLevelsArePlainNumbersACalibratorCouldHave)
+{
+    EXPECT_EQ(ParseTypedLevel("94"), 94.0);
+    EXPECT_EQ(ParseTypedLevel("114.0"), 114.0);
+    EXPECT_EQ(ParseTypedLevel(" 120,5\t"), 120.5) << "a decimal comma, blanks around";
+    EXPECT_EQ(ParseTypedLevel("200"), 200.0);
+    for (const char* wrong :
+         {"", " ", ".", "0", "0.0", "-94", "+94", "200.1", "1e2", "94 dB", "9 4", "1.2.3", "nan", "inf", "0x5e"})
+        EXPECT_FALSE(ParseTypedLevel(wrong)) << wrong;
+    EXPECT_EQ(CalibrationText(std::nullopt), "dBFS (not calibrated)");
+    EXPECT_EQ(CalibrationText(113.96), "0 dBFS = 114.0 dB SPL");
+}
+
 TEST(LevelsText, NumbersUnitsAndTheValuesThatHaveNone)
 {
     EXPECT_EQ(LevelText(-23.04), "-23.0");
@@ -86,9 +99,9 @@ TEST(LevelsLines, EachQuantityForBothChannelsThenTheLoudness)
 {
     const std::vector<MeterLine> lines = MeterLines(KnownReadings());
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(ChannelLineCount + LoudnessLineCount));
-    const std::vector<std::string> captions = {"Peak", "Peak",  "True Peak", "True Peak",  "Fast",
-                                               "Fast", "Slow",  "Slow",      "Leq",        "Leq",
-                                               "Momentary", "Short-term", "Integrated", "Range", "Max True Peak"};
+    const std::vector<std::string> captions = {"Peak",      "Peak",       "True Peak",  "True Peak", "Fast",
+                                               "Fast",      "Slow",       "Slow",       "Leq",       "Leq",
+                                               "Momentary", "Short-term", "Integrated", "Range",     "Max True Peak"};
     for (std::size_t i = 0; i < lines.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(lines[i].caption, captions[i]);
