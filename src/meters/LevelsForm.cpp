@@ -10,6 +10,7 @@
 #include "state/global.h"
 #include "views/framepaint.h"
 
+#include <QDateTime>
 #include <QKeyEvent>
 #include <QPainter>
 
@@ -34,7 +35,55 @@ struct Meters {
     // A calibrator's tone being collected: its channel (-1: none) and samples.
     int captureChannel = -1;
     std::vector<int16_t> capture;
+    // While logging: the A and C meters of each second, the frames they
+    // took in the second begun, and the seconds finished, in dBFS, for the
+    // UI to write.
+    struct LogMeters {
+        measure::ChannelLevelMeter a[2]{measure::ChannelLevelMeter(measure::Weighting::A),
+                                        measure::ChannelLevelMeter(measure::Weighting::A)};
+        measure::ChannelLevelMeter c[2]{measure::ChannelLevelMeter(measure::Weighting::C),
+                                        measure::ChannelLevelMeter(measure::Weighting::C)};
+        std::size_t frames = 0;
+        std::vector<measure::LevelLogLine> finished;
+    };
+    std::unique_ptr<LogMeters> log;
 };
+
+constexpr std::size_t FramesPerLogLine = static_cast<std::size_t>(measure::SampleRate);
+
+std::optional<double> Logged(double db)
+{
+    return db > measure::SilenceDb ? std::optional<double>(db) : std::nullopt;
+}
+
+// Feeds the log's meters and finishes a line at every whole second.
+void FeedLog(Meters& all, const int16_t* left, const int16_t* right, std::size_t count)
+{
+    Meters::LogMeters& log = *all.log;
+    const int16_t* channels[2] = {left, right};
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t part = std::min(count - done, FramesPerLogLine - log.frames);
+        for (int channel = 0; channel < 2; ++channel) {
+            log.a[channel].Process(channels[channel] + done, part);
+            log.c[channel].Process(channels[channel] + done, part);
+        }
+        done += part;
+        log.frames += part;
+        if (log.frames < FramesPerLogLine)
+            break;
+        measure::LevelLogLine line;
+        line.time = QDateTime::currentDateTime().toString(Qt::ISODate).toStdString();
+        for (int channel = 0; channel < 2; ++channel) {
+            line.laeq[channel] = Logged(log.a[channel].Levels().leqDb);
+            line.lafmax[channel] = Logged(log.a[channel].Levels().fastMaxDb);
+            line.lcpeak[channel] = Logged(log.c[channel].Levels().weightedPeakMaxDb);
+            log.a[channel].Reset();
+            log.c[channel].Reset();
+        }
+        log.finished.push_back(line);
+        log.frames = 0;
+    }
+}
 
 const std::size_t CalibratorFrames = static_cast<std::size_t>(
     std::lround(measure::CalibratorSeconds * measure::SampleRate));
@@ -127,6 +176,17 @@ void FeedLevels(const int16_t* left, const int16_t* right, int frames)
         meters->interleaved[2 * f + 1] = right[f];
     }
     meters->loudness.Process(meters->interleaved.data(), count);
+    if (meters->log) {
+        const std::size_t before = meters->log->finished.size();
+        FeedLog(*meters, left, right, count);
+        if (meters->log->finished.size() > before) { // the loudness as it is at the end of the second
+            const measure::LoudnessLevels loudness = meters->loudness.Levels();
+            for (std::size_t i = before; i < meters->log->finished.size(); ++i) {
+                meters->log->finished[i].momentaryLufs = loudness.momentaryLufs;
+                meters->log->finished[i].shortTermLufs = loudness.shortTermLufs;
+            }
+        }
+    }
     if (meters->captureChannel >= 0) {
         const int16_t* source = meters->captureChannel == 0 ? left : right;
         const std::size_t taken = std::min(count, CalibratorFrames - meters->capture.size());
@@ -185,6 +245,99 @@ void TFormLevels::BuildStrip()
     connect(ComboWeighting, &QComboBox::currentIndexChanged, this, &TFormLevels::ComboWeightingChange);
     connect(BtnReset, &QPushButton::clicked, this, &TFormLevels::BtnResetClick);
     connect(BtnCalibrate, &QPushButton::clicked, this, &TFormLevels::BtnCalibrateClick);
+    BtnLog = new QPushButton("Log to File...", this);
+    BtnLog->setFont(FrameFont("Tahoma", 11));
+    BtnLog->setGeometry(288, 4, 90, 22);
+    LabCalibration->setGeometry(388, 4, 260, 22);
+    connect(BtnLog, &QPushButton::clicked, this, &TFormLevels::BtnLogClick);
+    TimerLog = new QTimer(this);
+    TimerLog->setInterval(250);
+    connect(TimerLog, &QTimer::timeout, this, &TFormLevels::TimerLogTimer);
+}
+
+std::string TFormLevels::StartLog(const QString& path)
+{
+    StopLog();
+    FollowDevice();
+    logCalibration = calibration;
+    if (!log.Open(path.toStdString(), levelsview::PeakUnit(logCalibration)))
+        return log.Error();
+    logPath = path;
+    {
+        std::lock_guard<std::mutex> guard(meterLock);
+        TheMeters().log = std::make_unique<Meters::LogMeters>();
+    }
+    BtnLog->setText("Stop Log");
+    TimerLog->start();
+    return {};
+}
+
+void TFormLevels::StopLog()
+{
+    TimerLog->stop();
+    std::vector<measure::LevelLogLine> last;
+    {
+        std::lock_guard<std::mutex> guard(meterLock);
+        if (meters && meters->log)
+            last = std::move(meters->log->finished);
+        if (meters)
+            meters->log.reset();
+    }
+    for (const measure::LevelLogLine& line : last)
+        if (log.IsOpen())
+            log.Write(line);
+    log.Close();
+    BtnLog->setText("Log to File...");
+}
+
+void TFormLevels::BtnLogClick()
+{
+    if (Logging()) {
+        StopLog();
+        return;
+    }
+    const QString path = AskSaveFile("levels.csv", "CSV files (*.csv)");
+    if (path.isEmpty())
+        return;
+    if (const std::string why = StartLog(path); !why.empty())
+        platform::ShowMessage("The level log " + path.toStdString() + " could not be started: " + why);
+}
+
+void TFormLevels::TimerLogTimer()
+{
+    if (!log.IsOpen())
+        return;
+    std::vector<measure::LevelLogLine> lines;
+    bool deviceChanged = false;
+    {
+        std::lock_guard<std::mutex> guard(meterLock);
+        deviceChanged = !meters || !meters->log;
+        if (!deviceChanged)
+            lines.swap(meters->log->finished);
+    }
+    for (measure::LevelLogLine& line : lines) {
+        for (int channel = 0; channel < 2; ++channel) {
+            const auto shown = [&](std::optional<double> db,
+                                   double (*convert)(double, const levelsview::Calibration&)) {
+                return db ? std::optional<double>(convert(*db, logCalibration)) : std::nullopt;
+            };
+            line.laeq[channel] = shown(line.laeq[channel], levelsview::RmsShown);
+            line.lafmax[channel] = shown(line.lafmax[channel], levelsview::RmsShown);
+            line.lcpeak[channel] = shown(line.lcpeak[channel], levelsview::PeakShown);
+        }
+        if (!log.Write(line)) {
+            const std::string why = log.Error();
+            StopLog();
+            platform::ShowMessage("The level log " + logPath.toStdString() + " stopped: " + why +
+                                  ". What was written before is kept.");
+            return;
+        }
+    }
+    if (deviceChanged) {
+        StopLog();
+        platform::ShowMessage("The level log " + logPath.toStdString() +
+                              " stopped: the recording device changed. What was written is kept.");
+    }
 }
 
 void TFormLevels::FollowDevice()
@@ -348,6 +501,8 @@ void TFormLevels::showEvent(QShowEvent* event)
 void TFormLevels::hideEvent(QHideEvent* event)
 {
     feeding = false;
+    if (Logging() && !isMinimized())
+        StopLog(); // closed: nothing more is measured
     TViewForm::hideEvent(event);
 }
 

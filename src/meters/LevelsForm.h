@@ -14,9 +14,12 @@
 #include "views/plotsurface.h"
 #include "views/viewform.h"
 
+#include "measure/levellog.h"
+
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include <cstdint>
 #include <optional>
@@ -44,6 +47,8 @@ public:
     QComboBox* ComboWeighting = nullptr;
     QPushButton* BtnReset = nullptr;
     QPushButton* BtnCalibrate = nullptr;
+    QPushButton* BtnLog = nullptr; // "Log to File...", "Stop Log" while logging
+    QTimer* TimerLog = nullptr;    // writes the seconds the meters finished
     QLabel* LabCalibration = nullptr;
     TFormCalibrate* FormCalibrate = nullptr; // made by the first "Calibrate..."
 
@@ -75,6 +80,16 @@ public:
     std::vector<int16_t> TakeCalibratorCapture();
     void CancelCalibratorCapture();
 
+    // The level log: one line per second of LAeq, LAFmax and LCpeak of
+    // each channel (an A and a C meter run beside the window's own while
+    // it logs) and momentary and short-term loudness, in the unit shown
+    // when it started. Empty on success, else why the file could not be
+    // made.
+    std::string StartLog(const QString& path);
+    // Closes the log, keeping what was written.
+    void StopLog();
+    bool Logging() const { return log.IsOpen(); }
+
 public slots:
     void FormShow() override;
     // The weighting chosen: stored, given to the meters (which start again).
@@ -83,6 +98,11 @@ public slots:
     void BtnResetClick();
     // Opens the calibration dialog for the device measured now.
     void BtnCalibrateClick();
+    // Starts a log into a file the user chooses, or stops the one running.
+    void BtnLogClick();
+    // Writes the seconds finished since the last tick; a failed write or a
+    // device change stops the log with a message.
+    void TimerLogTimer();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -99,6 +119,9 @@ private:
     std::optional<std::string> calibratedDevice; // whose calibration `calibration` is
     levelsview::Calibration calibration;
     std::string micFile; // the device's microphone file, kept when the offset changes
+    measure::LevelLog log;
+    QString logPath;
+    levelsview::Calibration logCalibration; // the unit of the log, fixed at its start
 };
 
 inline TFormLevels* FormLevels = nullptr;
