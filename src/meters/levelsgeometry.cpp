@@ -46,15 +46,18 @@ std::vector<MeterLine> ChannelLines(const MeterReadings& readings, int channel)
     MeterLine peak;
     peak.caption = "Peak";
     peak.value = Level(PeakShown(levels.samplePeakDb, calibration));
+    peak.number = LevelText(PeakShown(levels.samplePeakDb, calibration));
     peak.held = Level(PeakShown(levels.samplePeakMaxDb, calibration));
     peak.barLowDb = peakTop - BarSpanDb, peak.barHighDb = peakTop;
     peak.unit = PeakUnit(calibration);
-    peak.note = "max " + LevelText(peak.held) + "  clip " + std::to_string(levels.clippedSamples);
+    peak.note = "max " + LevelText(PeakShown(levels.samplePeakMaxDb, calibration)) + "  clip " +
+                std::to_string(levels.clippedSamples);
     peak.alarm = levels.clippedSamples > 0;
 
     MeterLine truePeak;
     truePeak.caption = "True Peak";
     truePeak.value = readings.loudness.truePeakNowDbtp[channel];
+    truePeak.number = LevelText(truePeak.value);
     truePeak.held = readings.loudness.truePeakDbtp[channel];
     truePeak.unit = "dBTP";
     truePeak.note = MaxNote(truePeak.held);
@@ -64,6 +67,7 @@ std::vector<MeterLine> ChannelLines(const MeterReadings& readings, int channel)
         MeterLine line;
         line.caption = caption;
         line.value = Level(RmsShown(now, calibration));
+        line.number = LevelText(RmsShown(now, calibration));
         line.held = Level(RmsShown(max, calibration));
         line.barLowDb = rmsTop - BarSpanDb, line.barHighDb = rmsTop;
         line.unit = rmsUnit;
@@ -79,7 +83,6 @@ std::vector<MeterLine> ChannelLines(const MeterReadings& readings, int channel)
     for (MeterLine* line : {&peak, &truePeak, &fast, &slow, &leq}) {
         line->channel = name;
         line->channelIndex = channel;
-        line->number = LevelText(line->value);
         lines.push_back(*line);
     }
     return lines;
