@@ -18,11 +18,13 @@
 #               geometry) without and then with the Octave Bands window
 #               (1/3 octave), after first-run, so that the figures come
 #               from the same run and the last two differ only in that window
+#   levels      the same with the Levels window instead of the Octave Bands
 #
-#   bash scripts/measure_views.sh [first-run|two-views|octave|all|sonalyx] [WIDTHxHEIGHT]
+#   bash scripts/measure_views.sh [first-run|two-views|octave|levels|all|sonalyx] [WIDTHxHEIGHT]
 #
-# "all" measures the three set-ups and xoscope, "sonalyx" the three set-ups
-# only; "octave" measures first-run, three-views and octave.
+# "all" measures the four set-ups and xoscope, "sonalyx" the four set-ups
+# only; "octave" measures first-run, three-views and octave, "levels"
+# first-run, three-views and levels.
 #
 # BUILD_DIR: the build to run (default build-release/, built if needed, as
 # scripts/run.sh does). SECONDS_TO_MEASURE: the window (default 30).
@@ -127,7 +129,7 @@ measure() {
     echo "   Sonalyx CPU: $(cpu_percent $((t1 - t0)) "$window") % of one core, resident ${rss} MiB"
     echo "   (Xvfb CPU:   $(cpu_percent $((x1 - x0)) "$window") % of one core)"
     local view
-    for view in Waveform Spectrum Spectrogram; do
+    for view in Waveform Spectrum Spectrogram Levels; do
         local times
         times=$(grep "^paint $view " <<<"$paints" | awk '{ print $3 }' || true)
         [[ -z $times ]] && continue
@@ -145,19 +147,26 @@ octave)
     measure three-views IsInstalled=1
     measure octave IsInstalled=1 "FormBands Show=1"
     ;;
+levels)
+    measure first-run
+    measure three-views IsInstalled=1
+    measure levels IsInstalled=1 "FormLevels Show=1"
+    ;;
 sonalyx)
     measure first-run
     measure two-views IsInstalled=1 "FormSpTm Show=0"
     measure octave IsInstalled=1 "FormBands Show=1"
+    measure levels IsInstalled=1 "FormLevels Show=1"
     ;;
 all)
     measure first-run
     measure two-views IsInstalled=1 "FormSpTm Show=0"
     measure octave IsInstalled=1 "FormBands Show=1"
+    measure levels IsInstalled=1 "FormLevels Show=1"
     measure_xoscope
     ;;
 *)
-    echo "usage: $0 [first-run|two-views|octave|all|sonalyx] [WIDTHxHEIGHT]" >&2
+    echo "usage: $0 [first-run|two-views|octave|levels|all|sonalyx] [WIDTHxHEIGHT]" >&2
     exit 2
     ;;
 esac

@@ -1,8 +1,9 @@
 // The octave bands view window: a bar per band and shown channel of the
 // fractional-octave band levels on the plot panel PanelBands, the level axis
-// (dBFS, or dB(A) / dB(C) when weighted) and the band labels in the frame
-// around it, and the floating scale panel PanelBandsScale with the fraction,
-// averaging, weighting, peak hold and the axis' top and span.
+// (dBFS, or dB(A) / dB(C) when weighted; dB SPL on a calibrated device when
+// chosen) and the band labels in the frame around it, and the floating scale
+// panel PanelBandsScale with the fraction, averaging, weighting, peak hold,
+// the axis' top and span and its unit.
 //
 // The band levels come from one BandMeter fed in the block path, and only
 // while this window is shown (FeedBands); painting reads what it measured.
@@ -19,6 +20,7 @@
 #include <QSlider>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Feeds one captured block (`frames` samples per channel) to the octave
@@ -45,6 +47,7 @@ public:
     QSlider* TrackBarTop = nullptr;
     QSlider* TrackBarSpan = nullptr;
     QPushButton* BtnReset = nullptr;
+    QCheckBox* CheckSpl = nullptr;
 
     // Level labels, band labels and the unit around the plot; places
     // PanelBands on the plot rectangle.
@@ -54,6 +57,10 @@ public:
     void InvRectBands();
     // The reading drawn last.
     const measure::BandReading& Reading() const { return reading; }
+    // The offset the level axis adds (dB SPL = dBFS + offset): the
+    // recording device's calibration while "dB SPL" is checked; none
+    // otherwise. Read again at every frame.
+    std::optional<double> SplOffset() const { return splOffset; }
 
 public slots:
     void FormShow() override;
@@ -82,6 +89,7 @@ private:
     void LoadChoices();
     void RenderBands();
     measure::BandReading reading;
+    std::optional<double> splOffset;
 };
 
 inline TFormBands* FormBands = nullptr;

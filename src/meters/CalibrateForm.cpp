@@ -7,6 +7,8 @@
 #include "state/global.h"
 #include "views/framepaint.h"
 
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHideEvent>
 
 #include <cstdio>
@@ -25,7 +27,7 @@ TFormCalibrate::TFormCalibrate(TFormLevels* levels_)
 {
     setWindowTitle("Calibrate");
     setFont(FrameFont("Tahoma", 11));
-    setFixedSize(420, 190);
+    setFixedSize(420, 222);
     Build();
 }
 
@@ -56,15 +58,22 @@ void TFormCalibrate::Build()
     BtnMeasure = new QPushButton("Measure", this);
     BtnMeasure->setGeometry(330, 92, 80, 24);
     LabProgress = label("", QRect(10, 124, 400, 20));
+    LabMic = label("", QRect(10, 150, 190, 22));
+    BtnLoadMic = new QPushButton("Load Microphone File...", this);
+    BtnLoadMic->setGeometry(204, 150, 140, 24);
+    BtnNoMic = new QPushButton("No File", this);
+    BtnNoMic->setGeometry(350, 150, 60, 24);
     BtnRemove = new QPushButton("Remove", this);
-    BtnRemove->setGeometry(10, 156, 80, 24);
+    BtnRemove->setGeometry(10, 188, 80, 24);
     BtnClose = new QPushButton("Close", this);
-    BtnClose->setGeometry(330, 156, 80, 24);
+    BtnClose->setGeometry(330, 188, 80, 24);
     TimerMeasure = new QTimer(this);
     TimerMeasure->setInterval(100);
     connect(BtnSet, &QPushButton::clicked, this, &TFormCalibrate::BtnSetClick);
     connect(BtnMeasure, &QPushButton::clicked, this, &TFormCalibrate::BtnMeasureClick);
     connect(BtnRemove, &QPushButton::clicked, this, &TFormCalibrate::BtnRemoveClick);
+    connect(BtnLoadMic, &QPushButton::clicked, this, &TFormCalibrate::BtnLoadMicClick);
+    connect(BtnNoMic, &QPushButton::clicked, this, &TFormCalibrate::BtnNoMicClick);
     connect(BtnClose, &QPushButton::clicked, this, &QDialog::close);
     connect(TimerMeasure, &QTimer::timeout, this, &TFormCalibrate::TimerMeasureTimer);
 }
@@ -86,6 +95,36 @@ void TFormCalibrate::ShowState()
     if (now && EditFullScale->text().isEmpty())
         EditFullScale->setText(Number(*now));
     BtnRemove->setEnabled(now.has_value());
+    const std::string& mic = levels->MicFile();
+    LabMic->setText("Microphone: " +
+                    (mic.empty() ? QString("none") : QFileInfo(QString::fromStdString(mic)).fileName()));
+    LabMic->setToolTip(QString::fromStdString(mic));
+    BtnNoMic->setEnabled(!mic.empty());
+}
+
+void TFormCalibrate::BtnLoadMicClick()
+{
+    const QString path = OpenFileHook ? OpenFileHook()
+                                      : QFileDialog::getOpenFileName(this, "Load Microphone File", QString(),
+                                                                     "Response files (*.txt *.frd *.cal *.csv);;"
+                                                                     "All files (*)");
+    if (path.isEmpty())
+        return;
+    std::string storeFailure;
+    const std::string refusal = levels->LoadMicFile(path.toStdString(), &storeFailure);
+    ShowState();
+    if (!refusal.empty())
+        platform::ShowMessage("The microphone file " + path.toStdString() + " was not loaded: " + refusal);
+    else if (!storeFailure.empty())
+        platform::ShowMessage("The calibration of \"" + DeviceName + "\" could not be stored: " + storeFailure);
+}
+
+void TFormCalibrate::BtnNoMicClick()
+{
+    const std::string failure = levels->RemoveMicFile();
+    ShowState();
+    if (!failure.empty())
+        platform::ShowMessage("The calibration of \"" + DeviceName + "\" could not be stored: " + failure);
 }
 
 void TFormCalibrate::Apply(std::optional<double> offsetDb)

@@ -4,7 +4,9 @@
 // the channel, and "Measure": three seconds of that channel are judged as a
 // calibrator's tone and, unless refused with a message, set the offset that
 // makes it read the calibrator's level. "Remove" returns the device to dBFS.
-// The offset is stored for the device by its name.
+// "Load Microphone File..." chooses the measurement microphone's response
+// file for the device ("No File" none). Both are stored for the device by
+// its name.
 #pragma once
 
 #include <QComboBox>
@@ -14,6 +16,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <functional>
 #include <optional>
 
 class TFormLevels;
@@ -33,6 +36,9 @@ public:
     QLabel* LabProgress = nullptr;
     QPushButton* BtnRemove = nullptr;
     QPushButton* BtnClose = nullptr;
+    QLabel* LabMic = nullptr;
+    QPushButton* BtnLoadMic = nullptr;
+    QPushButton* BtnNoMic = nullptr;
     QTimer* TimerMeasure = nullptr;
 
     // Shows the dialog for the device measured now.
@@ -44,6 +50,12 @@ public slots:
     // Follows the measurement; judges the tone once it is collected.
     void TimerMeasureTimer();
     void BtnRemoveClick();
+    void BtnLoadMicClick();
+    void BtnNoMicClick();
+
+public:
+    // Answers the file dialog of "Load Microphone File..." when set (tests).
+    static inline std::function<QString()> OpenFileHook;
 
 protected:
     void hideEvent(QHideEvent* event) override;

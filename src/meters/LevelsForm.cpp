@@ -4,6 +4,7 @@
 #include "measure/calibration.h"
 #include "measure/levelmeter.h"
 #include "measure/loudness.h"
+#include "meters/BandsForm.h"
 #include "meters/CalibrateForm.h"
 #include "platform/calibrations.h"
 #include "platform/dialogs.h"
@@ -45,8 +46,12 @@ struct Meters {
                                         measure::ChannelLevelMeter(measure::Weighting::C)};
         std::size_t frames = 0;
         std::vector<measure::LevelLogLine> finished;
+        bool primed = false;
     };
     std::unique_ptr<LogMeters> log;
+    // The block fed last: a log begun now starts its filters on it, so that
+    // its first second holds no start transient of theirs.
+    std::vector<int16_t> lastBlock[2];
 };
 
 constexpr std::size_t FramesPerLogLine = static_cast<std::size_t>(measure::SampleRate);
@@ -61,6 +66,16 @@ void FeedLog(Meters& all, const int16_t* left, const int16_t* right, std::size_t
 {
     Meters::LogMeters& log = *all.log;
     const int16_t* channels[2] = {left, right};
+    if (!log.primed) {
+        for (int channel = 0; channel < 2; ++channel) {
+            const std::vector<int16_t>& before = all.lastBlock[channel];
+            log.a[channel].Process(before.data(), before.size());
+            log.c[channel].Process(before.data(), before.size());
+            log.a[channel].Reset();
+            log.c[channel].Reset();
+        }
+        log.primed = true;
+    }
     for (std::size_t done = 0; done < count;) {
         const std::size_t part = std::min(count - done, FramesPerLogLine - log.frames);
         for (int channel = 0; channel < 2; ++channel) {
@@ -187,6 +202,8 @@ void FeedLevels(const int16_t* left, const int16_t* right, int frames)
             }
         }
     }
+    meters->lastBlock[0].assign(left, left + count);
+    meters->lastBlock[1].assign(right, right + count);
     if (meters->captureChannel >= 0) {
         const int16_t* source = meters->captureChannel == 0 ? left : right;
         const std::size_t taken = std::min(count, CalibratorFrames - meters->capture.size());
@@ -349,11 +366,51 @@ void TFormLevels::FollowDevice()
     const platform::DeviceCalibration stored = platform::LoadCalibration(DeviceName, &error);
     calibration = stored.offsetDb;
     micFile = stored.micFile;
+    micResponse = {};
+    if (!micFile.empty()) {
+        const measure::MicParse parse = measure::LoadMicResponse(micFile);
+        if (parse.ok)
+            micResponse = parse.response;
+        else if (error.empty())
+            error = "the microphone file of \"" + DeviceName + "\" is not used: " + parse.message;
+    }
     LabCalibration->setText(QString::fromStdString(levelsview::CalibrationText(calibration)));
     if (!error.empty()) // said once, not at every paint: the device is followed now
         QMetaObject::invokeMethod(
-            this, [error] { platform::ShowMessage("The calibrations could not be read: " + error); },
+            this, [error] { platform::ShowMessage("The calibration could not be read: " + error); },
             Qt::QueuedConnection);
+}
+
+const std::string& TFormLevels::MicFile()
+{
+    FollowDevice();
+    return micFile;
+}
+
+const measure::MicResponse& TFormLevels::MicResponse()
+{
+    FollowDevice();
+    return micResponse;
+}
+
+std::string TFormLevels::LoadMicFile(const std::string& path, std::string* storeFailure)
+{
+    FollowDevice();
+    const measure::MicParse parse = measure::LoadMicResponse(path);
+    if (!parse.ok)
+        return parse.message;
+    micFile = path;
+    micResponse = parse.response;
+    *storeFailure = platform::SaveCalibration(DeviceName, {calibration, micFile});
+    return {};
+}
+
+std::string TFormLevels::RemoveMicFile()
+{
+    FollowDevice();
+    micFile.clear();
+    micResponse = {};
+    return platform::SaveCalibration(DeviceName, {calibration, micFile});
 }
 
 levelsview::Calibration TFormLevels::DeviceCalibration()
@@ -368,7 +425,10 @@ std::string TFormLevels::SetDeviceCalibration(levelsview::Calibration offset)
     calibration = offset;
     LabCalibration->setText(QString::fromStdString(levelsview::CalibrationText(calibration)));
     InvRectLevels();
-    return platform::SaveCalibration(DeviceName, {offset, micFile});
+    const std::string failure = platform::SaveCalibration(DeviceName, {offset, micFile});
+    if (FormBands && FormBands->isVisible() && BandsSpl)
+        FormBands->DrawBandsFrame(); // its level axis reads the stored calibration
+    return failure;
 }
 
 void TFormLevels::StartCalibratorCapture(int channel)

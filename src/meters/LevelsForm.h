@@ -15,6 +15,7 @@
 #include "views/viewform.h"
 
 #include "measure/levellog.h"
+#include "measure/micresponse.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -69,6 +70,20 @@ public:
     // device changes).
     std::string SetDeviceCalibration(levelsview::Calibration calibration);
 
+    // The device's measurement microphone file: its path (empty: none) and
+    // response.
+    const std::string& MicFile();
+    const measure::MicResponse& MicResponse();
+    // Reads the response file at `path` and chooses it for the device,
+    // stored with its offset. A file the parser refuses changes nothing:
+    // the parser's message (naming the line) is returned; empty otherwise.
+    // *storeFailure says why the choice could not be stored (it then holds
+    // until the device changes).
+    std::string LoadMicFile(const std::string& path, std::string* storeFailure);
+    // No microphone file for the device. Empty on success, else why not
+    // stored.
+    std::string RemoveMicFile();
+
     // Collects CalibratorSeconds of one channel (0 left, 1 right) from the
     // blocks fed from now on, for measuring a calibrator's tone.
     void StartCalibratorCapture(int channel);
@@ -119,6 +134,7 @@ private:
     std::optional<std::string> calibratedDevice; // whose calibration `calibration` is
     levelsview::Calibration calibration;
     std::string micFile; // the device's microphone file, kept when the offset changes
+    measure::MicResponse micResponse;
     measure::LevelLog log;
     QString logPath;
     levelsview::Calibration logCalibration; // the unit of the log, fixed at its start

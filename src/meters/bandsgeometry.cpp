@@ -110,15 +110,39 @@ std::string LevelText(double db)
 }
 } // namespace
 
-std::string ReadoutText(const measure::OctaveBand& band, std::optional<double> leftDb, std::optional<double> rightDb)
+std::string ReadoutText(const measure::OctaveBand& band, std::optional<double> leftDb, std::optional<double> rightDb,
+                        std::optional<double> offsetDb)
 {
     std::string text = measure::NominalText(band.nominalHz) + " Hz (" + Format("%.1f", band.centreHz) + " Hz, " +
                        Format("%.1f", band.lowerHz) + " - " + Format("%.1f", band.upperHz) + " Hz)";
+    const auto level = [&](double db) {
+        if (!offsetDb)
+            return LevelText(db) + " dBFS";
+        return (db <= measure::SilenceDb ? std::string("-inf") : LevelText(db + *offsetDb)) + " dB SPL";
+    };
     if (leftDb)
-        text += "\nL: " + LevelText(*leftDb) + " dBFS";
+        text += "\nL: " + level(*leftDb);
     if (rightDb)
-        text += "\nR: " + LevelText(*rightDb) + " dBFS";
+        text += "\nR: " + level(*rightDb);
     return text;
+}
+
+std::string GridLabel(int db, std::optional<double> offsetDb)
+{
+    if (!offsetDb)
+        return std::to_string(db);
+    const double spl = db + *offsetDb;
+    if (spl == std::round(spl))
+        return std::to_string(static_cast<long long>(spl));
+    std::string text = Format("%.1f", spl);
+    return text == "-0.0" ? "0.0" : text;
+}
+
+std::string UnitLabel(int weighting, std::optional<double> offsetDb)
+{
+    const char* units[] = {"dBFS", "dB(A)", "dB(C)"};
+    const int index = std::clamp(weighting, 0, 2);
+    return index == 0 && offsetDb ? "dB SPL" : units[index];
 }
 
 std::string BandsCsv(const std::vector<measure::OctaveBand>& bands, const std::vector<double>& leftDb,

@@ -48,8 +48,18 @@ int BandAtColumn(int x, int bandCount, int width);
 std::vector<int> LabelledBands(const std::vector<measure::OctaveBand>& bands, int width, int labelWidth);
 
 // The hover readout: nominal and exact centre, edges, and the level of each
-// shown channel.
-std::string ReadoutText(const measure::OctaveBand& band, std::optional<double> leftDb, std::optional<double> rightDb);
+// shown channel, in dBFS, or in dB SPL with the device's calibration
+// (dB SPL = dBFS + offsetDb).
+std::string ReadoutText(const measure::OctaveBand& band, std::optional<double> leftDb, std::optional<double> rightDb,
+                        std::optional<double> offsetDb = std::nullopt);
+
+// The level axis' label of a grid level `db` (dBFS): the number itself, or
+// with the device's calibration the sound pressure level it stands for (to
+// 0.1 dB when the offset is no whole number).
+std::string GridLabel(int db, std::optional<double> offsetDb);
+// The unit under the level axis: "dBFS", "dB(A)", "dB(C)" by the weighting
+// (an index of its choices); with a calibration "dB SPL" for Z.
+std::string UnitLabel(int weighting, std::optional<double> offsetDb);
 
 // The export: a header naming the fraction, weighting, averaging (with the
 // blocks averaged) and time, then one row per band: nominal, centre, lower

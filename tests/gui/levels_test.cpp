@@ -8,12 +8,17 @@
 
 #include "app/main.h"
 #include "app/main_ticks.h"
+#include "meters/BandsForm.h"
 #include "meters/CalibrateForm.h"
 #include "meters/LevelsForm.h"
 #include "meters/levelsgeometry.h"
 #include "platform/calibrations.h"
 #include "state/global.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -305,6 +310,104 @@ TEST_F(LevelsView, MeasuresNothingWhileHiddenOrPaused)
     EXPECT_GT(Channel(0).seconds, 0.3 + 1e-6) << "measuring again";
 }
 
+// The level log: a line a second, its levels and loudness those of the
+// tones fed; a vanished folder or a device change stops it with a message.
+class LevelsLog : public LevelsView {
+protected:
+    void SetUp() override
+    {
+        LevelsView::SetUp();
+        ASSERT_GT(app->TicksUntilStarted(), 0);
+        ShowLevels();
+        ASSERT_TRUE(folder.isValid());
+        TViewForm::SaveFileHook = [this](const QString&) { return folder.filePath("log/levels.csv"); };
+        ASSERT_TRUE(QDir(folder.path()).mkdir("log"));
+    }
+    void TearDown() override
+    {
+        TViewForm::SaveFileHook = nullptr;
+        LevelsView::TearDown();
+    }
+    QList<QByteArray> LogLines()
+    {
+        QFile file(folder.filePath("log/levels.csv"));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QList<QByteArray> lines = file.readAll().split('\n');
+        if (!lines.isEmpty() && lines.back().isEmpty())
+            lines.pop_back();
+        return lines;
+    }
+    QTemporaryDir folder;
+};
+
+TEST_F(LevelsLog, WritesALineASecondOfTheLevelsFed)
+{
+    FeedSines(5, 1000.0, -20.0, -26.0); // the tones run before the log begins
+    FormLevels->BtnLogClick();
+    ASSERT_TRUE(FormLevels->Logging());
+    EXPECT_EQ(FormLevels->BtnLog->text(), "Stop Log");
+    FeedSines(100, 1000.0, -20.0, -26.0); // 10 s
+    FormLevels->TimerLogTimer();
+    FormLevels->BtnLogClick();
+    EXPECT_FALSE(FormLevels->Logging());
+    EXPECT_TRUE(app->messages.empty());
+
+    const QList<QByteArray> lines = LogLines();
+    ASSERT_EQ(lines.size(), 11) << "a header and ten seconds";
+    EXPECT_TRUE(lines[0].contains("LAeq left (dBFS)")) << lines[0].toStdString();
+    const double loudness = LoudnessOfSines(-20.0, -26.0);
+    for (int second = 1; second <= 10; ++second) {
+        SCOPED_TRACE(second);
+        const QList<QByteArray> fields = lines[second].split(',');
+        ASSERT_EQ(fields.size(), 9) << lines[second].toStdString();
+        EXPECT_TRUE(QDateTime::fromString(QString(fields[0]), Qt::ISODate).isValid()) << fields[0].toStdString();
+        // A and C are 0 dB at 1 kHz: the tones' own levels, from the first
+        // second on (the filters do not start afresh on a running tone).
+        const double tolerance = 0.1;
+        EXPECT_NEAR(fields[1].toDouble(), -20.0, tolerance); // LAeq
+        EXPECT_NEAR(fields[2].toDouble(), -26.0, tolerance);
+        EXPECT_NEAR(fields[3].toDouble(), -20.0, tolerance); // LAFmax
+        EXPECT_NEAR(fields[4].toDouble(), -26.0, tolerance);
+        EXPECT_NEAR(fields[5].toDouble(), -20.0, tolerance); // LCpeak
+        EXPECT_NEAR(fields[6].toDouble(), -26.0, tolerance);
+        EXPECT_NEAR(fields[7].toDouble(), loudness, 0.1); // momentary
+        if (second >= 3) {
+            EXPECT_NEAR(fields[8].toDouble(), loudness, 0.1); // short-term, once there are 3 s
+        }
+    }
+}
+
+TEST_F(LevelsLog, AVanishedFolderOrADeviceChangeStopsItWithAMessage)
+{
+    FormLevels->BtnLogClick();
+    FeedSines(20, 1000.0, -20.0, -20.0);
+    FormLevels->TimerLogTimer();
+    ASSERT_EQ(LogLines().size(), 3);
+    const QByteArray kept = [&] {
+        QFile file(folder.filePath("log/levels.csv"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    ASSERT_TRUE(QDir(folder.filePath("log")).rename(folder.filePath("log"), folder.filePath("moved")));
+    FeedSines(10, 1000.0, -20.0, -20.0);
+    FormLevels->TimerLogTimer();
+    EXPECT_FALSE(FormLevels->Logging());
+    ASSERT_EQ(app->messages.size(), 1u);
+    EXPECT_TRUE(QString::fromStdString(app->messages[0]).contains("stopped")) << app->messages[0];
+    QFile moved(folder.filePath("moved/levels.csv"));
+    ASSERT_TRUE(moved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(moved.readAll(), kept) << "what was written is kept";
+
+    ASSERT_TRUE(QDir(folder.path()).mkdir("log"));
+    FormLevels->BtnLogClick();
+    ASSERT_TRUE(FormLevels->Logging());
+    ASSERT_TRUE(ChooseSource("Test Speakers"));
+    FormLevels->TimerLogTimer();
+    EXPECT_FALSE(FormLevels->Logging());
+    ASSERT_EQ(app->messages.size(), 2u);
+    EXPECT_TRUE(QString::fromStdString(app->messages[1]).contains("device changed")) << app->messages[1];
+}
+
 // Calibration: a calibrator's tone measured on a device sets its offset,
 // which stays with that device alone; typed levels; refusals.
 class LevelsCalibration : public LevelsView {
@@ -378,6 +481,70 @@ TEST_F(LevelsCalibration, TypedLevelsSetOrRemoveIt)
     dialog->BtnRemoveClick();
     EXPECT_FALSE(FormLevels->DeviceCalibration());
     EXPECT_FALSE(platform::LoadCalibration("Test Microphone").offsetDb);
+}
+
+TEST_F(LevelsCalibration, AMicrophoneFileIsChosenForItsDeviceAndABadOneChangesNothing)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const auto write = [&](const char* name, const char* text) {
+        QFile file(folder.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        return folder.filePath(name);
+    };
+    const QString good = write("mic.txt", "* serial 1234\nFreq(Hz) SPL(dB)\n20 -1.0\n1000 3.0\n20000 0.5\n");
+    const QString bad = write("bad.txt", "100 1.0\n50 2.0\n");
+    TFormCalibrate::OpenFileHook = [&] { return good; };
+    dialog->BtnLoadMicClick();
+    EXPECT_TRUE(app->messages.empty());
+    EXPECT_EQ(FormLevels->MicFile(), good.toStdString());
+    EXPECT_EQ(FormLevels->MicResponse().DbAt(1000.0), 3.0);
+    EXPECT_EQ(platform::LoadCalibration("Test Microphone").micFile, good.toStdString());
+    EXPECT_EQ(dialog->LabMic->text(), "Microphone: mic.txt");
+
+    TFormCalibrate::OpenFileHook = [&] { return bad; };
+    dialog->BtnLoadMicClick();
+    ASSERT_EQ(app->messages.size(), 1u);
+    EXPECT_NE(app->messages[0].find("line 2"), std::string::npos) << app->messages[0];
+    EXPECT_EQ(FormLevels->MicFile(), good.toStdString()) << "nothing changed";
+    EXPECT_EQ(platform::LoadCalibration("Test Microphone").micFile, good.toStdString());
+
+    ASSERT_TRUE(ChooseSource("Test Speakers"));
+    EXPECT_EQ(FormLevels->MicFile(), "") << "another device has none";
+    ASSERT_TRUE(ChooseSource("Test Microphone"));
+    EXPECT_EQ(FormLevels->MicFile(), good.toStdString());
+    dialog->BtnNoMicClick();
+    EXPECT_EQ(FormLevels->MicFile(), "");
+    EXPECT_TRUE(FormLevels->MicResponse().Empty());
+    EXPECT_EQ(platform::LoadCalibration("Test Microphone").micFile, "");
+    TFormCalibrate::OpenFileHook = nullptr;
+}
+
+TEST_F(LevelsCalibration, TheOctaveBandsAxisReadsDbSplOnlyWhenChosen)
+{
+    FormBands->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(FormBands));
+    FormBands->resize(700, 360);
+    QCoreApplication::processEvents();
+    FormBands->DrawBandsFrame();
+    const QImage before = FormBands->Canvas().copy();
+
+    dialog->EditFullScale->setText("114");
+    dialog->BtnSetClick();
+    FormBands->DrawBandsFrame();
+    EXPECT_FALSE(FormBands->SplOffset()) << "not chosen";
+    EXPECT_EQ(FormBands->Canvas(), before) << "the same pixels as uncalibrated";
+
+    FormBands->CheckSpl->setChecked(true);
+    EXPECT_TRUE(BandsSpl);
+    EXPECT_EQ(FormBands->SplOffset(), 114.0);
+    EXPECT_NE(FormBands->Canvas(), before) << "the axis is labelled in dB SPL";
+
+    ASSERT_TRUE(ChooseSource("Test Speakers"));
+    EXPECT_FALSE(FormBands->SplOffset()) << "the loopback is not calibrated";
+    FormBands->CheckSpl->setChecked(false);
+    FormBands->close();
 }
 
 TEST_F(LevelsCalibration, SilentClippedOrUnnamedTonesAreRefusedAndChangeNothing)

@@ -73,6 +73,18 @@ TEST(BandsGeometry, ReadoutAndCsvNameBandAndLevels)
     EXPECT_EQ(bandsview::ReadoutText(thirds[0], measure::SilenceDb, -3.0),
               "25 Hz (25.1 Hz, 22.4 - 28.2 Hz)\nL: -inf dBFS\nR: -3.0 dBFS");
 
+    // On a calibrated device (0 dBFS = 114 dB SPL): the sound pressure levels.
+    EXPECT_EQ(bandsview::ReadoutText(thirds[16], -20.0, measure::SilenceDb, 114.0),
+              "1k Hz (1000.0 Hz, 891.3 - 1122.0 Hz)\nL: 94.0 dB SPL\nR: -inf dB SPL");
+    EXPECT_EQ(bandsview::GridLabel(-20, std::nullopt), "-20");
+    EXPECT_EQ(bandsview::GridLabel(-20, 114.0), "94");
+    EXPECT_EQ(bandsview::GridLabel(-100, 93.96), "-6.0");
+    EXPECT_EQ(bandsview::GridLabel(-10, 10.02), "0.0");
+    EXPECT_EQ(bandsview::UnitLabel(0, std::nullopt), "dBFS");
+    EXPECT_EQ(bandsview::UnitLabel(0, 94.0), "dB SPL");
+    EXPECT_EQ(bandsview::UnitLabel(1, 94.0), "dB(A)");
+    EXPECT_EQ(bandsview::UnitLabel(2, std::nullopt), "dB(C)");
+
     std::vector<double> left(thirds.size(), -90.0), right(thirds.size(), -80.0);
     left[16] = -6.02;
     const std::string csv = bandsview::BandsCsv(thirds, left, right, {3, "A", "Slow (1 s)", 42, "2026-12-10T02:00:00"});

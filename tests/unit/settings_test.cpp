@@ -37,7 +37,7 @@ const std::vector<std::string> SavedNames = {
     "FormBands Peak Decay",
     "Generator Signal",
     "FormLevels X", "FormLevels Y", "FormLevels Width", "FormLevels Height", "FormLevels Show",
-    "FormLevels Weighting",
+    "FormLevels Weighting", "FormBands SPL",
 };
 // clang-format on
 
@@ -515,6 +515,7 @@ TEST_F(SettingsTest, TheOctaveViewsValuesRoundTripAndFallBack)
 {
     BandsShow = true, BandsX = 40, BandsY = 50, BandsW = 600, BandsH = 400, BandsFraction = 4;
     BandsTop = -20, BandsSpan = 60, BandsAveraging = 9, BandsWeighting = 2, BandsPeak = true, BandsPeakDecay = 3;
+    BandsSpl = true;
     RegistryWrite();
     const auto lines = valueLines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "\"FormBands Peak Decay\"=dword:00000003"), lines.end());
@@ -533,15 +534,19 @@ TEST_F(SettingsTest, TheOctaveViewsValuesRoundTripAndFallBack)
     EXPECT_EQ(BandsWeighting, 2);
     EXPECT_TRUE(BandsPeak);
     EXPECT_EQ(BandsPeakDecay, 3);
+    EXPECT_TRUE(BandsSpl);
+    EXPECT_EQ(valueLines().back(), "\"FormBands SPL\"=dword:00000001") << "stored last";
 
     // Out of range: each gets its default.
     writeKey("\"FormBands Fraction\"=dword:00000005\n\"FormBands Top\"=dword:00000005\n"
              "\"FormBands Span\"=dword:00000000\n\"FormBands Averaging\"=dword:0000000a\n"
              "\"FormBands Weighting\"=dword:ffffffff\n\"FormBands Peak Decay\"=dword:00000004\n"
-             "\"FormBands Show\"=dword:00000002\n\"FormBands Width\"=dword:00000000\n");
+             "\"FormBands Show\"=dword:00000002\n\"FormBands Width\"=dword:00000000\n"
+             "\"FormBands SPL\"=dword:00000002\n");
     RegistryRead();
     EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(BandsShow);
+    EXPECT_FALSE(BandsSpl);
     EXPECT_EQ(BandsFraction, 1) << "1/3 octave";
     EXPECT_EQ(BandsTop, 0);
     EXPECT_EQ(BandsSpan, 100);
@@ -576,7 +581,7 @@ TEST_F(SettingsTest, TheLevelsViewsValuesRoundTripAndFallBack)
     RegistryWrite();
     const auto lines = valueLines();
     ASSERT_EQ(lines.size(), SavedNames.size());
-    EXPECT_EQ(lines.back(), "\"FormLevels Weighting\"=dword:00000002");
+    EXPECT_EQ(lines[lines.size() - 2], "\"FormLevels Weighting\"=dword:00000002");
     LevelsShow = false, LevelsX = LevelsY = LevelsW = LevelsH = 1, LevelsWeighting = 0;
     RegistryRead();
     EXPECT_TRUE(LevelsShow);
