@@ -6,6 +6,7 @@
 #include "common/live_program.h"
 
 #include "app/main.h"
+#include "app/main_ticks.h"
 #include "generator/Generator.h"
 #include "meters/LevelsForm.h"
 #include "state/global.h"
