@@ -131,8 +131,8 @@ void TFormMain::StartSource()
         ClearBlock();
     }
     DeviceName = CmbBoxAIn->currentText().toStdString();
-    if (FormBands && FormBands->isVisible() && BandsSpl)
-        FormBands->DrawBandsFrame(); // its level axis is in the new device's dB SPL
+    if (FormBands && FormBands->isVisible())
+        FormBands->DrawBandsFrame(); // the new device's calibration and microphone
     UpdateCaption();
     RestartDropCount(); // what the old device lost while this one started is not this one's
     Paused = false;

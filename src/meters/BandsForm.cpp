@@ -182,6 +182,7 @@ void TFormBands::ChoiceChange()
         Meter().SetChoices(StoredChoices());
         reading = Meter().Read();
     }
+    bandsview::SubtractMicResponse(reading, micResponse);
     DrawBandsFrame();
     InvRectBands();
 }
@@ -202,7 +203,12 @@ void TFormBands::DrawBandsFrame()
     const QRect panel = PlotPanelRect(plot);
     PanelBands->setGeometry(panel);
     const int plotHeight = panel.height();
-    splOffset = BandsSpl ? platform::LoadCalibration(DeviceName).offsetDb : std::nullopt;
+    const platform::DeviceCalibration calibration = platform::LoadCalibration(DeviceName);
+    splOffset = BandsSpl ? calibration.offsetDb : std::nullopt;
+    micResponse = {};
+    if (!calibration.micFile.empty())
+        if (const measure::MicParse parse = measure::LoadMicResponse(calibration.micFile); parse.ok)
+            micResponse = parse.response;
     const auto bands = measure::OctaveBands(bandsview::FractionAt(BandsFraction));
     std::vector<FrameText> texts;
     for (int db : bandsview::GridLevels(BandsTop, BandsSpan)) {
@@ -237,6 +243,7 @@ void TFormBands::RenderBands()
         std::lock_guard<std::mutex> guard(meterLock);
         reading = Meter().Read();
     }
+    bandsview::SubtractMicResponse(reading, micResponse);
     QImage& picture = PanelBands->Picture();
     const PlotRgba clear = SchemeClearColor(LightBackground);
     picture.fill(QColor::fromRgbF(clear.r, clear.g, clear.b));

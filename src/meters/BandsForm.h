@@ -10,6 +10,7 @@
 #pragma once
 
 #include "measure/bandmeter.h"
+#include "measure/micresponse.h"
 #include "views/panelwidgets.h"
 #include "views/plotsurface.h"
 #include "views/viewform.h"
@@ -61,6 +62,9 @@ public:
     // recording device's calibration while "dB SPL" is checked; none
     // otherwise. Read again at every frame.
     std::optional<double> SplOffset() const { return splOffset; }
+    // The recording device's measurement microphone response, taken out of
+    // the band levels while the device has one. Read again at every frame.
+    const measure::MicResponse& MicResponse() const { return micResponse; }
 
 public slots:
     void FormShow() override;
@@ -90,6 +94,7 @@ private:
     void RenderBands();
     measure::BandReading reading;
     std::optional<double> splOffset;
+    measure::MicResponse micResponse;
 };
 
 inline TFormBands* FormBands = nullptr;

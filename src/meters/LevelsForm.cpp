@@ -120,6 +120,16 @@ Meters& TheMeters()
     return *meters;
 }
 
+// The octave view reads the stored calibration and microphone file of the
+// device at each frame: a new one is drawn when they change.
+void RedrawBandsFrame()
+{
+    if (FormBands && FormBands->isVisible()) {
+        FormBands->DrawBandsFrame();
+        FormBands->InvRectBands();
+    }
+}
+
 QColor SchemeColor(int entry)
 {
     return QColor(SchemeR[entry], SchemeG[entry], SchemeB[entry]);
@@ -402,6 +412,7 @@ std::string TFormLevels::LoadMicFile(const std::string& path, std::string* store
     micFile = path;
     micResponse = parse.response;
     *storeFailure = platform::SaveCalibration(DeviceName, {calibration, micFile});
+    RedrawBandsFrame();
     return {};
 }
 
@@ -410,7 +421,9 @@ std::string TFormLevels::RemoveMicFile()
     FollowDevice();
     micFile.clear();
     micResponse = {};
-    return platform::SaveCalibration(DeviceName, {calibration, micFile});
+    const std::string failure = platform::SaveCalibration(DeviceName, {calibration, micFile});
+    RedrawBandsFrame();
+    return failure;
 }
 
 levelsview::Calibration TFormLevels::DeviceCalibration()
@@ -426,8 +439,7 @@ std::string TFormLevels::SetDeviceCalibration(levelsview::Calibration offset)
     LabCalibration->setText(QString::fromStdString(levelsview::CalibrationText(calibration)));
     InvRectLevels();
     const std::string failure = platform::SaveCalibration(DeviceName, {offset, micFile});
-    if (FormBands && FormBands->isVisible() && BandsSpl)
-        FormBands->DrawBandsFrame(); // its level axis reads the stored calibration
+    RedrawBandsFrame();
     return failure;
 }
 

@@ -127,6 +127,19 @@ std::string ReadoutText(const measure::OctaveBand& band, std::optional<double> l
     return text;
 }
 
+void SubtractMicResponse(measure::BandReading& reading, const measure::MicResponse& response)
+{
+    if (response.Empty())
+        return;
+    for (std::size_t band = 0; band < reading.bands.size(); ++band) {
+        const double db = response.DbAt(reading.bands[band].centreHz);
+        for (int channel = 0; channel < 2; ++channel)
+            for (std::vector<double>* levels : {&reading.levelDb[channel], &reading.peakDb[channel]})
+                if (band < levels->size() && (*levels)[band] > measure::SilenceDb)
+                    (*levels)[band] = std::max(measure::SilenceDb, (*levels)[band] - db);
+    }
+}
+
 std::string GridLabel(int db, std::optional<double> offsetDb)
 {
     if (!offsetDb)

@@ -3,6 +3,8 @@
 // readout and the CSV export.
 #pragma once
 
+#include "measure/bandmeter.h"
+#include "measure/micresponse.h"
 #include "measure/octavebands.h"
 
 #include <optional>
@@ -52,6 +54,11 @@ std::vector<int> LabelledBands(const std::vector<measure::OctaveBand>& bands, in
 // (dB SPL = dBFS + offsetDb).
 std::string ReadoutText(const measure::OctaveBand& band, std::optional<double> leftDb, std::optional<double> rightDb,
                         std::optional<double> offsetDb = std::nullopt);
+
+// Takes a measurement microphone's response out of band levels: each
+// band's level (and held peak) less the response at its centre. Silence
+// stays silence; an empty response changes nothing.
+void SubtractMicResponse(measure::BandReading& reading, const measure::MicResponse& response);
 
 // The level axis' label of a grid level `db` (dBFS): the number itself, or
 // with the device's calibration the sound pressure level it stands for (to

@@ -547,6 +547,33 @@ TEST_F(LevelsCalibration, TheOctaveBandsAxisReadsDbSplOnlyWhenChosen)
     FormBands->close();
 }
 
+TEST_F(LevelsCalibration, AMicrophoneFileOfPlusThreeDecibelsAtOneKilohertzLowersTheBandBy3Db)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QFile file(folder.filePath("flat3.txt"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("20 3.0\n1000 3.0\n20000 3.0\n");
+    file.close();
+    FormBands->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(FormBands));
+    FeedSines(20, 1000.0, -20.0, -20.0);
+    FormBands->PanelBands->grabFramebuffer();
+    const double before = FormBands->Reading().levelDb[0][16]; // 1/3 octave, 1 kHz
+
+    TFormCalibrate::OpenFileHook = [&] { return file.fileName(); };
+    dialog->BtnLoadMicClick();
+    TFormCalibrate::OpenFileHook = nullptr;
+    ASSERT_TRUE(app->messages.empty()) << app->messages.front();
+    FormBands->PanelBands->grabFramebuffer();
+    EXPECT_NEAR(FormBands->Reading().levelDb[0][16], before - 3.0, 0.05);
+
+    dialog->BtnNoMicClick();
+    FormBands->PanelBands->grabFramebuffer();
+    EXPECT_NEAR(FormBands->Reading().levelDb[0][16], before, 0.05);
+    FormBands->close();
+}
+
 TEST_F(LevelsCalibration, SilentClippedOrUnnamedTonesAreRefusedAndChangeNothing)
 {
     dialog->EditFullScale->setText("110");

@@ -63,6 +63,32 @@ TEST(BandsGeometry, LabelsFitAndKeepOneKilohertz)
     EXPECT_NE(std::find(narrow.begin(), narrow.end(), 16), narrow.end()) << "1 kHz";
 }
 
+// A microphone's response comes off each band at its centre: a response
+// rising from 0 dB at 100 Hz to 6 dB at 10 kHz is 3 dB at 1 kHz, halfway
+// along the log frequency axis.
+TEST(BandsGeometry, AMicrophonesResponseComesOffEachBandAtItsCentre)
+{
+    measure::BandReading reading;
+    reading.bands = measure::OctaveBands(1);
+    const std::size_t kilohertz = 5; // 31.5, 63, 125, 250, 500, 1k
+    ASSERT_EQ(measure::NominalText(reading.bands[kilohertz].nominalHz), "1k");
+    for (int channel = 0; channel < 2; ++channel) {
+        reading.levelDb[channel].assign(reading.bands.size(), -20.0);
+        reading.peakDb[channel].assign(reading.bands.size(), -10.0);
+    }
+    reading.levelDb[1][kilohertz] = measure::SilenceDb;
+    measure::BandReading unchanged = reading;
+    bandsview::SubtractMicResponse(unchanged, measure::MicResponse{});
+    EXPECT_EQ(unchanged.levelDb[0], reading.levelDb[0]) << "no file, no change";
+
+    const measure::MicResponse rising{{100.0, 10000.0}, {0.0, 6.0}};
+    bandsview::SubtractMicResponse(reading, rising);
+    EXPECT_NEAR(reading.levelDb[0][kilohertz], -23.0, 1e-9);
+    EXPECT_NEAR(reading.peakDb[0][kilohertz], -13.0, 1e-9);
+    EXPECT_EQ(reading.levelDb[1][kilohertz], measure::SilenceDb) << "silence stays silence";
+    EXPECT_NEAR(reading.levelDb[0][0], -20.0, 1e-9) << "held flat below the first point";
+}
+
 // The readout names the band and its levels; the CSV has a header naming
 // the choices and one row per band with centre, edges and both levels.
 TEST(BandsGeometry, ReadoutAndCsvNameBandAndLevels)
