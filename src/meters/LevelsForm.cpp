@@ -229,7 +229,7 @@ void RestartLevels()
 }
 
 TFormLevels::TFormLevels(QWidget* parent)
-    : TViewForm("Levels", {&LevelsX, &LevelsY, &LevelsW, &LevelsH, &LevelsShow}, QSize(360, 300), parent)
+    : TViewForm("Levels", {&LevelsX, &LevelsY, &LevelsW, &LevelsH, &LevelsShow}, QSize(400, 300), parent)
 {
     setFont(FrameFont("MS Sans Serif", 11));
     resize(LevelsW, LevelsH);
@@ -266,16 +266,14 @@ void TFormLevels::BuildStrip()
     BtnCalibrate = new QPushButton("Calibrate...", this);
     BtnCalibrate->setFont(FrameFont("Tahoma", 11));
     BtnCalibrate->setGeometry(196, 4, 84, 22);
-    LabCalibration = new QLabel(this);
+    LabCalibration = new QLabel(this); // placed by the frame
     LabCalibration->setFont(FrameFont("Tahoma", 11));
-    LabCalibration->setGeometry(290, 4, 260, 22);
     connect(ComboWeighting, &QComboBox::currentIndexChanged, this, &TFormLevels::ComboWeightingChange);
     connect(BtnReset, &QPushButton::clicked, this, &TFormLevels::BtnResetClick);
     connect(BtnCalibrate, &QPushButton::clicked, this, &TFormLevels::BtnCalibrateClick);
     BtnLog = new QPushButton("Log to File...", this);
     BtnLog->setFont(FrameFont("Tahoma", 11));
     BtnLog->setGeometry(288, 4, 90, 22);
-    LabCalibration->setGeometry(388, 4, 260, 22);
     connect(BtnLog, &QPushButton::clicked, this, &TFormLevels::BtnLogClick);
     TimerLog = new QTimer(this);
     TimerLog->setInterval(250);
@@ -384,7 +382,7 @@ void TFormLevels::FollowDevice()
         else if (error.empty())
             error = "the microphone file of \"" + DeviceName + "\" is not used: " + parse.message;
     }
-    LabCalibration->setText(QString::fromStdString(levelsview::CalibrationText(calibration)));
+    ShowCalibrationText();
     if (!error.empty()) // said once, not at every paint: the device is followed now
         QMetaObject::invokeMethod(
             this, [error] { platform::ShowMessage("The calibration could not be read: " + error); },
@@ -426,6 +424,15 @@ std::string TFormLevels::RemoveMicFile()
     return failure;
 }
 
+void TFormLevels::ShowCalibrationText()
+{
+    // Right of the buttons, where it fits whole; the units say it too.
+    LabCalibration->setText(QString::fromStdString(levelsview::CalibrationText(calibration)));
+    const int room = width() - 392;
+    LabCalibration->setGeometry(388, 4, std::max(0, room), 22);
+    LabCalibration->setVisible(LabCalibration->sizeHint().width() <= room);
+}
+
 levelsview::Calibration TFormLevels::DeviceCalibration()
 {
     FollowDevice();
@@ -436,7 +443,7 @@ std::string TFormLevels::SetDeviceCalibration(levelsview::Calibration offset)
 {
     FollowDevice();
     calibration = offset;
-    LabCalibration->setText(QString::fromStdString(levelsview::CalibrationText(calibration)));
+    ShowCalibrationText();
     InvRectLevels();
     const std::string failure = platform::SaveCalibration(DeviceName, {offset, micFile});
     RedrawBandsFrame();
@@ -513,6 +520,7 @@ void TFormLevels::DrawLevelsFrame()
     EnsureCanvas();
     const QRect panel(0, StripHeight, width(), std::max(1, height() - StripHeight));
     PanelLevels->setGeometry(panel);
+    ShowCalibrationText();
     {
         const QSignalBlocker block(ComboWeighting);
         ComboWeighting->setCurrentIndex(std::clamp(LevelsWeighting, 0, measure::WeightingCount - 1));

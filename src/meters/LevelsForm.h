@@ -130,6 +130,7 @@ private:
     // Reads the calibration of the device measured now when it is not the
     // one read last; updates the strip's text.
     void FollowDevice();
+    void ShowCalibrationText();
     levelsview::MeterReadings readings;
     std::optional<std::string> calibratedDevice; // whose calibration `calibration` is
     levelsview::Calibration calibration;
