@@ -178,6 +178,11 @@ void TFormCalibrate::TimerMeasureTimer()
         StopMeasuring("The measurement stopped: the recording device changed.");
         return;
     }
+    if (!levels->isVisible()) { // nothing is measured while the levels window is closed
+        levels->CancelCalibratorCapture();
+        StopMeasuring("The measurement stopped: the Levels window was closed.");
+        return;
+    }
     const std::vector<int16_t> tone = levels->TakeCalibratorCapture();
     if (tone.empty()) {
         char text[64];

@@ -596,6 +596,13 @@ TEST_F(LevelsCalibration, SilentClippedOrUnnamedTonesAreRefusedAndChangeNothing)
     EXPECT_TRUE(dialog->BtnMeasure->isEnabled());
     EXPECT_TRUE(dialog->LabProgress->text().contains("device changed")) << dialog->LabProgress->text().toStdString();
     EXPECT_EQ(app->messages.size(), 3u) << app->messages.back();
+
+    // So does closing the levels window, which measures nothing closed.
+    dialog->BtnMeasureClick();
+    FormLevels->close();
+    dialog->TimerMeasureTimer();
+    EXPECT_TRUE(dialog->BtnMeasure->isEnabled());
+    EXPECT_FALSE(FormLevels->CalibratorCaptureSeconds());
 }
 
 } // namespace
