@@ -40,18 +40,17 @@ std::vector<MeterLine> ChannelLines(const MeterReadings& readings, int channel)
     const Calibration& calibration = readings.calibration;
     const std::string name = channel == 0 ? "L" : "R";
     const double rmsTop = RmsShown(0.0, calibration);
-    const double peakTop = PeakShown(0.0, calibration);
     const std::string rmsUnit = RmsUnit(readings.weighting, calibration);
 
     MeterLine peak;
     peak.caption = "Peak";
-    peak.value = Level(PeakShown(levels.samplePeakDb, calibration));
-    peak.number = LevelText(PeakShown(levels.samplePeakDb, calibration));
-    peak.held = Level(PeakShown(levels.samplePeakMaxDb, calibration));
-    peak.barLowDb = peakTop - BarSpanDb, peak.barHighDb = peakTop;
-    peak.unit = PeakUnit(calibration);
-    peak.note = "max " + LevelText(PeakShown(levels.samplePeakMaxDb, calibration)) + "  clip " +
-                std::to_string(levels.clippedSamples);
+    // The sample peak tells the headroom: it stays in dBFS on a calibrated
+    // device, as the true peak stays in dBTP.
+    peak.value = Level(levels.samplePeakDb);
+    peak.number = LevelText(levels.samplePeakDb);
+    peak.held = Level(levels.samplePeakMaxDb);
+    peak.unit = "dBFS";
+    peak.note = "max " + LevelText(levels.samplePeakMaxDb) + "  clip " + std::to_string(levels.clippedSamples);
     peak.alarm = levels.clippedSamples > 0;
 
     MeterLine truePeak;

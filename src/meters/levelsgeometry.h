@@ -29,13 +29,14 @@ using Calibration = std::optional<double>;
 // An RMS level (Fast, Slow, Leq, calibrator) as shown: dBFS, or dB SPL on a
 // calibrated device. Silence stays silence.
 double RmsShown(double dbfs, const Calibration& calibration);
-// A peak level as shown: dBFS, or the peak sound pressure level on a
-// calibrated device (a sine's peak lies 3 dB above its RMS level).
+// A weighted peak level (the log's LCpeak) as shown: dBFS, or the peak sound
+// pressure level on a calibrated device (a sine's peak lies 3 dB above its
+// RMS level). The sample and true peaks stay relative to full scale.
 double PeakShown(double dbfs, const Calibration& calibration);
 
-// The units: "dBFS" or "dB SPL" for the unweighted sample peak; the RMS
-// levels with the weighting: "dBFS", "dBFS(A)", "dBFS(C)" uncalibrated,
-// "dB SPL", "dB(A)", "dB(C)" calibrated.
+// The units: "dBFS" or "dB SPL" for the levels without weighting (the
+// log's); the RMS levels with the weighting: "dBFS", "dBFS(A)", "dBFS(C)"
+// uncalibrated, "dB SPL", "dB(A)", "dB(C)" calibrated.
 std::string PeakUnit(const Calibration& calibration);
 std::string RmsUnit(measure::Weighting weighting, const Calibration& calibration);
 

@@ -471,7 +471,8 @@ TEST_F(LevelsCalibration, TypedLevelsSetOrRemoveIt)
     EXPECT_EQ(FormLevels->DeviceCalibration(), 120.5);
     FeedSines(10, 1000.0, -20.0, -20.0);
     Render();
-    EXPECT_EQ(Lines()[0].unit, "dB SPL");
+    EXPECT_EQ(Lines()[4].unit, "dB SPL");
+    EXPECT_EQ(Lines()[0].unit, "dBFS") << "the sample peak tells the headroom";
 
     dialog->EditFullScale->setText("loud");
     dialog->BtnSetClick();
