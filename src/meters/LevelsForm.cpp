@@ -4,6 +4,7 @@
 #include "measure/calibration.h"
 #include "measure/levelmeter.h"
 #include "measure/loudness.h"
+#include "measure/octavebands.h"
 #include "meters/BandsForm.h"
 #include "meters/CalibrateForm.h"
 #include "platform/calibrations.h"
@@ -23,6 +24,9 @@
 #include <vector>
 
 namespace {
+
+// Fine enough to follow a response file's slopes.
+constexpr int MicBandFraction = 24;
 
 // The meters of both channels and the loudness of the pair.
 struct Meters {
@@ -52,6 +56,21 @@ struct Meters {
     // The block fed last: a log begun now starts its filters on it, so that
     // its first second holds no start transient of theirs.
     std::vector<int16_t> lastBlock[2];
+    // While the device has a microphone file: each channel's fine bands,
+    // whose powers weigh the response taken out of the weighted levels.
+    struct MicBands {
+        explicit MicBands(const measure::MicResponse& mic)
+            : response(mic), bank{std::make_unique<measure::OctaveFilterBank>(MicBandFraction),
+                                  std::make_unique<measure::OctaveFilterBank>(MicBandFraction)}
+        {
+        }
+        measure::MicResponse response;
+        std::unique_ptr<measure::OctaveFilterBank> bank[2];
+        std::vector<double> lastPowers[2];  // of the last block: Fast and Slow
+        std::vector<double> resetPowers[2]; // summed since the reset: Leq
+        std::vector<float> scratch;
+    };
+    std::unique_ptr<MicBands> mic;
 };
 
 constexpr std::size_t FramesPerLogLine = static_cast<std::size_t>(measure::SampleRate);
@@ -59,6 +78,44 @@ constexpr std::size_t FramesPerLogLine = static_cast<std::size_t>(measure::Sampl
 std::optional<double> Logged(double db)
 {
     return db > measure::SilenceDb ? std::optional<double>(db) : std::nullopt;
+}
+
+void FeedMicBands(Meters::MicBands& mic, const int16_t* left, const int16_t* right, std::size_t count)
+{
+    const int16_t* channels[2] = {left, right};
+    for (int channel = 0; channel < 2; ++channel) {
+        mic.scratch.assign(channels[channel], channels[channel] + count);
+        mic.bank[channel]->Process(mic.scratch.data(), static_cast<int>(count));
+        mic.lastPowers[channel] = mic.bank[channel]->TakePowers();
+        std::vector<double>& sum = mic.resetPowers[channel];
+        sum.resize(mic.lastPowers[channel].size(), 0.0);
+        for (std::size_t band = 0; band < sum.size(); ++band)
+            sum[band] += mic.lastPowers[channel][band];
+    }
+}
+
+// Takes the microphone's response out of the weighted levels, as their
+// band powers weigh it. Caller holds meterLock.
+void CorrectForMic(const Meters& all, measure::ChannelLevels (&levels)[2])
+{
+    if (!all.mic)
+        return;
+    const Meters::MicBands& mic = *all.mic;
+    const measure::Weighting weighting = all.channel[0].CurrentWeighting();
+    const auto& bands = mic.bank[0]->Bands();
+    const auto shift = [](double& db, double by) {
+        if (db > measure::SilenceDb)
+            db += by;
+    };
+    for (int channel = 0; channel < 2; ++channel) {
+        const double now = levelsview::MicCorrectionDb(bands, mic.lastPowers[channel], weighting, mic.response);
+        const double sinceReset = levelsview::MicCorrectionDb(bands, mic.resetPowers[channel], weighting, mic.response);
+        measure::ChannelLevels& channelLevels = levels[channel];
+        for (double* db :
+             {&channelLevels.fastDb, &channelLevels.slowDb, &channelLevels.fastMaxDb, &channelLevels.slowMaxDb})
+            shift(*db, now);
+        shift(channelLevels.leqDb, sinceReset);
+    }
 }
 
 // Feeds the log's meters and finishes a line at every whole second.
@@ -212,6 +269,8 @@ void FeedLevels(const int16_t* left, const int16_t* right, int frames)
             }
         }
     }
+    if (meters->mic)
+        FeedMicBands(*meters->mic, left, right, count);
     meters->lastBlock[0].assign(left, left + count);
     meters->lastBlock[1].assign(right, right + count);
     if (meters->captureChannel >= 0) {
@@ -224,8 +283,14 @@ void FeedLevels(const int16_t* left, const int16_t* right, int frames)
 void RestartLevels()
 {
     std::lock_guard<std::mutex> guard(meterLock);
-    if (meters) // nothing of the old device stays, the loudness meter's past included
-        meters = std::make_unique<Meters>(meters->channel[0].CurrentWeighting());
+    if (!meters)
+        return;
+    // Nothing of the old device stays, the loudness meter's past included;
+    // the window chooses the new device's microphone when it next paints.
+    auto fresh = std::make_unique<Meters>(meters->channel[0].CurrentWeighting());
+    if (meters->mic)
+        fresh->mic = std::make_unique<Meters::MicBands>(meters->mic->response);
+    meters = std::move(fresh);
 }
 
 TFormLevels::TFormLevels(QWidget* parent)
@@ -383,6 +448,7 @@ void TFormLevels::FollowDevice()
             error = "the microphone file of \"" + DeviceName + "\" is not used: " + parse.message;
     }
     ShowCalibrationText();
+    ApplyMicToMeters();
     if (!error.empty()) // said once, not at every paint: the device is followed now
         QMetaObject::invokeMethod(
             this, [error] { platform::ShowMessage("The calibration could not be read: " + error); },
@@ -409,6 +475,7 @@ std::string TFormLevels::LoadMicFile(const std::string& path, std::string* store
         return parse.message;
     micFile = path;
     micResponse = parse.response;
+    ApplyMicToMeters();
     *storeFailure = platform::SaveCalibration(DeviceName, {calibration, micFile});
     RedrawBandsFrame();
     return {};
@@ -419,9 +486,20 @@ std::string TFormLevels::RemoveMicFile()
     FollowDevice();
     micFile.clear();
     micResponse = {};
+    ApplyMicToMeters();
     const std::string failure = platform::SaveCalibration(DeviceName, {calibration, micFile});
     RedrawBandsFrame();
     return failure;
+}
+
+void TFormLevels::ApplyMicToMeters()
+{
+    std::lock_guard<std::mutex> guard(meterLock);
+    Meters& all = TheMeters();
+    if (micResponse.Empty())
+        all.mic.reset();
+    else if (!all.mic || all.mic->response.hz != micResponse.hz || all.mic->response.db != micResponse.db)
+        all.mic = std::make_unique<Meters::MicBands>(micResponse);
 }
 
 void TFormLevels::ShowCalibrationText()
@@ -497,8 +575,11 @@ void TFormLevels::ComboWeightingChange(int index)
     LevelsWeighting = std::clamp(index, 0, measure::WeightingCount - 1);
     {
         std::lock_guard<std::mutex> guard(meterLock);
-        for (measure::ChannelLevelMeter& channel : TheMeters().channel)
+        Meters& all = TheMeters();
+        for (measure::ChannelLevelMeter& channel : all.channel)
             channel.SetWeighting(StoredWeighting());
+        if (all.mic) // the levels start again, and so does Leq's correction
+            all.mic->resetPowers[0].clear(), all.mic->resetPowers[1].clear();
     }
     InvRectLevels();
 }
@@ -511,6 +592,8 @@ void TFormLevels::BtnResetClick()
         for (measure::ChannelLevelMeter& channel : all.channel)
             channel.Reset();
         all.loudness.Reset();
+        if (all.mic)
+            all.mic->resetPowers[0].clear(), all.mic->resetPowers[1].clear();
     }
     InvRectLevels();
 }
@@ -546,6 +629,7 @@ void TFormLevels::RenderLevels()
         const Meters& all = TheMeters();
         for (int channel = 0; channel < 2; ++channel)
             readings.channels[channel] = all.channel[channel].Levels();
+        CorrectForMic(all, readings.channels);
         readings.loudness = all.loudness.Levels();
         readings.weighting = all.channel[0].CurrentWeighting();
     }

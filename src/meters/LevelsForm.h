@@ -71,7 +71,9 @@ public:
     std::string SetDeviceCalibration(levelsview::Calibration calibration);
 
     // The device's measurement microphone file: its path (empty: none) and
-    // response.
+    // response, taken out of the weighted levels (Fast, Slow, Leq) as the
+    // sound's fine band powers weigh it: exact for a response flat within a
+    // 1/24 octave, and for the maxima while the spectrum holds still.
     const std::string& MicFile();
     const measure::MicResponse& MicResponse();
     // Reads the response file at `path` and chooses it for the device,
@@ -131,6 +133,8 @@ private:
     // one read last; updates the strip's text.
     void FollowDevice();
     void ShowCalibrationText();
+    // Gives the meters the device's microphone response (or none).
+    void ApplyMicToMeters();
     levelsview::MeterReadings readings;
     std::optional<std::string> calibratedDevice; // whose calibration `calibration` is
     levelsview::Calibration calibration;

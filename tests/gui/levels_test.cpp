@@ -548,7 +548,7 @@ TEST_F(LevelsCalibration, TheOctaveBandsAxisReadsDbSplOnlyWhenChosen)
     FormBands->close();
 }
 
-TEST_F(LevelsCalibration, AMicrophoneFileOfPlusThreeDecibelsAtOneKilohertzLowersTheBandBy3Db)
+TEST_F(LevelsCalibration, AMicrophoneFileOfPlusThreeDecibelsAtOneKilohertzLowersTheReadingsBy3Db)
 {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
@@ -569,9 +569,22 @@ TEST_F(LevelsCalibration, AMicrophoneFileOfPlusThreeDecibelsAtOneKilohertzLowers
     FormBands->PanelBands->grabFramebuffer();
     EXPECT_NEAR(FormBands->Reading().levelDb[0][16], before - 3.0, 0.05);
 
+    // The weighted levels of the levels window come down as much.
+    FormLevels->BtnResetClick();
+    FeedSines(60, 1000.0, -20.0, -20.0);
+    Render();
+    for (int channel = 0; channel < 2; ++channel) {
+        EXPECT_NEAR(Channel(channel).fastDb, -23.0, 0.05) << channel;
+        EXPECT_NEAR(Channel(channel).slowDb, -23.0, 0.05) << channel;
+        EXPECT_NEAR(Channel(channel).leqDb, -23.0, 0.05) << channel;
+        EXPECT_NEAR(Channel(channel).samplePeakMaxDb, -20.0, 0.05) << "the peak is what the converter saw";
+    }
+
     dialog->BtnNoMicClick();
     FormBands->PanelBands->grabFramebuffer();
     EXPECT_NEAR(FormBands->Reading().levelDb[0][16], before, 0.05);
+    Render();
+    EXPECT_NEAR(Channel(0).slowDb, -20.0, 0.05);
     FormBands->close();
 }
 
