@@ -208,8 +208,7 @@ void TFormBands::DrawBandsFrame()
         const int middle = plot.left + (span.left + span.right) / 2;
         texts.push_back({middle - 3 * static_cast<int>(label.size()), plot.bottom + 4, label});
     }
-    const char* units[] = {"dBFS", "dB(A)", "dB(C)"};
-    texts.push_back({2, plot.bottom + 4, units[std::clamp(BandsWeighting, 0, 2)]});
+    texts.push_back({2, plot.bottom + 4, bandsview::LevelUnit(StoredChoices().weighting)});
     QPainter painter(&Canvas());
     ClearFrameCanvas(painter, palette().window().color());
     painter.setFont(font());
@@ -291,15 +290,16 @@ QString TFormBands::ReadoutText(QPoint pointer)
                    ? std::optional<double>(reading.levelDb[channel][band])
                    : std::nullopt;
     };
-    return QString::fromStdString(
-        bandsview::ReadoutText(reading.bands[band], level(0, ShowLeft.load()), level(1, ShowRight.load())));
+    return QString::fromStdString(bandsview::ReadoutText(reading.bands[band], level(0, ShowLeft.load()),
+                                                         level(1, ShowRight.load()),
+                                                         bandsview::LevelUnit(StoredChoices().weighting)));
 }
 
 std::string TFormBands::SaveBands(const QString& path)
 {
     const measure::BandMeterChoices choices = StoredChoices();
-    const bandsview::CsvContext context{choices.fraction, measure::WeightingName(choices.weighting),
-                                        measure::AveragingName(choices.averaging), reading.blocks,
+    const bandsview::CsvContext context{choices.fraction, choices.weighting, measure::AveragingName(choices.averaging),
+                                        reading.blocks,
                                         QDateTime::currentDateTime().toString(Qt::ISODate).toStdString()};
     const std::string csv = bandsview::BandsCsv(reading.bands, reading.levelDb[0], reading.levelDb[1], context);
     return platform::ReplaceFileAtomically(path.toStdString(), csv);

@@ -110,24 +110,36 @@ std::string LevelText(double db)
 }
 } // namespace
 
-std::string ReadoutText(const measure::OctaveBand& band, std::optional<double> leftDb, std::optional<double> rightDb)
+const char* LevelUnit(measure::Weighting weighting)
+{
+    switch (weighting) {
+    case measure::Weighting::A: return "dB(A)";
+    case measure::Weighting::C: return "dB(C)";
+    case measure::Weighting::Z: break;
+    }
+    return "dBFS";
+}
+
+std::string ReadoutText(const measure::OctaveBand& band, std::optional<double> leftDb, std::optional<double> rightDb,
+                        std::string_view unit)
 {
     std::string text = measure::NominalText(band.nominalHz) + " Hz (" + Format("%.1f", band.centreHz) + " Hz, " +
                        Format("%.1f", band.lowerHz) + " - " + Format("%.1f", band.upperHz) + " Hz)";
     if (leftDb)
-        text += "\nL: " + LevelText(*leftDb) + " dBFS";
+        text += "\nL: " + LevelText(*leftDb) + " " + std::string(unit);
     if (rightDb)
-        text += "\nR: " + LevelText(*rightDb) + " dBFS";
+        text += "\nR: " + LevelText(*rightDb) + " " + std::string(unit);
     return text;
 }
 
 std::string BandsCsv(const std::vector<measure::OctaveBand>& bands, const std::vector<double>& leftDb,
                      const std::vector<double>& rightDb, const CsvContext& context)
 {
-    std::string csv = "# Sonalyx octave bands, " + FractionName(context.fraction) + ", weighting " + context.weighting +
-                      ", averaging " + context.averaging + " (" + std::to_string(context.blocks) + " blocks), " +
-                      context.time + "\n";
-    csv += "Nominal (Hz),Centre (Hz),Lower (Hz),Upper (Hz),Left (dBFS),Right (dBFS)\n";
+    std::string csv = "# Sonalyx octave bands, " + FractionName(context.fraction) + ", weighting " +
+                      measure::WeightingName(context.weighting) + ", averaging " + context.averaging + " (" +
+                      std::to_string(context.blocks) + " blocks), " + context.time + "\n";
+    const std::string unit = LevelUnit(context.weighting);
+    csv += "Nominal (Hz),Centre (Hz),Lower (Hz),Upper (Hz),Left (" + unit + "),Right (" + unit + ")\n";
     for (std::size_t i = 0; i < bands.size(); ++i) {
         const auto& band = bands[i];
         const double left = i < leftDb.size() ? leftDb[i] : measure::SilenceDb;

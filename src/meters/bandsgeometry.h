@@ -4,9 +4,11 @@
 #pragma once
 
 #include "measure/octavebands.h"
+#include "measure/weighting.h"
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace bandsview {
@@ -47,16 +49,21 @@ int BandAtColumn(int x, int bandCount, int width);
 // 1 kHz band (or the band nearest it) so that the labels stay on round values.
 std::vector<int> LabelledBands(const std::vector<measure::OctaveBand>& bands, int width, int labelWidth);
 
+// The unit the levels are read in: "dBFS" unweighted, "dB(A)" or "dB(C)"
+// with a weighting (still relative to full scale).
+const char* LevelUnit(measure::Weighting weighting);
+
 // The hover readout: nominal and exact centre, edges, and the level of each
-// shown channel.
-std::string ReadoutText(const measure::OctaveBand& band, std::optional<double> leftDb, std::optional<double> rightDb);
+// shown channel in `unit`.
+std::string ReadoutText(const measure::OctaveBand& band, std::optional<double> leftDb, std::optional<double> rightDb,
+                        std::string_view unit);
 
 // The export: a header naming the fraction, weighting, averaging (with the
 // blocks averaged) and time, then one row per band: nominal, centre, lower
-// and upper edge in Hz, level of each channel in dBFS.
+// and upper edge in Hz, level of each channel in the unit of the weighting.
 struct CsvContext {
     int fraction;
-    std::string weighting; // "Z", "A", "C"
+    measure::Weighting weighting;
     std::string averaging;
     long long blocks;
     std::string time; // ISO 8601
