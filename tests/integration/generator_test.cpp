@@ -216,19 +216,6 @@ TEST_F(GeneratorLoop, PinkNoiseFromTheWindowReadsFlatInTheOctaveWindow)
     EXPECT_EQ(GenSignal, GenSignalSine);
 }
 
-// The generator window's pink noise read by the command-line measurer
-// through the same loopback: the two instruments agree on it.
-TEST_F(GeneratorLoop, PinkNoiseFromTheWindowReadsFlatInTheMeasurer)
-{
-    FGenerator->RBtnPinkNoise->setChecked(true);
-    FGenerator->RBtnPinkNoiseClick();
-    OpenOutput("Test Headset");
-    const testsupport::MeasurerRun pink = testsupport::RunMeasurer(
-        {"bands", "--record", "test_headset.monitor", "--seconds", "30"});
-    ASSERT_EQ(pink.exitCode, 0) << pink.err.constData();
-    testsupport::ExpectFlatPinkNoise(testsupport::BandLevels(testsupport::MeasurerAnswer(pink)));
-}
-
 // The test microphone's 1 kHz tone stands highest in the octave window, in
 // the 1 kHz band, on both channels; from two bands away the filters' skirts
 // leave it well below.
