@@ -233,8 +233,9 @@ TEST_F(GeneratorLoop, TheMicrophonesToneIsTheHighestBar)
         EXPECT_EQ(highest->nominal, 1000.0);
         for (const auto& band : bands) {
             const bool nextToIt = band.nominal >= 800.0 && band.nominal <= 1250.0;
-            if (!nextToIt)
+            if (!nextToIt) {
                 EXPECT_LT(band.*level, (*highest).*level - 20.0) << band.nominal << " Hz";
+            }
         }
     }
 }
