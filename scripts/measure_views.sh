@@ -18,11 +18,13 @@
 #               geometry) without and then with the Octave Bands window
 #               (1/3 octave), after first-run, so that the figures come
 #               from the same run and the last two differ only in that window
+#   levels      the same with the Levels window instead of the Octave Bands
 #
-#   bash scripts/measure_views.sh [first-run|two-views|octave|all|sonalyx] [WIDTHxHEIGHT]
+#   bash scripts/measure_views.sh [first-run|two-views|octave|levels|all|sonalyx] [WIDTHxHEIGHT]
 #
 # "all" measures the three set-ups and xoscope, "sonalyx" the three set-ups
-# only; "octave" measures first-run, three-views and octave.
+# only; "octave" measures first-run, three-views and octave, "levels"
+# first-run, three-views and levels.
 #
 # BUILD_DIR: the build to run (default build-release/, built if needed, as
 # scripts/run.sh does). SECONDS_TO_MEASURE: the window (default 30).
@@ -145,6 +147,11 @@ octave)
     measure three-views IsInstalled=1
     measure octave IsInstalled=1 "FormBands Show=1"
     ;;
+levels)
+    measure first-run
+    measure three-views IsInstalled=1
+    measure levels IsInstalled=1 "FormLevels Show=1"
+    ;;
 sonalyx)
     measure first-run
     measure two-views IsInstalled=1 "FormSpTm Show=0"
@@ -157,7 +164,7 @@ all)
     measure_xoscope
     ;;
 *)
-    echo "usage: $0 [first-run|two-views|octave|all|sonalyx] [WIDTHxHEIGHT]" >&2
+    echo "usage: $0 [first-run|two-views|octave|levels|all|sonalyx] [WIDTHxHEIGHT]" >&2
     exit 2
     ;;
 esac
