@@ -2,7 +2,8 @@
 // libebur128: momentary (400 ms), short-term (3 s), integrated (gated, since
 // the last reset), loudness range, and the true peak (4x oversampled) per
 // channel. A quantity with no value yet (the integrated loudness of silence,
-// anything before the first 400 ms) is std::nullopt.
+// anything before the first 400 ms, the short-term loudness and the range
+// before the first 3 s) is std::nullopt.
 #pragma once
 
 #include "measure/levels.h"
@@ -11,8 +12,6 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-
-struct ebur128_state;
 
 namespace measure {
 
@@ -44,9 +43,13 @@ public:
     LoudnessLevels Levels() const;
 
 private:
+    // The library's state (its type is an unnamed struct, which cannot be
+    // declared ahead here).
+    struct State;
     double sampleRate_;
-    ebur128_state* state_ = nullptr;
+    std::unique_ptr<State> state_;
     LoudnessLevels held_;
+    uint64_t framesSinceReset_ = 0;
 };
 
 } // namespace measure
