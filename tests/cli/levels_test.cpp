@@ -50,7 +50,7 @@ std::optional<double> Value(const std::string& json, const std::string& object, 
     return std::stod(match[1]);
 }
 
-class Levels : public ::testing::Test {
+class LevelsCommand : public ::testing::Test {
 protected:
     InProcessServer* server = nullptr;
     fs::path config;
@@ -104,7 +104,7 @@ protected:
 // 3.01 dB above its RMS, which AES17's convention takes back); the Slow
 // maximum 2.5 s after the tone began is 10 lg(1 - e^-2.5) below it. With A
 // the 250 Hz tone reads 8.6 dB lower, with C 0.0 (the standard's table).
-TEST_F(Levels, SinesReadAtTheLevelsTheirAmplitudesGive)
+TEST_F(LevelsCommand, SinesReadAtTheLevelsTheirAmplitudesGive)
 {
     const double left = SineDbfs(16384), right = SineDbfs(8192);
     cli::Outcome outcome = Run(Recording("Test Microphone", 2.0));
@@ -138,7 +138,7 @@ TEST_F(Levels, SinesReadAtTheLevelsTheirAmplitudesGive)
 // and short-term; its true peak is its amplitude, which by AES17's
 // convention reads as its RMS, -23 dBTP. Full-scale samples are counted as
 // clipped.
-TEST_F(Levels, TheReferenceToneReadsMinus23Lufs)
+TEST_F(LevelsCommand, TheReferenceToneReadsMinus23Lufs)
 {
     const cli::Outcome outcome = Run(Recording("Test Tone", 4.0));
     ASSERT_EQ(outcome.exitCode, cli::ExitOk) << outcome.error;
@@ -160,7 +160,7 @@ TEST_F(Levels, TheReferenceToneReadsMinus23Lufs)
 }
 
 // Silence has no level and no loudness: null, and still a measurement.
-TEST_F(Levels, SilenceReadsNullAndSucceeds)
+TEST_F(LevelsCommand, SilenceReadsNullAndSucceeds)
 {
     const cli::Outcome outcome = Run(Recording("Quiet Input", 1.0));
     ASSERT_EQ(outcome.exitCode, cli::ExitOk) << outcome.error;
@@ -175,7 +175,7 @@ TEST_F(Levels, SilenceReadsNullAndSucceeds)
 // list shows; other devices stay in dBFS. Its microphone file with +3 dB at
 // 1 kHz (0 dB at 250 Hz) lowers the 1 kHz tone's weighted levels by 3.0 dB
 // and leaves the 250 Hz tone's alone; peaks and loudness stay as they are.
-TEST_F(Levels, ACalibratedDeviceReadsInDbSplWithoutItsMicrophone)
+TEST_F(LevelsCommand, ACalibratedDeviceReadsInDbSplWithoutItsMicrophone)
 {
     const double left = SineDbfs(16384), right = SineDbfs(8192);
     ASSERT_EQ(SaveCalibration("Test Microphone", {100.0, ""}), "");
@@ -208,7 +208,7 @@ TEST_F(Levels, ACalibratedDeviceReadsInDbSplWithoutItsMicrophone)
     EXPECT_TRUE(refused.json.empty());
 }
 
-TEST_F(Levels, UnknownDevicesAndEndedRecordingsFailAsInBands)
+TEST_F(LevelsCommand, UnknownDevicesAndEndedRecordingsFailAsInBands)
 {
     const cli::Outcome missing = cli::RunLevels(Recording("No Such Input", 1.0));
     EXPECT_EQ(missing.exitCode, cli::ExitNoDevice);
