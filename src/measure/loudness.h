@@ -34,9 +34,9 @@ public:
     LoudnessMeter(const LoudnessMeter&) = delete;
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;
 
-    // Feeds `frames` interleaved stereo frames. The maxima of momentary and
-    // short-term loudness are taken after each call, so feed at least ten
-    // times a second (a captured block is 100 ms).
+    // Feeds `frames` interleaved stereo frames. Momentary and short-term
+    // loudness, and their maxima, are updated at every 100 ms of signal,
+    // however the frames are split into calls.
     void Process(const int16_t* interleaved, std::size_t frames);
     // Starts integrated loudness, range and the maxima again.
     void Reset();
@@ -44,12 +44,11 @@ public:
 
 private:
     // The library's state (its type is an unnamed struct, which cannot be
-    // declared ahead here).
+    // declared ahead here) and the loudness of the last 100 ms intervals.
     struct State;
     double sampleRate_;
     std::unique_ptr<State> state_;
     LoudnessLevels held_;
-    uint64_t framesSinceReset_ = 0;
 };
 
 } // namespace measure

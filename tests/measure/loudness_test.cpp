@@ -192,4 +192,24 @@ TEST(Loudness, NothingBeforeItsTimeAndAResetStartsAgain)
     EXPECT_NEAR(*meter.Levels().momentaryMaxLufs, -30.0, 0.1);
 }
 
+// The readings do not depend on how the frames are split into calls.
+TEST(Loudness, CallsOfAnySizeReadTheSame)
+{
+    const double amplitude = 32767.0 * std::pow(10.0, -20.0 / 20.0);
+    std::vector<int16_t> samples(2 * 4 * 44100);
+    for (std::size_t i = 0; i < samples.size() / 2; ++i)
+        samples[2 * i] = samples[2 * i + 1] = static_cast<int16_t>(
+            std::lround(amplitude * std::sin(2.0 * std::numbers::pi * 1000.0 * static_cast<double>(i) / 44100.0)));
+    for (std::size_t call : {1u, 1000u, 4410u, 10000u}) {
+        LoudnessMeter meter;
+        for (std::size_t start = 0; start < samples.size() / 2; start += call)
+            meter.Process(samples.data() + 2 * start, std::min(call, samples.size() / 2 - start));
+        const auto levels = meter.Levels();
+        ASSERT_TRUE(levels.momentaryLufs && levels.shortTermLufs && levels.integratedLufs) << call;
+        EXPECT_NEAR(*levels.momentaryLufs, -20.0, 0.1) << call;
+        EXPECT_NEAR(*levels.shortTermLufs, -20.0, 0.1) << call;
+        EXPECT_NEAR(*levels.integratedLufs, -20.0, 0.1) << call;
+    }
+}
+
 } // namespace
