@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <utility>
 
 namespace measure {
 
@@ -79,7 +80,8 @@ struct LoudnessMeter::State {
     std::size_t framesInInterval = 0;
     std::array<double, ShortTermIntervals> intervalPower{}; // the latest at `latest`
     int latest = 0;
-    int intervals = 0; // complete ones since the reset, up to ShortTermIntervals
+    int intervals = 0; // complete ones, up to ShortTermIntervals
+    int intervalsSinceReset = 0;
 
     explicit State(double sampleRate)
         : library(ebur128_init(Channels, static_cast<unsigned long>(sampleRate), Mode)),
@@ -102,6 +104,7 @@ struct LoudnessMeter::State {
         latest = (latest + 1) % ShortTermIntervals;
         intervalPower[latest] = status == EBUR128_SUCCESS ? LoudnessToPower(lufs) : 0.0;
         intervals = std::min(intervals + 1, ShortTermIntervals);
+        intervalsSinceReset = std::min(intervalsSinceReset + 1, ShortTermIntervals);
         framesInInterval = 0;
     }
 
@@ -161,9 +164,22 @@ void LoudnessMeter::Process(const int16_t* interleaved, std::size_t frames)
 
 void LoudnessMeter::Reset()
 {
-    state_.reset();
-    state_ = std::make_unique<State>(sampleRate_);
-    held_ = LoudnessLevels{};
+    // The library's state starts anew; the intervals of momentary and
+    // short-term loudness carry over (less an unfinished one), as do their
+    // readings, and the maxima start from those.
+    auto fresh = std::make_unique<State>(sampleRate_);
+    if (state_) {
+        fresh->intervalPower = state_->intervalPower;
+        fresh->latest = state_->latest;
+        fresh->intervals = state_->intervals;
+    }
+    state_ = std::move(fresh);
+    LoudnessLevels kept;
+    kept.momentaryLufs = kept.momentaryMaxLufs = held_.momentaryLufs;
+    kept.shortTermLufs = kept.shortTermMaxLufs = held_.shortTermLufs;
+    kept.truePeakNowDbtp[0] = held_.truePeakNowDbtp[0];
+    kept.truePeakNowDbtp[1] = held_.truePeakNowDbtp[1];
+    held_ = kept;
 }
 
 LoudnessLevels LoudnessMeter::Levels() const
@@ -176,8 +192,8 @@ LoudnessLevels LoudnessMeter::Levels() const
     const int globalStatus = ebur128_loudness_global(library, &value);
     levels.integratedLufs = Finite(globalStatus, value);
     // A range needs short-term values above the gate: none while the
-    // integrated loudness has none, nor before the first 3 s.
-    if (levels.integratedLufs && state_->intervals >= ShortTermIntervals) {
+    // integrated loudness has none, nor in the first 3 s after the reset.
+    if (levels.integratedLufs && state_->intervalsSinceReset >= ShortTermIntervals) {
         const int status = ebur128_loudness_range(library, &value);
         levels.loudnessRangeLu = Finite(status, value);
     }

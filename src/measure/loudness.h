@@ -38,7 +38,8 @@ public:
     // loudness, and their maxima, are updated at every 100 ms of signal,
     // however the frames are split into calls.
     void Process(const int16_t* interleaved, std::size_t frames);
-    // Starts integrated loudness, range and the maxima again.
+    // Starts integrated loudness, range, true peak and the maxima again;
+    // momentary and short-term loudness go on.
     void Reset();
     LoudnessLevels Levels() const;
 

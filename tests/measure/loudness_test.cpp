@@ -156,19 +156,20 @@ TEST(Loudness, TruePeakFindsTheCrestsBetweenSamples)
 }
 
 // Silence has no loudness and no peak; the momentary loudness needs 400 ms
-// and the short-term 3 s; a reset starts everything again.
-TEST(Loudness, NothingBeforeItsTimeAndAResetStartsAgain)
+// and the short-term 3 s.
+TEST(Loudness, NothingBeforeItsTime)
 {
-    LoudnessMeter meter;
-    Play(meter, {{-200, 1.0}}); // rounds to zero samples
-    auto levels = meter.Levels();
+    LoudnessMeter silent;
+    Play(silent, {{-200, 1.0}}); // rounds to zero samples
+    auto levels = silent.Levels();
     EXPECT_FALSE(levels.integratedLufs);
     EXPECT_FALSE(levels.momentaryLufs);
     EXPECT_FALSE(levels.momentaryMaxLufs);
     EXPECT_FALSE(levels.loudnessRangeLu);
     EXPECT_FALSE(levels.truePeakMaxDbtp);
+    EXPECT_FALSE(levels.truePeakNowDbtp[0]);
 
-    meter.Reset();
+    LoudnessMeter meter;
     Play(meter, {{-20, 0.3}});
     levels = meter.Levels();
     EXPECT_FALSE(levels.momentaryLufs);
@@ -178,18 +179,38 @@ TEST(Loudness, NothingBeforeItsTimeAndAResetStartsAgain)
     ASSERT_TRUE(levels.momentaryLufs);
     EXPECT_NEAR(*levels.momentaryLufs, -20.0, 0.1);
     EXPECT_FALSE(levels.shortTermLufs);
+    EXPECT_FALSE(levels.loudnessRangeLu);
     Play(meter, {{-20, 2.5}});
     ASSERT_TRUE(meter.Levels().shortTermLufs);
     EXPECT_NEAR(*meter.Levels().shortTermLufs, -20.0, 0.1);
+}
 
+// A reset starts the integrated loudness, the range, the true peak and the
+// maxima again, the maxima from the readings of the moment; momentary and
+// short-term loudness carry on.
+TEST(Loudness, AResetStartsTheIntegratedLoudnessAndTheMaximaAgain)
+{
+    LoudnessMeter meter;
+    Play(meter, {{-20, 5.0}});
     meter.Reset();
-    levels = meter.Levels();
-    EXPECT_FALSE(levels.momentaryMaxLufs);
+    auto levels = meter.Levels();
     EXPECT_FALSE(levels.integratedLufs);
+    EXPECT_FALSE(levels.loudnessRangeLu);
     EXPECT_FALSE(levels.truePeakMaxDbtp);
-    Play(meter, {{-30, 1.0}});
-    ASSERT_TRUE(meter.Levels().momentaryMaxLufs);
-    EXPECT_NEAR(*meter.Levels().momentaryMaxLufs, -30.0, 0.1);
+    ASSERT_TRUE(levels.momentaryLufs && levels.shortTermLufs && levels.momentaryMaxLufs);
+    EXPECT_NEAR(*levels.momentaryLufs, -20.0, 0.1);
+    EXPECT_NEAR(*levels.shortTermLufs, -20.0, 0.1);
+    EXPECT_EQ(*levels.momentaryMaxLufs, *levels.momentaryLufs);
+
+    Play(meter, {{-30, 2.0}});
+    EXPECT_FALSE(meter.Levels().loudnessRangeLu); // 3 s after the reset
+    Play(meter, {{-30, 3.0}});
+    levels = meter.Levels();
+    ASSERT_TRUE(levels.integratedLufs && levels.momentaryLufs && levels.truePeakMaxDbtp);
+    EXPECT_NEAR(*levels.integratedLufs, -30.0, 0.1); // nothing of the -20 dBFS before
+    EXPECT_NEAR(*levels.momentaryLufs, -30.0, 0.1);
+    EXPECT_NEAR(*levels.truePeakMaxDbtp, -30.0, 0.1);
+    EXPECT_NEAR(*levels.momentaryMaxLufs, -20.0, 0.1); // held from the moment of the reset
 }
 
 // The readings do not depend on how the frames are split into calls.
