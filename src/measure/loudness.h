@@ -3,7 +3,8 @@
 // the last reset), loudness range, and the true peak (4x oversampled) per
 // channel. A quantity with no value yet (the integrated loudness of silence,
 // anything before the first 400 ms, the short-term loudness and the range
-// before the first 3 s) is std::nullopt.
+// before the first 3 s) is std::nullopt. Not for two threads at once:
+// Levels() reads the library's state that Process() changes.
 #pragma once
 
 #include "measure/levels.h"
