@@ -14,6 +14,7 @@ SONALYX_PACKAGES=(
     xvfb xauth fonts-dejavu-core
     fonts-wine # metric-compatible Tahoma and MS Sans Serif for the view frames
     libgtest-dev libbenchmark-dev libfftw3-dev
+    libebur128-dev # loudness after EBU R128 / ITU-R BS.1770
 )
 
 missing_packages() {

@@ -14,7 +14,9 @@ namespace measure {
 
 inline constexpr double CalibratorSeconds = 3.0; // how long "Measure" averages
 
-enum class CalibrationRefusal { None, Silent, Clipping, NotSteady };
+// BadReference: the level the tone stands for is not a number a calibrator
+// could have (typed in error).
+enum class CalibrationRefusal { None, Silent, Clipping, NotSteady, BadReference };
 
 struct CalibrationVerdict {
     CalibrationRefusal refusal = CalibrationRefusal::None;
@@ -27,7 +29,7 @@ struct CalibrationVerdict {
 // tone and the level it stands for (94.0, 114.0 or typed, in dB SPL).
 // Refused when the input is silent, has samples at full scale, or its RMS
 // level varies from one tenth of a second to the next by more than a
-// steady calibrator tone does.
+// steady calibrator tone does, or it is no tone at all (noise, speech).
 CalibrationVerdict JudgeCalibratorTone(const int16_t* samples, std::size_t frames, std::size_t stride,
                                        double referenceDbSpl, double sampleRate = SampleRate);
 

@@ -1,8 +1,10 @@
 // The level log: one CSV line per second written to a file and flushed line
 // by line, so that a crash loses at most the last second. A write that fails
 // (a full disk, a vanished folder) closes the log and keeps what was written.
+// Numbers have a '.' for their decimal point whatever the locale.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -29,14 +31,23 @@ public:
     bool Open(const std::string& path, const std::string& unit);
     bool IsOpen() const { return file_ != nullptr; }
     // Writes and flushes one line; on failure closes the log, keeps the
-    // file and returns false with Error() set.
+    // file as it was before the line and returns false with Error() set.
+    // A log whose file was removed or renamed (its folder with it) is
+    // stopped the same way: writing on would lose every line unseen.
     bool Write(const LevelLogLine& line);
     void Close();
     const std::string& Error() const { return error_; }
 
 private:
+    bool Append(const std::string& text);
+    bool StillThere();
+    void Fail(const std::string& why);
+
     std::FILE* file_ = nullptr;
+    std::string path_;
     std::string error_;
+    uint64_t written_ = 0;            // bytes of whole lines in the file
+    uint64_t device_ = 0, inode_ = 0; // which file path_ named when opened
 };
 
 } // namespace measure

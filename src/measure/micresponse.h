@@ -31,5 +31,8 @@ struct MicParse {
 // A file with no numbers, frequencies out of order, NaN or values beyond
 // +-MicResponseLimitDb is refused with a message naming the line.
 MicParse ParseMicResponse(std::string_view text);
+// Reads and parses the file at `path`; a file that cannot be read, or one
+// too large to be a response file, is refused with a message (line 0).
+MicParse LoadMicResponse(const std::string& path);
 
 } // namespace measure

@@ -7,11 +7,10 @@ namespace measure {
 
 namespace {
 
-// The four pole frequencies of the analogue weighting networks, in hertz.
-constexpr double PoleLow = 20.598997;   // f1, both weightings (double pole)
-constexpr double PoleMidA = 107.65265;  // f3, A only
-constexpr double PoleHighA = 737.86223; // f4, A only
-constexpr double PoleHigh = 12194.217;  // f4 of C, f4 of A (double pole)
+constexpr double PoleLow = WeightingPoleLowHz;     // f1, both weightings (double pole)
+constexpr double PoleMidA = WeightingPoleMidAHz;   // f2, A only
+constexpr double PoleHighA = WeightingPoleHighAHz; // f3, A only
+constexpr double PoleHigh = WeightingPoleHighHz;   // f4, both weightings (double pole)
 
 // The gains at 1 kHz of the unnormalised responses, which the normalised
 // curves subtract so that both read 0 dB there.

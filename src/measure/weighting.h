@@ -9,6 +9,14 @@ namespace measure {
 enum class Weighting { Z, A, C };
 inline constexpr int WeightingCount = 3;
 
+// The pole frequencies of the analogue networks, in hertz: a double pole at
+// WeightingPoleLowHz and one at WeightingPoleHighHz for both curves, and for
+// A two more, at WeightingPoleMidAHz and WeightingPoleHighAHz.
+inline constexpr double WeightingPoleLowHz = 20.598997;
+inline constexpr double WeightingPoleMidAHz = 107.65265;
+inline constexpr double WeightingPoleHighAHz = 737.86223;
+inline constexpr double WeightingPoleHighHz = 12194.217;
+
 // "Z", "A", "C".
 const char* WeightingName(Weighting weighting);
 // The weighting's gain in dB at `hz` (0 for Z; -inf at 0 Hz for A and C).
