@@ -185,8 +185,13 @@ std::string SpectrumCsv(const float* left, const float* right, float binWidth, i
                         const SpectrumNotes& notes)
 {
     std::string csv = "Frequency [Hz],Left magnitude,Left level [dB],Right magnitude,Right level [dB],Window: " +
-                      WindowName(window) + ",Time: " + time + ",Averaging: " + notes.averaging +
-                      ",Slices: " + std::to_string(notes.slices) + ",Weighting: " + notes.weighting + "\n";
+                      WindowName(window) + ",Time: " + time;
+    // Without averaging and weighting the header stays as exports have
+    // always had it, for the scripts that read them.
+    if (notes.averaging != "Off" || notes.weighting != "Z")
+        csv += ",Averaging: " + notes.averaging + ",Slices: " + std::to_string(notes.slices) +
+               ",Weighting: " + notes.weighting;
+    csv += "\n";
     // Numbers with a decimal point whatever the user's locale says.
     const auto add = [&csv](double value, std::chars_format format, int precision, char after) {
         char number[64];

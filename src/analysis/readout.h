@@ -88,8 +88,9 @@ struct SpectrumNotes {
     std::string weighting = "Z";
 };
 // The spectrum of both channels as shown, as CSV: a header row naming the
-// columns, then the window function, the time, the averaging, the slices in
-// it and the weighting, then one row per bin 0 .. TopBin: frequency in Hz,
+// columns, then the window function, the time, and (with averaging or a
+// weighting on) the averaging, the slices in it and the weighting, then one
+// row per bin 0 .. TopBin: frequency in Hz,
 // then magnitude and level in dB of the left and of the right channel.
 std::string SpectrumCsv(const float* left, const float* right, float binWidth, int window, const std::string& time,
                         const SpectrumNotes& notes = {});

@@ -25,11 +25,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-Outcome Failure(int code, const std::string& why)
-{
-    return {code, {}, why};
-}
-
 // The generator's noise on one playback device, refilled every 20 ms on a
 // thread of its own as the capture tick refills it in the program.
 class NoisePlayer {
@@ -88,27 +83,6 @@ private:
     std::thread refill_;
 };
 
-// Frames from a capture stream, handed from the server's thread to the
-// measuring one.
-struct CapturedFrames {
-    std::mutex lock;
-    std::vector<int16_t> pending; // interleaved left, right
-    bool ended = false;
-    std::string why;
-
-    void Add(const int16_t* frames, size_t count)
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        pending.insert(pending.end(), frames, frames + 2 * count);
-    }
-    void End(const std::string& reason)
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        ended = true;
-        why = reason;
-    }
-};
-
 // Both channels' filter banks, fed frame by frame.
 class StereoBands {
 public:
@@ -158,46 +132,6 @@ std::string BandsJson(const Options& options, const std::vector<measure::OctaveB
     return text + "]}\n";
 }
 
-// Records until `frames` frames after the lead-in have gone through the
-// banks. Empty on success, else the failure.
-Outcome Record(CapturedFrames& captured, StereoBands& bands, const std::string& device, uint64_t leadIn,
-               uint64_t frames)
-{
-    std::vector<int16_t> chunk;
-    uint64_t done = 0;
-    auto lastArrival = Clock::now();
-    const auto patience = std::chrono::duration<double>(NoSamplesSeconds);
-    while (done < leadIn + frames) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        {
-            std::lock_guard<std::mutex> guard(captured.lock);
-            if (captured.ended)
-                return Failure(ExitFailed, "the recording from '" + device + "' ended: " + captured.why);
-            chunk.swap(captured.pending);
-        }
-        if (chunk.empty()) {
-            if (Clock::now() - lastArrival > patience)
-                return Failure(ExitNoSamples, "no samples from '" + device + "' within 5 s");
-            continue;
-        }
-        lastArrival = Clock::now();
-        for (size_t at = 0; at < chunk.size() / 2 && done < leadIn + frames;) {
-            // The lead-in ends exactly at its frame: its powers are dropped.
-            const uint64_t stop = done < leadIn ? leadIn : leadIn + frames;
-            const size_t take = static_cast<size_t>(std::min<uint64_t>(stop - done, chunk.size() / 2 - at));
-            bands.Process(chunk.data() + 2 * at, take);
-            at += take;
-            done += take;
-            if (done == leadIn) {
-                bands.TakeLeft();
-                bands.TakeRight();
-            }
-        }
-        chunk.clear();
-    }
-    return {};
-}
-
 } // namespace
 
 Outcome RunBands(const Options& options)
@@ -231,7 +165,13 @@ Outcome RunBands(const Options& options)
 
     const auto leadIn = static_cast<uint64_t>(std::llround(LeadInSeconds * measure::SampleRate));
     const auto frames = static_cast<uint64_t>(std::max(1LL, std::llround(options.seconds * measure::SampleRate)));
-    Outcome outcome = Record(captured, bands, options.record, leadIn, frames);
+    // The lead-in's powers are dropped.
+    Outcome outcome = RecordFrames(
+        captured, options.record, leadIn, frames, [&](const int16_t* f, std::size_t n) { bands.Process(f, n); },
+        [&] {
+            bands.TakeLeft();
+            bands.TakeRight();
+        });
     const uint64_t dropped = stream->droppedFrames();
     stream.reset();
     player.Stop();

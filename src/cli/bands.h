@@ -6,22 +6,11 @@
 #pragma once
 
 #include "cli/options.h"
+#include "cli/recording.h"
 
 #include <string>
 
 namespace cli {
-
-// Filters settle and the played noise arrives during this lead-in; the
-// levels cover the `seconds` of recording after it.
-inline constexpr double LeadInSeconds = 0.5;
-// Waiting longer than this for the first (or the next) samples gives up.
-inline constexpr double NoSamplesSeconds = 5.0;
-
-struct Outcome {
-    int exitCode = ExitOk;
-    std::string json;  // on success: the whole answer, one line
-    std::string error; // on failure: one line naming the cause
-};
 
 // Needs the sound server connected (the caller checks).
 Outcome RunBands(const Options& options);

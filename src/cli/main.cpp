@@ -4,6 +4,7 @@
 // output; a failure is one line on standard error and its own exit code.
 #include "cli/bands.h"
 #include "cli/devicelist.h"
+#include "cli/levels.h"
 #include "cli/options.h"
 #include "platform/soundserver.h"
 
@@ -33,9 +34,12 @@ int Run(const cli::Options& options)
         std::fputs(cli::DevicesJson(cli::PlaybackDevices(), cli::RecordingDevices()).c_str(), stdout);
         return cli::ExitOk;
     }
-    const cli::Outcome outcome = cli::RunBands(options);
+    const cli::Outcome outcome = options.command == cli::Command::Levels ? cli::RunLevels(options)
+                                                                         : cli::RunBands(options);
     if (outcome.exitCode != cli::ExitOk)
         return Fail(outcome.exitCode, outcome.error);
+    if (!outcome.warning.empty())
+        std::fprintf(stderr, "sonalyx-measure: %s\n", outcome.warning.c_str());
     std::fputs(outcome.json.c_str(), stdout);
     return cli::ExitOk;
 }

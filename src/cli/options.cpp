@@ -12,11 +12,15 @@ namespace cli {
 const char* const UsageText = "usage: sonalyx-measure devices\n"
                               "       sonalyx-measure bands --record DEVICE [--seconds 5] [--fraction 1|3|6|12|24]\n"
                               "                             [--weighting Z|A|C] [--play DEVICE [--signal pink|white]]\n"
+                              "       sonalyx-measure levels --record DEVICE [--seconds 10] [--weighting Z|A|C]\n"
                               "       sonalyx-measure --help\n"
                               "\n"
                               "devices  lists the playback and recording devices (loopbacks included) as JSON\n"
                               "bands    records for the given time and prints the fractional-octave band levels\n"
                               "         (power average, dBFS) as JSON; --play plays the generator's noise meanwhile\n"
+                              "levels   records for the given time and prints per channel sample and true peak,\n"
+                              "         Leq and the Fast and Slow maxima (dBFS, or dB SPL for a calibrated device)\n"
+                              "         and the loudness (LUFS) as JSON\n"
                               "DEVICE   a server name (alsa_output....monitor) or a description as listed\n"
                               "\n"
                               "exit codes: 0 done, 1 device or stream failed, 2 wrong arguments, 3 no sound server,\n"
@@ -66,11 +70,15 @@ Parsed Wrong(const std::string& why)
     return {std::nullopt, why};
 }
 
-// The options of "bands", from args[1] on.
-Parsed ParseBands(const std::vector<std::string>& args)
+// The options of "bands" or "levels", from args[1] on; levels takes no
+// player.
+Parsed ParseRecording(Command command, const std::vector<std::string>& args)
 {
     Options options;
-    options.command = Command::Bands;
+    options.command = command;
+    const bool bands = command == Command::Bands;
+    if (!bands)
+        options.seconds = 10.0;
     bool signalGiven = false;
     for (size_t i = 1; i < args.size(); i += 2) {
         const std::string& option = args[i];
@@ -79,14 +87,14 @@ Parsed ParseBands(const std::vector<std::string>& args)
         const std::string& value = args[i + 1];
         if (option == "--record") {
             options.record = value;
-        } else if (option == "--play") {
+        } else if (option == "--play" && bands) {
             options.play = value;
         } else if (option == "--seconds") {
             const std::optional<double> seconds = ParseSeconds(value);
             if (!seconds)
                 return Wrong("--seconds wants a time above 0 and up to 86400, not '" + value + "'");
             options.seconds = *seconds;
-        } else if (option == "--fraction") {
+        } else if (option == "--fraction" && bands) {
             const std::optional<int> fraction = ParseFraction(value);
             if (!fraction)
                 return Wrong("--fraction wants 1, 3, 6, 12 or 24, not '" + value + "'");
@@ -96,7 +104,7 @@ Parsed ParseBands(const std::vector<std::string>& args)
             if (!weighting)
                 return Wrong("--weighting wants Z, A or C, not '" + value + "'");
             options.weighting = *weighting;
-        } else if (option == "--signal") {
+        } else if (option == "--signal" && bands) {
             const std::optional<Signal> signal = ParseSignal(value);
             if (!signal)
                 return Wrong("--signal wants pink or white, not '" + value + "'");
@@ -107,7 +115,7 @@ Parsed ParseBands(const std::vector<std::string>& args)
         }
     }
     if (options.record.empty())
-        return Wrong("bands needs --record DEVICE");
+        return Wrong(std::string(bands ? "bands" : "levels") + " needs --record DEVICE");
     if (signalGiven && options.play.empty())
         return Wrong("--signal needs --play DEVICE");
     return {options, {}};
@@ -129,10 +137,10 @@ Parsed ParseArguments(const std::vector<std::string>& args)
         options.command = Command::Devices;
         return {options, {}};
     }
-    if (command == "bands") {
+    if (command == "bands" || command == "levels") {
         if (std::find(args.begin(), args.end(), "--help") != args.end())
             return {Options{}, {}};
-        return ParseBands(args);
+        return ParseRecording(command == "bands" ? Command::Bands : Command::Levels, args);
     }
     return Wrong("unknown command '" + command + "'");
 }

@@ -21,15 +21,15 @@ enum ExitCode {
     ExitNoSamples = 5, // the recording device delivered nothing for 5 s
 };
 
-enum class Command { Help, Devices, Bands };
+enum class Command { Help, Devices, Bands, Levels };
 enum class Signal { Pink, White };
 
 struct Options {
     Command command = Command::Help;
-    std::string record; // bands: the recording device, a name or a description
+    std::string record; // bands, levels: the recording device, a name or a description
     std::string play;   // bands: the playback device; empty plays nothing
     Signal signal = Signal::Pink;
-    double seconds = 5.0;
+    double seconds = 5.0; // 10 for levels
     int fraction = 3;
     measure::Weighting weighting = measure::Weighting::Z;
 };

@@ -3,7 +3,9 @@
 #include <ebur128.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <utility>
 
 namespace measure {
 
@@ -22,8 +24,14 @@ constexpr std::size_t ChunkFrames = 1024;
 constexpr int Mode = EBUR128_MODE_M | EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK |
                      EBUR128_MODE_HISTOGRAM;
 
-constexpr double MomentarySeconds = 0.4;
-constexpr double ShortTermSeconds = 3.0;
+// Momentary and short-term loudness are means over the last 4 and 30
+// intervals of 100 ms.
+constexpr unsigned long IntervalMs = 100;
+constexpr int MomentaryIntervals = 4;
+constexpr int ShortTermIntervals = 30;
+
+// The offset of BS.1770's loudness over the weighted mean square.
+constexpr double LoudnessOffset = -0.691;
 
 // A level the library reports, or nothing where it has none (it reports
 // -HUGE_VAL for the loudness of silence).
@@ -41,23 +49,16 @@ std::optional<double> PeakDb(double magnitude)
     return 20.0 * std::log10(magnitude);
 }
 
-// The momentary and the short-term loudness once their window is full.
-std::optional<double> Momentary(ebur128_state* library, double seconds)
+double LoudnessToPower(double lufs)
 {
-    double value = 0.0;
-    if (seconds < MomentarySeconds)
-        return std::nullopt;
-    const int status = ebur128_loudness_momentary(library, &value);
-    return Finite(status, value);
+    return std::isfinite(lufs) ? std::pow(10.0, (lufs - LoudnessOffset) / 10.0) : 0.0;
 }
 
-std::optional<double> ShortTerm(ebur128_state* library, double seconds)
+std::optional<double> PowerToLoudness(double power)
 {
-    double value = 0.0;
-    if (seconds < ShortTermSeconds)
+    if (!(power > 0.0))
         return std::nullopt;
-    const int status = ebur128_loudness_shortterm(library, &value);
-    return Finite(status, value);
+    return LoudnessOffset + 10.0 * std::log10(power);
 }
 
 void KeepHigher(std::optional<double>& held, const std::optional<double>& value)
@@ -68,10 +69,26 @@ void KeepHigher(std::optional<double>& held, const std::optional<double>& value)
 
 } // namespace
 
+// Asking the library for the momentary and short-term loudness sums its
+// whole 3 s buffer each time, which would cost as much as the measurement
+// itself ten times a second. Instead the signal goes in cut at every
+// 100 ms, the library gives the weighted power of that interval (a sum
+// over 100 ms only), and the last thirty intervals make both readings.
 struct LoudnessMeter::State {
     ebur128_state* library;
+    std::size_t intervalFrames;
+    std::size_t framesInInterval = 0;
+    std::array<double, ShortTermIntervals> intervalPower{}; // the latest at `latest`
+    int latest = 0;
+    int intervals = 0; // complete ones, up to ShortTermIntervals
+    int intervalsSinceReset = 0;
 
-    explicit State(double sampleRate) : library(ebur128_init(Channels, static_cast<unsigned long>(sampleRate), Mode)) {}
+    explicit State(double sampleRate)
+        : library(ebur128_init(Channels, static_cast<unsigned long>(sampleRate), Mode)),
+          // As the library counts a window's frames.
+          intervalFrames(static_cast<unsigned long>(sampleRate) * IntervalMs / 1000)
+    {
+    }
     ~State()
     {
         if (library)
@@ -79,6 +96,28 @@ struct LoudnessMeter::State {
     }
     State(const State&) = delete;
     State& operator=(const State&) = delete;
+
+    void CompleteInterval()
+    {
+        double lufs = 0.0;
+        const int status = ebur128_loudness_window(library, IntervalMs, &lufs);
+        latest = (latest + 1) % ShortTermIntervals;
+        intervalPower[latest] = status == EBUR128_SUCCESS ? LoudnessToPower(lufs) : 0.0;
+        intervals = std::min(intervals + 1, ShortTermIntervals);
+        intervalsSinceReset = std::min(intervalsSinceReset + 1, ShortTermIntervals);
+        framesInInterval = 0;
+    }
+
+    // The loudness over the last `count` intervals, once there are so many.
+    std::optional<double> LoudnessOverLast(int count) const
+    {
+        if (intervals < count)
+            return std::nullopt;
+        double sum = 0.0;
+        for (int i = 0; i < count; ++i)
+            sum += intervalPower[(latest - i + ShortTermIntervals) % ShortTermIntervals];
+        return PowerToLoudness(sum / count);
+    }
 };
 
 LoudnessMeter::LoudnessMeter(double sampleRate) : sampleRate_(sampleRate)
@@ -90,8 +129,8 @@ LoudnessMeter::~LoudnessMeter() = default;
 
 void LoudnessMeter::Process(const int16_t* interleaved, std::size_t frames)
 {
-    ebur128_state* library = state_->library;
-    if (!library)
+    State& state = *state_;
+    if (!state.library || state.intervalFrames == 0)
         return;
     // The library would scale 16-bit samples by 1/32768; the meters' full
     // scale is 32767, so that a full-scale sine reads 0 dBTP as it reads
@@ -99,32 +138,48 @@ void LoudnessMeter::Process(const int16_t* interleaved, std::size_t frames)
     double chunk[ChunkFrames * Channels];
     double blockPeak[Channels] = {0.0, 0.0};
     for (std::size_t done = 0; done < frames;) {
-        const std::size_t n = std::min(ChunkFrames, frames - done);
+        const std::size_t n = std::min({ChunkFrames, frames - done, state.intervalFrames - state.framesInInterval});
         for (std::size_t i = 0; i < n * Channels; ++i)
             chunk[i] = interleaved[done * Channels + i] / FullScale;
-        if (ebur128_add_frames_double(library, chunk, n) != EBUR128_SUCCESS)
+        if (ebur128_add_frames_double(state.library, chunk, n) != EBUR128_SUCCESS)
             return;
         for (unsigned channel = 0; channel < Channels; ++channel) {
             double peak = 0.0;
-            if (ebur128_prev_true_peak(library, channel, &peak) == EBUR128_SUCCESS)
+            if (ebur128_prev_true_peak(state.library, channel, &peak) == EBUR128_SUCCESS)
                 blockPeak[channel] = std::max(blockPeak[channel], peak);
         }
         done += n;
+        state.framesInInterval += n;
+        if (state.framesInInterval == state.intervalFrames) {
+            state.CompleteInterval();
+            held_.momentaryLufs = state.LoudnessOverLast(MomentaryIntervals);
+            held_.shortTermLufs = state.LoudnessOverLast(ShortTermIntervals);
+            KeepHigher(held_.momentaryMaxLufs, held_.momentaryLufs);
+            KeepHigher(held_.shortTermMaxLufs, held_.shortTermLufs);
+        }
     }
-    framesSinceReset_ += frames;
     for (int channel = 0; channel < Channels; ++channel)
         held_.truePeakNowDbtp[channel] = PeakDb(blockPeak[channel]);
-    const double seconds = static_cast<double>(framesSinceReset_) / sampleRate_;
-    KeepHigher(held_.momentaryMaxLufs, Momentary(library, seconds));
-    KeepHigher(held_.shortTermMaxLufs, ShortTerm(library, seconds));
 }
 
 void LoudnessMeter::Reset()
 {
-    state_.reset();
-    state_ = std::make_unique<State>(sampleRate_);
-    held_ = LoudnessLevels{};
-    framesSinceReset_ = 0;
+    // The library's state starts anew; the intervals of momentary and
+    // short-term loudness carry over (less an unfinished one), as do their
+    // readings, and the maxima start from those.
+    auto fresh = std::make_unique<State>(sampleRate_);
+    if (state_) {
+        fresh->intervalPower = state_->intervalPower;
+        fresh->latest = state_->latest;
+        fresh->intervals = state_->intervals;
+    }
+    state_ = std::move(fresh);
+    LoudnessLevels kept;
+    kept.momentaryLufs = kept.momentaryMaxLufs = held_.momentaryLufs;
+    kept.shortTermLufs = kept.shortTermMaxLufs = held_.shortTermLufs;
+    kept.truePeakNowDbtp[0] = held_.truePeakNowDbtp[0];
+    kept.truePeakNowDbtp[1] = held_.truePeakNowDbtp[1];
+    held_ = kept;
 }
 
 LoudnessLevels LoudnessMeter::Levels() const
@@ -133,15 +188,12 @@ LoudnessLevels LoudnessMeter::Levels() const
     ebur128_state* library = state_->library;
     if (!library)
         return levels;
-    const double seconds = static_cast<double>(framesSinceReset_) / sampleRate_;
-    levels.momentaryLufs = Momentary(library, seconds);
-    levels.shortTermLufs = ShortTerm(library, seconds);
     double value = 0.0;
     const int globalStatus = ebur128_loudness_global(library, &value);
     levels.integratedLufs = Finite(globalStatus, value);
     // A range needs short-term values above the gate: none while the
-    // integrated loudness has none.
-    if (levels.integratedLufs && seconds >= ShortTermSeconds) {
+    // integrated loudness has none, nor in the first 3 s after the reset.
+    if (levels.integratedLufs && state_->intervalsSinceReset >= ShortTermIntervals) {
         const int status = ebur128_loudness_range(library, &value);
         levels.loudnessRangeLu = Finite(status, value);
     }

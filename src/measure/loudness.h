@@ -3,7 +3,8 @@
 // the last reset), loudness range, and the true peak (4x oversampled) per
 // channel. A quantity with no value yet (the integrated loudness of silence,
 // anything before the first 400 ms, the short-term loudness and the range
-// before the first 3 s) is std::nullopt.
+// before the first 3 s) is std::nullopt. Not for two threads at once:
+// Levels() reads the library's state that Process() changes.
 #pragma once
 
 #include "measure/levels.h"
@@ -34,22 +35,22 @@ public:
     LoudnessMeter(const LoudnessMeter&) = delete;
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;
 
-    // Feeds `frames` interleaved stereo frames. The maxima of momentary and
-    // short-term loudness are taken after each call, so feed at least ten
-    // times a second (a captured block is 100 ms).
+    // Feeds `frames` interleaved stereo frames. Momentary and short-term
+    // loudness, and their maxima, are updated at every 100 ms of signal,
+    // however the frames are split into calls.
     void Process(const int16_t* interleaved, std::size_t frames);
-    // Starts integrated loudness, range and the maxima again.
+    // Starts integrated loudness, range, true peak and the maxima again;
+    // momentary and short-term loudness go on.
     void Reset();
     LoudnessLevels Levels() const;
 
 private:
     // The library's state (its type is an unnamed struct, which cannot be
-    // declared ahead here).
+    // declared ahead here) and the loudness of the last 100 ms intervals.
     struct State;
     double sampleRate_;
     std::unique_ptr<State> state_;
     LoudnessLevels held_;
-    uint64_t framesSinceReset_ = 0;
 };
 
 } // namespace measure

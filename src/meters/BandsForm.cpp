@@ -221,7 +221,7 @@ void TFormBands::DrawBandsFrame()
         const int middle = plot.left + (span.left + span.right) / 2;
         texts.push_back({middle - 3 * static_cast<int>(label.size()), plot.bottom + 4, label});
     }
-    texts.push_back({2, plot.bottom + 4, bandsview::UnitLabel(BandsWeighting, splOffset)});
+    texts.push_back({2, plot.bottom + 4, bandsview::UnitLabel(StoredChoices().weighting, splOffset)});
     QPainter painter(&Canvas());
     ClearFrameCanvas(painter, palette().window().color());
     painter.setFont(font());
@@ -305,14 +305,15 @@ QString TFormBands::ReadoutText(QPoint pointer)
                    : std::nullopt;
     };
     return QString::fromStdString(
-        bandsview::ReadoutText(reading.bands[band], level(0, ShowLeft.load()), level(1, ShowRight.load()), splOffset));
+        bandsview::ReadoutText(reading.bands[band], level(0, ShowLeft.load()), level(1, ShowRight.load()),
+                               bandsview::UnitLabel(StoredChoices().weighting, splOffset), splOffset));
 }
 
 std::string TFormBands::SaveBands(const QString& path)
 {
     const measure::BandMeterChoices choices = StoredChoices();
-    const bandsview::CsvContext context{choices.fraction, measure::WeightingName(choices.weighting),
-                                        measure::AveragingName(choices.averaging), reading.blocks,
+    const bandsview::CsvContext context{choices.fraction, choices.weighting, measure::AveragingName(choices.averaging),
+                                        reading.blocks,
                                         QDateTime::currentDateTime().toString(Qt::ISODate).toStdString()};
     const std::string csv = bandsview::BandsCsv(reading.bands, reading.levelDb[0], reading.levelDb[1], context);
     return platform::ReplaceFileAtomically(path.toStdString(), csv);

@@ -110,15 +110,24 @@ std::string LevelText(double db)
 }
 } // namespace
 
+const char* LevelUnit(measure::Weighting weighting)
+{
+    switch (weighting) {
+    case measure::Weighting::A: return "dB(A)";
+    case measure::Weighting::C: return "dB(C)";
+    case measure::Weighting::Z: break;
+    }
+    return "dBFS";
+}
+
 std::string ReadoutText(const measure::OctaveBand& band, std::optional<double> leftDb, std::optional<double> rightDb,
-                        std::optional<double> offsetDb)
+                        std::string_view unit, std::optional<double> offsetDb)
 {
     std::string text = measure::NominalText(band.nominalHz) + " Hz (" + Format("%.1f", band.centreHz) + " Hz, " +
                        Format("%.1f", band.lowerHz) + " - " + Format("%.1f", band.upperHz) + " Hz)";
     const auto level = [&](double db) {
-        if (!offsetDb)
-            return LevelText(db) + " dBFS";
-        return (db <= measure::SilenceDb ? std::string("-inf") : LevelText(db + *offsetDb)) + " dB SPL";
+        const bool shifted = offsetDb && db > measure::SilenceDb;
+        return LevelText(shifted ? db + *offsetDb : db) + " " + std::string(unit);
     };
     if (leftDb)
         text += "\nL: " + level(*leftDb);
@@ -151,20 +160,19 @@ std::string GridLabel(int db, std::optional<double> offsetDb)
     return text == "-0.0" ? "0.0" : text;
 }
 
-std::string UnitLabel(int weighting, std::optional<double> offsetDb)
+std::string UnitLabel(measure::Weighting weighting, std::optional<double> offsetDb)
 {
-    const char* units[] = {"dBFS", "dB(A)", "dB(C)"};
-    const int index = std::clamp(weighting, 0, 2);
-    return index == 0 && offsetDb ? "dB SPL" : units[index];
+    return weighting == measure::Weighting::Z && offsetDb ? "dB SPL" : LevelUnit(weighting);
 }
 
 std::string BandsCsv(const std::vector<measure::OctaveBand>& bands, const std::vector<double>& leftDb,
                      const std::vector<double>& rightDb, const CsvContext& context)
 {
-    std::string csv = "# Sonalyx octave bands, " + FractionName(context.fraction) + ", weighting " + context.weighting +
-                      ", averaging " + context.averaging + " (" + std::to_string(context.blocks) + " blocks), " +
-                      context.time + "\n";
-    csv += "Nominal (Hz),Centre (Hz),Lower (Hz),Upper (Hz),Left (dBFS),Right (dBFS)\n";
+    std::string csv = "# Sonalyx octave bands, " + FractionName(context.fraction) + ", weighting " +
+                      measure::WeightingName(context.weighting) + ", averaging " + context.averaging + " (" +
+                      std::to_string(context.blocks) + " blocks), " + context.time + "\n";
+    const std::string unit = LevelUnit(context.weighting);
+    csv += "Nominal (Hz),Centre (Hz),Lower (Hz),Upper (Hz),Left (" + unit + "),Right (" + unit + ")\n";
     for (std::size_t i = 0; i < bands.size(); ++i) {
         const auto& band = bands[i];
         const double left = i < leftDb.size() ? leftDb[i] : measure::SilenceDb;

@@ -6,9 +6,11 @@
 #include "measure/bandmeter.h"
 #include "measure/micresponse.h"
 #include "measure/octavebands.h"
+#include "measure/weighting.h"
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace bandsview {
@@ -49,11 +51,15 @@ int BandAtColumn(int x, int bandCount, int width);
 // 1 kHz band (or the band nearest it) so that the labels stay on round values.
 std::vector<int> LabelledBands(const std::vector<measure::OctaveBand>& bands, int width, int labelWidth);
 
+// The unit the levels are read in: "dBFS" unweighted, "dB(A)" or "dB(C)"
+// with a weighting (still relative to full scale).
+const char* LevelUnit(measure::Weighting weighting);
+
 // The hover readout: nominal and exact centre, edges, and the level of each
-// shown channel, in dBFS, or in dB SPL with the device's calibration
-// (dB SPL = dBFS + offsetDb).
+// shown channel in `unit`; with the device's calibration the sound
+// pressure levels (dB SPL = dBFS + offsetDb).
 std::string ReadoutText(const measure::OctaveBand& band, std::optional<double> leftDb, std::optional<double> rightDb,
-                        std::optional<double> offsetDb = std::nullopt);
+                        std::string_view unit, std::optional<double> offsetDb = std::nullopt);
 
 // Takes a measurement microphone's response out of band levels: each
 // band's level (and held peak) less the response at its centre. Silence
@@ -64,16 +70,16 @@ void SubtractMicResponse(measure::BandReading& reading, const measure::MicRespon
 // with the device's calibration the sound pressure level it stands for (to
 // 0.1 dB when the offset is no whole number).
 std::string GridLabel(int db, std::optional<double> offsetDb);
-// The unit under the level axis: "dBFS", "dB(A)", "dB(C)" by the weighting
-// (an index of its choices); with a calibration "dB SPL" for Z.
-std::string UnitLabel(int weighting, std::optional<double> offsetDb);
+// The unit of the levels shown: LevelUnit's, or with a calibration "dB SPL"
+// unweighted and "dB(A)", "dB(C)" weighted (then sound pressure levels).
+std::string UnitLabel(measure::Weighting weighting, std::optional<double> offsetDb);
 
 // The export: a header naming the fraction, weighting, averaging (with the
 // blocks averaged) and time, then one row per band: nominal, centre, lower
-// and upper edge in Hz, level of each channel in dBFS.
+// and upper edge in Hz, level of each channel in the unit of the weighting.
 struct CsvContext {
     int fraction;
-    std::string weighting; // "Z", "A", "C"
+    measure::Weighting weighting;
     std::string averaging;
     long long blocks;
     std::string time; // ISO 8601

@@ -238,6 +238,8 @@ TEST_F(Readouts, PictureAndSpectrumFilesHoldWhatTheWindowShows)
     ASSERT_EQ(lines.size(), 1860 + 1) << "a header and 1859 bins, each line ended";
     EXPECT_TRUE(lines[0].startsWith("Frequency [Hz],Left magnitude,Left level [dB],Right magnitude,"));
     EXPECT_TRUE(lines[0].contains("Window: Hann"));
+    EXPECT_FALSE(lines[0].contains("Averaging")) << "without averaging and weighting the header is as it was";
+    EXPECT_EQ(lines[0].count(','), 6);
     int peakBin = -1;
     double peak = -1;
     for (int bin = 0; bin <= TopBin; ++bin) {

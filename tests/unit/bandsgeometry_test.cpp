@@ -90,37 +90,39 @@ TEST(BandsGeometry, AMicrophonesResponseComesOffEachBandAtItsCentre)
 }
 
 // The readout names the band and its levels; the CSV has a header naming
-// the choices and one row per band with centre, edges and both levels.
+// the choices and one row per band with centre, edges and both levels, in
+// the unit the frame shows for the weighting.
 TEST(BandsGeometry, ReadoutAndCsvNameBandAndLevels)
 {
     const auto thirds = measure::OctaveBands(3);
-    const std::string readout = bandsview::ReadoutText(thirds[16], -6.02, std::nullopt);
+    const std::string readout = bandsview::ReadoutText(thirds[16], -6.02, std::nullopt, "dBFS");
     EXPECT_EQ(readout, "1k Hz (1000.0 Hz, 891.3 - 1122.0 Hz)\nL: -6.0 dBFS");
-    EXPECT_EQ(bandsview::ReadoutText(thirds[0], measure::SilenceDb, -3.0),
-              "25 Hz (25.1 Hz, 22.4 - 28.2 Hz)\nL: -inf dBFS\nR: -3.0 dBFS");
+    EXPECT_EQ(bandsview::ReadoutText(thirds[0], measure::SilenceDb, -3.0, bandsview::LevelUnit(measure::Weighting::A)),
+              "25 Hz (25.1 Hz, 22.4 - 28.2 Hz)\nL: -inf dB(A)\nR: -3.0 dB(A)");
 
     // On a calibrated device (0 dBFS = 114 dB SPL): the sound pressure levels.
-    EXPECT_EQ(bandsview::ReadoutText(thirds[16], -20.0, measure::SilenceDb, 114.0),
+    EXPECT_EQ(bandsview::ReadoutText(thirds[16], -20.0, measure::SilenceDb, "dB SPL", 114.0),
               "1k Hz (1000.0 Hz, 891.3 - 1122.0 Hz)\nL: 94.0 dB SPL\nR: -inf dB SPL");
     EXPECT_EQ(bandsview::GridLabel(-20, std::nullopt), "-20");
     EXPECT_EQ(bandsview::GridLabel(-20, 114.0), "94");
     EXPECT_EQ(bandsview::GridLabel(-100, 93.96), "-6.0");
     EXPECT_EQ(bandsview::GridLabel(-10, 10.02), "0.0");
-    EXPECT_EQ(bandsview::UnitLabel(0, std::nullopt), "dBFS");
-    EXPECT_EQ(bandsview::UnitLabel(0, 94.0), "dB SPL");
-    EXPECT_EQ(bandsview::UnitLabel(1, 94.0), "dB(A)");
-    EXPECT_EQ(bandsview::UnitLabel(2, std::nullopt), "dB(C)");
+    EXPECT_EQ(bandsview::UnitLabel(measure::Weighting::Z, std::nullopt), "dBFS");
+    EXPECT_EQ(bandsview::UnitLabel(measure::Weighting::Z, 94.0), "dB SPL");
+    EXPECT_EQ(bandsview::UnitLabel(measure::Weighting::A, 94.0), "dB(A)");
+    EXPECT_EQ(bandsview::UnitLabel(measure::Weighting::C, std::nullopt), "dB(C)");
 
     std::vector<double> left(thirds.size(), -90.0), right(thirds.size(), -80.0);
     left[16] = -6.02;
-    const std::string csv = bandsview::BandsCsv(thirds, left, right, {3, "A", "Slow (1 s)", 42, "2026-12-10T02:00:00"});
+    const std::string csv = bandsview::BandsCsv(thirds, left, right,
+                                                {3, measure::Weighting::A, "Slow (1 s)", 42, "2026-12-10T02:00:00"});
     std::istringstream lines(csv);
     std::string line;
     std::getline(lines, line);
     EXPECT_EQ(line, "# Sonalyx octave bands, 1/3 Octave, weighting A, averaging Slow (1 s) (42 blocks), "
                     "2026-12-10T02:00:00");
     std::getline(lines, line);
-    EXPECT_EQ(line, "Nominal (Hz),Centre (Hz),Lower (Hz),Upper (Hz),Left (dBFS),Right (dBFS)");
+    EXPECT_EQ(line, "Nominal (Hz),Centre (Hz),Lower (Hz),Upper (Hz),Left (dB(A)),Right (dB(A))");
     int rows = 0;
     while (std::getline(lines, line)) {
         if (rows == 16) {
