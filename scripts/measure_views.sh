@@ -22,7 +22,7 @@
 #
 #   bash scripts/measure_views.sh [first-run|two-views|octave|levels|all|sonalyx] [WIDTHxHEIGHT]
 #
-# "all" measures the three set-ups and xoscope, "sonalyx" the three set-ups
+# "all" measures the four set-ups and xoscope, "sonalyx" the four set-ups
 # only; "octave" measures first-run, three-views and octave, "levels"
 # first-run, three-views and levels.
 #
@@ -129,7 +129,7 @@ measure() {
     echo "   Sonalyx CPU: $(cpu_percent $((t1 - t0)) "$window") % of one core, resident ${rss} MiB"
     echo "   (Xvfb CPU:   $(cpu_percent $((x1 - x0)) "$window") % of one core)"
     local view
-    for view in Waveform Spectrum Spectrogram; do
+    for view in Waveform Spectrum Spectrogram Levels; do
         local times
         times=$(grep "^paint $view " <<<"$paints" | awk '{ print $3 }' || true)
         [[ -z $times ]] && continue
@@ -156,11 +156,13 @@ sonalyx)
     measure first-run
     measure two-views IsInstalled=1 "FormSpTm Show=0"
     measure octave IsInstalled=1 "FormBands Show=1"
+    measure levels IsInstalled=1 "FormLevels Show=1"
     ;;
 all)
     measure first-run
     measure two-views IsInstalled=1 "FormSpTm Show=0"
     measure octave IsInstalled=1 "FormBands Show=1"
+    measure levels IsInstalled=1 "FormLevels Show=1"
     measure_xoscope
     ;;
 *)

@@ -14,6 +14,7 @@
 #include "desktop/termination.h"
 #include "generator/Generator.h"
 #include "meters/BandsForm.h"
+#include "meters/LevelsForm.h"
 #include "platform/dialogs.h"
 #include "platform/reclib.h"
 #include "platform/soundserver.h"
@@ -287,6 +288,8 @@ void TFormMain::TimerInfoTimer()
         FormSpTm->DrawSpTmFrame();
     if (FormBands && FormBands->isVisible() && !FormBands->FrameIntact())
         FormBands->DrawBandsFrame();
+    if (FormLevels && FormLevels->isVisible() && !FormLevels->FrameIntact())
+        FormLevels->DrawLevelsFrame();
     if (Paused || Started)
         return;
     // First activation, one view per tick.
@@ -304,6 +307,8 @@ void TFormMain::TimerInfoTimer()
     // of the default layout.
     if (BandsShow && FormBands && FormBands->isEnabled() && !FormBands->isVisible())
         FormBands->show();
+    if (LevelsShow && FormLevels && FormLevels->isEnabled() && !FormLevels->isVisible())
+        FormLevels->show();
     Started = true;
     if (!IsInstalled)
         for (int i = 0; i < 4; ++i)
@@ -321,8 +326,9 @@ void TFormMain::TakeLiveGeometry()
     if (!Started || isMinimized())
         return;
     IsInstalled = true; // the views have been placed, by the default layout or the user
-    for (TViewForm* view : {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect),
-                            static_cast<TViewForm*>(FormSpTm), static_cast<TViewForm*>(FormBands)})
+    for (TViewForm* view :
+         {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect), static_cast<TViewForm*>(FormSpTm),
+          static_cast<TViewForm*>(FormBands), static_cast<TViewForm*>(FormLevels)})
         if (view && view->isVisible())
             view->KeepGeometry();
 }
@@ -374,6 +380,8 @@ void TFormMain::SetRestore()
         FormSpTm->DrawSpTmFrame();
     if (BandsShow && FormBands)
         FormBands->DrawBandsFrame();
+    if (LevelsShow && FormLevels)
+        FormLevels->DrawLevelsFrame();
 }
 
 void TFormMain::changeEvent(QEvent* event)
@@ -458,6 +466,8 @@ void TFormMain::RepaintShownViews()
         FormSpTm->InvRectSpTm();
     if (BandsShow && FormBands)
         FormBands->InvRectBands();
+    if (LevelsShow && FormLevels)
+        FormLevels->InvRectLevels();
 }
 
 void PostRepaintShownViews()
@@ -482,6 +492,8 @@ bool TFormMain::FormCloseQuery()
         FormSpTm->FormCloseQuery();
     if (FormBands)
         FormBands->FormCloseQuery();
+    if (FormLevels)
+        FormLevels->FormCloseQuery();
     if (FormWave)
         FormWave->FormCloseQuery();
     IsInstalled = true;
@@ -494,6 +506,8 @@ bool TFormMain::FormCloseQuery()
         FormSpTm->close();
     if (FormBands)
         FormBands->close();
+    if (FormLevels)
+        FormLevels->close();
     if (FormWave)
         FormWave->close();
     CloseWaveOut();
@@ -531,12 +545,14 @@ void CreateForms()
     FormSpect = new TFormSpect;
     FormSpTm = new TFormSpTm;
     FormBands = new TFormBands;
+    FormLevels = new TFormLevels;
     FormAbout = new TFormAbout(FormMain);
     FGenerator = new TFGenerator;
     // What the views showed came from the old device.
     QObject::connect(FGenerator, &TFGenerator::OutputDeviceChanged, FGenerator, [] { ClearBlock(); });
-    for (QWidget* view : {static_cast<QWidget*>(FormWave), static_cast<QWidget*>(FormSpect),
-                          static_cast<QWidget*>(FormSpTm), static_cast<QWidget*>(FormBands)})
+    for (QWidget* view :
+         {static_cast<QWidget*>(FormWave), static_cast<QWidget*>(FormSpect), static_cast<QWidget*>(FormSpTm),
+          static_cast<QWidget*>(FormBands), static_cast<QWidget*>(FormLevels)})
         FormMain->AddPauseKey(view);
 }
 
@@ -552,6 +568,8 @@ void DestroyForms()
     FormSpTm = nullptr;
     delete FormBands;
     FormBands = nullptr;
+    delete FormLevels;
+    FormLevels = nullptr;
     CloseWaveOut(); // done by the close sequence already, unless a test skipped it
     GenPlaying = false;
     delete FGenerator;

@@ -58,6 +58,7 @@ public:
     QAction* menuSpectrogramRanges = nullptr;
     QAction* menuBands = nullptr;
     QAction* menuBandsScales = nullptr;
+    QAction* menuLevels = nullptr;
     QAction* menuShowAll = nullptr;
     QAction* menuFilter = nullptr;
     QMenu* menuOptions = nullptr;
@@ -102,6 +103,7 @@ public slots:
     void menuSpectrogramRangesClick();
     void menuBandsClick();
     void menuBandsScalesClick();
+    void menuLevelsClick();
     void menuShowAllClick();
     void menuFilterClick();
     void menuGeneratorClick();

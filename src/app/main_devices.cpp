@@ -7,6 +7,7 @@
 #include "capture/WaveIn.h"
 #include "capture/devices.h"
 #include "meters/BandsForm.h"
+#include "meters/LevelsForm.h"
 #include "platform/dialogs.h"
 #include "platform/reclib.h"
 #include "platform/soundserver.h"
@@ -97,6 +98,7 @@ void TFormMain::StartSource()
     const int d = SelRecDev;
     Paused = true;
     RestartBands(); // what the bands measured came from the old device
+    RestartLevels();
     WaveInClose();
     ticksEnded = 0;
     SelectComboDevice(d);
@@ -129,6 +131,8 @@ void TFormMain::StartSource()
         ClearBlock();
     }
     DeviceName = CmbBoxAIn->currentText().toStdString();
+    if (FormBands && FormBands->isVisible())
+        FormBands->DrawBandsFrame(); // the new device's calibration and microphone
     UpdateCaption();
     RestartDropCount(); // what the old device lost while this one started is not this one's
     Paused = false;

@@ -8,6 +8,7 @@
 #include "desktop/shell.h"
 #include "generator/Generator.h"
 #include "meters/BandsForm.h"
+#include "meters/LevelsForm.h"
 #include "platform/dialogs.h"
 #include "state/global.h"
 #include "views/SpTmForm.h"
@@ -101,6 +102,7 @@ void TFormMain::BuildMenus()
     menuSpectrogramRanges = AddItem(menuView, "    - Spectrogram Scale", this, &TFormMain::menuSpectrogramRangesClick);
     menuBands = AddCheckItem(menuView, "Octave Bands", this, &TFormMain::menuBandsClick);
     menuBandsScales = AddItem(menuView, "    - Octave Bands Scales", this, &TFormMain::menuBandsScalesClick);
+    menuLevels = AddCheckItem(menuView, "Levels", this, &TFormMain::menuLevelsClick);
     menuView->addSeparator();
     menuShowAll = AddItem(menuView, "Show and Arrange All Windows", this, &TFormMain::menuShowAllClick);
     menuView->addSeparator();
@@ -185,6 +187,7 @@ void TFormMain::menuViewClick()
     menuSpectrogramRanges->setEnabled(SpTmShow);
     menuBands->setChecked(BandsShow);
     menuBandsScales->setEnabled(BandsShow);
+    menuLevels->setChecked(LevelsShow);
 }
 
 void TFormMain::menuWaveformClick()
@@ -227,7 +230,12 @@ void TFormMain::menuBandsScalesClick()
     ToggleScalePanel(FormBands->PanelBandsScale, [] { FormBands->BandsScalesShow(); });
 }
 
-// The three views, arranged as ever; the octave view stays where it is.
+void TFormMain::menuLevelsClick()
+{
+    ToggleView(FormLevels, LevelsShow, &TFormLevels::DrawLevelsFrame);
+}
+
+// The three views, arranged as ever; the octave and levels views stay where they are.
 void TFormMain::menuShowAllClick()
 {
     WaveShow = true;

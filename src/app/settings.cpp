@@ -103,7 +103,7 @@ struct Setting {
 // In the order in which they are saved. The names are stored exactly like
 // this, "Hight" included. Values added later come after the first 24, so
 // an older file (without them) loads as before and keeps their defaults.
-const std::array<Setting, 42> Settings{{
+const std::array<Setting, 49> Settings{{
     {"IsInstalled", &IsInstalled, IsBool},
     {"Light Background", &LightBackground, IsBool},
     {"Window Function", &WindowFunction, IsWindowFunction},
@@ -146,13 +146,20 @@ const std::array<Setting, 42> Settings{{
     {"FormBands Peak", &BandsPeak, IsBool},
     {"FormBands Peak Decay", &BandsPeakDecay, IsChoice<measure::PeakDecayCount>},
     {"Generator Signal", &GenSignal, IsGeneratorSignal},
+    {"FormLevels X", &LevelsX, IsCoordinate},
+    {"FormLevels Y", &LevelsY, IsCoordinate},
+    {"FormLevels Width", &LevelsW, IsExtent},
+    {"FormLevels Height", &LevelsH, IsExtent},
+    {"FormLevels Show", &LevelsShow, IsBool},
+    {"FormLevels Weighting", &LevelsWeighting, IsChoice<measure::WeightingCount>},
+    {"FormBands SPL", &BandsSpl, IsBool},
 }};
 
 // The load reads "Window Function" before "Light Background"; otherwise it
 // follows the save order.
-constexpr std::array<size_t, 42> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13,
-                                           14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
-                                           28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41};
+constexpr std::array<size_t, 49> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
+                                           17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33,
+                                           34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48};
 
 template <class... Fs>
 struct Overloaded : Fs... {
@@ -171,6 +178,11 @@ void SetDefaultBandsGeometry()
     BandsX = 320, BandsY = 150, BandsW = 520, BandsH = 330;
 }
 
+void SetDefaultLevelsGeometry()
+{
+    LevelsX = 360, LevelsY = 120, LevelsW = 560, LevelsH = 440;
+}
+
 void SetDefaults()
 {
     // IsInstalled and LightBackground keep their start values.
@@ -187,6 +199,9 @@ void SetDefaults()
     BandsShow = false, BandsFraction = 1, BandsTop = 0, BandsSpan = 100;
     BandsAveraging = 0, BandsWeighting = 0, BandsPeak = false, BandsPeakDecay = 0;
     GenSignal = GenSignalSine;
+    SetDefaultLevelsGeometry();
+    LevelsShow = false, LevelsWeighting = 0;
+    BandsSpl = false;
 }
 
 // Cuts one view's stored geometry to the screens; false when no screen holds it.
@@ -366,10 +381,12 @@ bool FitStoredGeometry(const std::vector<ScreenRect>& screens)
     const bool wave = FitView(WaveX, WaveY, WaveW, WaveH, screens);
     const bool spect = FitView(SpectX, SpectY, SpectW, SpectH, screens);
     const bool sptm = FitView(SpTmX, SpTmY, SpTmW, SpTmH, screens);
-    // The octave view is not part of the default layout: off every screen,
-    // it alone goes back to its default place.
+    // The octave and levels views are not part of the default layout: off
+    // every screen, such a view alone goes back to its default place.
     if (!FitView(BandsX, BandsY, BandsW, BandsH, screens))
         SetDefaultBandsGeometry();
+    if (!FitView(LevelsX, LevelsY, LevelsW, LevelsH, screens))
+        SetDefaultLevelsGeometry();
     if (wave && spect && sptm)
         return true;
     SetDefaultGeometry();

@@ -4,6 +4,7 @@
 #include "measure/levels.h"
 #include "meters/bandsgeometry.h"
 #include "platform/atomicfile.h"
+#include "platform/calibrations.h"
 #include "state/global.h"
 #include "views/framepaint.h"
 
@@ -97,7 +98,7 @@ TFormBands::~TFormBands()
 
 void TFormBands::BuildScalePanel()
 {
-    PanelBandsScale = new TScalePanel(PanelBands, QRect(3, 3, 170, 214), QPoint(148, 0));
+    PanelBandsScale = new TScalePanel(PanelBands, QRect(3, 3, 170, 236), QPoint(148, 0));
     QWidget* p = PanelBandsScale;
     const auto combo = [p](const QRect& geometry) {
         auto* box = new QComboBox(p);
@@ -127,9 +128,12 @@ void TFormBands::BuildScalePanel()
     PanelLabel(p, "Span, dB", QRect(6, 166, 0, 0), 11);
     TrackBarSpan = PanelTrackBar(p, Qt::Horizontal, 0, static_cast<int>(std::size(bandsview::SpanChoices)) - 1, 0,
                                  QRect(6, 180, 136, 24));
+    CheckSpl = new QCheckBox("dB SPL when calibrated", p);
+    CheckSpl->setGeometry(6, 208, 156, 22);
     for (QComboBox* box : {ComboFraction, ComboAveraging, ComboWeighting, ComboDecay})
         connect(box, &QComboBox::currentIndexChanged, this, &TFormBands::ChoiceChange);
     connect(CheckPeak, &QCheckBox::toggled, this, &TFormBands::ChoiceChange);
+    connect(CheckSpl, &QCheckBox::toggled, this, &TFormBands::ChoiceChange);
     connect(TrackBarTop, &QSlider::valueChanged, this, &TFormBands::ChoiceChange);
     connect(TrackBarSpan, &QSlider::valueChanged, this, &TFormBands::ChoiceChange);
     connect(BtnReset, &QPushButton::clicked, this, &TFormBands::BtnResetClick);
@@ -145,13 +149,14 @@ void TFormBands::BuildScalePanel()
 void TFormBands::LoadChoices()
 {
     const QSignalBlocker b1(ComboFraction), b2(ComboAveraging), b3(ComboWeighting), b4(ComboDecay), b5(CheckPeak),
-        b6(TrackBarTop), b7(TrackBarSpan);
+        b6(TrackBarTop), b7(TrackBarSpan), b8(CheckSpl);
     ComboFraction->setCurrentIndex(std::clamp(BandsFraction, 0, measure::BandFractionCount - 1));
     ComboAveraging->setCurrentIndex(BandsAveraging);
     ComboWeighting->setCurrentIndex(BandsWeighting);
     ComboDecay->setCurrentIndex(BandsPeakDecay);
     ComboDecay->setEnabled(BandsPeak);
     CheckPeak->setChecked(BandsPeak);
+    CheckSpl->setChecked(BandsSpl);
     const auto at = [](const auto& table, int value) {
         return static_cast<int>(std::find(std::begin(table), std::end(table), value) - std::begin(table));
     };
@@ -168,6 +173,7 @@ void TFormBands::ChoiceChange()
     BandsWeighting = ComboWeighting->currentIndex();
     BandsPeakDecay = ComboDecay->currentIndex();
     BandsPeak = CheckPeak->isChecked();
+    BandsSpl = CheckSpl->isChecked();
     BandsTop = bandsview::TopChoices[TrackBarTop->value()];
     BandsSpan = bandsview::SpanChoices[TrackBarSpan->value()];
     ComboDecay->setEnabled(BandsPeak);
@@ -176,6 +182,7 @@ void TFormBands::ChoiceChange()
         Meter().SetChoices(StoredChoices());
         reading = Meter().Read();
     }
+    bandsview::SubtractMicResponse(reading, micResponse);
     DrawBandsFrame();
     InvRectBands();
 }
@@ -196,11 +203,17 @@ void TFormBands::DrawBandsFrame()
     const QRect panel = PlotPanelRect(plot);
     PanelBands->setGeometry(panel);
     const int plotHeight = panel.height();
+    const platform::DeviceCalibration calibration = platform::LoadCalibration(DeviceName);
+    splOffset = BandsSpl ? calibration.offsetDb : std::nullopt;
+    micResponse = {};
+    if (!calibration.micFile.empty())
+        if (const measure::MicParse parse = measure::LoadMicResponse(calibration.micFile); parse.ok)
+            micResponse = parse.response;
     const auto bands = measure::OctaveBands(bandsview::FractionAt(BandsFraction));
     std::vector<FrameText> texts;
     for (int db : bandsview::GridLevels(BandsTop, BandsSpan)) {
         const int row = bandsview::LevelRow(db, BandsTop, BandsSpan, plotHeight);
-        texts.push_back({4, plot.top + row - 6, std::to_string(db)});
+        texts.push_back({4, plot.top + row - 6, bandsview::GridLabel(db, splOffset)});
     }
     for (int band : bandsview::LabelledBands(bands, panel.width(), LabelWidth)) {
         const auto span = bandsview::BarColumns(band, static_cast<int>(bands.size()), panel.width(), 0, false);
@@ -208,7 +221,7 @@ void TFormBands::DrawBandsFrame()
         const int middle = plot.left + (span.left + span.right) / 2;
         texts.push_back({middle - 3 * static_cast<int>(label.size()), plot.bottom + 4, label});
     }
-    texts.push_back({2, plot.bottom + 4, bandsview::LevelUnit(StoredChoices().weighting)});
+    texts.push_back({2, plot.bottom + 4, bandsview::UnitLabel(BandsWeighting, splOffset)});
     QPainter painter(&Canvas());
     ClearFrameCanvas(painter, palette().window().color());
     painter.setFont(font());
@@ -230,6 +243,7 @@ void TFormBands::RenderBands()
         std::lock_guard<std::mutex> guard(meterLock);
         reading = Meter().Read();
     }
+    bandsview::SubtractMicResponse(reading, micResponse);
     QImage& picture = PanelBands->Picture();
     const PlotRgba clear = SchemeClearColor(LightBackground);
     picture.fill(QColor::fromRgbF(clear.r, clear.g, clear.b));
@@ -291,8 +305,8 @@ QString TFormBands::ReadoutText(QPoint pointer)
                    : std::nullopt;
     };
     return QString::fromStdString(bandsview::ReadoutText(reading.bands[band], level(0, ShowLeft.load()),
-                                                         level(1, ShowRight.load()),
-                                                         bandsview::LevelUnit(StoredChoices().weighting)));
+                                                         level(1, ShowRight.load()), splOffset,
+                                                         bandsview::UnitLabel(BandsWeighting, splOffset)));
 }
 
 std::string TFormBands::SaveBands(const QString& path)

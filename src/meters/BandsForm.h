@@ -1,14 +1,16 @@
 // The octave bands view window: a bar per band and shown channel of the
 // fractional-octave band levels on the plot panel PanelBands, the level axis
-// (dBFS, or dB(A) / dB(C) when weighted) and the band labels in the frame
-// around it, and the floating scale panel PanelBandsScale with the fraction,
-// averaging, weighting, peak hold and the axis' top and span.
+// (dBFS, or dB(A) / dB(C) when weighted; dB SPL on a calibrated device when
+// chosen) and the band labels in the frame around it, and the floating scale
+// panel PanelBandsScale with the fraction, averaging, weighting, peak hold,
+// the axis' top and span and its unit.
 //
 // The band levels come from one BandMeter fed in the block path, and only
 // while this window is shown (FeedBands); painting reads what it measured.
 #pragma once
 
 #include "measure/bandmeter.h"
+#include "measure/micresponse.h"
 #include "views/panelwidgets.h"
 #include "views/plotsurface.h"
 #include "views/viewform.h"
@@ -19,6 +21,7 @@
 #include <QSlider>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Feeds one captured block (`frames` samples per channel) to the octave
@@ -45,6 +48,7 @@ public:
     QSlider* TrackBarTop = nullptr;
     QSlider* TrackBarSpan = nullptr;
     QPushButton* BtnReset = nullptr;
+    QCheckBox* CheckSpl = nullptr;
 
     // Level labels, band labels and the unit around the plot; places
     // PanelBands on the plot rectangle.
@@ -54,6 +58,13 @@ public:
     void InvRectBands();
     // The reading drawn last.
     const measure::BandReading& Reading() const { return reading; }
+    // The offset the level axis adds (dB SPL = dBFS + offset): the
+    // recording device's calibration while "dB SPL" is checked; none
+    // otherwise. Read again at every frame.
+    std::optional<double> SplOffset() const { return splOffset; }
+    // The recording device's measurement microphone response, taken out of
+    // the band levels while the device has one. Read again at every frame.
+    const measure::MicResponse& MicResponse() const { return micResponse; }
 
 public slots:
     void FormShow() override;
@@ -82,6 +93,8 @@ private:
     void LoadChoices();
     void RenderBands();
     measure::BandReading reading;
+    std::optional<double> splOffset;
+    measure::MicResponse micResponse;
 };
 
 inline TFormBands* FormBands = nullptr;

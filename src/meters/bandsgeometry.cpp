@@ -110,26 +110,51 @@ std::string LevelText(double db)
 }
 } // namespace
 
-const char* LevelUnit(measure::Weighting weighting)
-{
-    switch (weighting) {
-    case measure::Weighting::A: return "dB(A)";
-    case measure::Weighting::C: return "dB(C)";
-    case measure::Weighting::Z: break;
-    }
-    return "dBFS";
-}
-
 std::string ReadoutText(const measure::OctaveBand& band, std::optional<double> leftDb, std::optional<double> rightDb,
-                        std::string_view unit)
+                        std::optional<double> offsetDb, std::string_view unit)
 {
     std::string text = measure::NominalText(band.nominalHz) + " Hz (" + Format("%.1f", band.centreHz) + " Hz, " +
                        Format("%.1f", band.lowerHz) + " - " + Format("%.1f", band.upperHz) + " Hz)";
+    const auto level = [&](double db) {
+        const double shown = offsetDb && db > measure::SilenceDb ? db + *offsetDb : db;
+        return LevelText(shown) + " " + std::string(unit);
+    };
     if (leftDb)
-        text += "\nL: " + LevelText(*leftDb) + " " + std::string(unit);
+        text += "\nL: " + level(*leftDb);
     if (rightDb)
-        text += "\nR: " + LevelText(*rightDb) + " " + std::string(unit);
+        text += "\nR: " + level(*rightDb);
     return text;
+}
+
+void SubtractMicResponse(measure::BandReading& reading, const measure::MicResponse& response)
+{
+    if (response.Empty())
+        return;
+    for (std::size_t band = 0; band < reading.bands.size(); ++band) {
+        const double db = response.DbAt(reading.bands[band].centreHz);
+        for (int channel = 0; channel < 2; ++channel)
+            for (std::vector<double>* levels : {&reading.levelDb[channel], &reading.peakDb[channel]})
+                if (band < levels->size() && (*levels)[band] > measure::SilenceDb)
+                    (*levels)[band] = std::max(measure::SilenceDb, (*levels)[band] - db);
+    }
+}
+
+std::string GridLabel(int db, std::optional<double> offsetDb)
+{
+    if (!offsetDb)
+        return std::to_string(db);
+    const double spl = db + *offsetDb;
+    if (spl == std::round(spl))
+        return std::to_string(static_cast<long long>(spl));
+    std::string text = Format("%.1f", spl);
+    return text == "-0.0" ? "0.0" : text;
+}
+
+std::string UnitLabel(int weighting, std::optional<double> offsetDb)
+{
+    const char* units[] = {"dBFS", "dB(A)", "dB(C)"};
+    const int index = std::clamp(weighting, 0, 2);
+    return index == 0 && offsetDb ? "dB SPL" : units[index];
 }
 
 std::string BandsCsv(const std::vector<measure::OctaveBand>& bands, const std::vector<double>& leftDb,
@@ -138,7 +163,7 @@ std::string BandsCsv(const std::vector<measure::OctaveBand>& bands, const std::v
     std::string csv = "# Sonalyx octave bands, " + FractionName(context.fraction) + ", weighting " +
                       measure::WeightingName(context.weighting) + ", averaging " + context.averaging + " (" +
                       std::to_string(context.blocks) + " blocks), " + context.time + "\n";
-    const std::string unit = LevelUnit(context.weighting);
+    const std::string unit = UnitLabel(static_cast<int>(context.weighting), std::nullopt);
     csv += "Nominal (Hz),Centre (Hz),Lower (Hz),Upper (Hz),Left (" + unit + "),Right (" + unit + ")\n";
     for (std::size_t i = 0; i < bands.size(); ++i) {
         const auto& band = bands[i];

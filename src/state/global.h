@@ -130,6 +130,14 @@ inline int32_t BandsFraction = 1;
 inline int32_t BandsTop = 0, BandsSpan = 100;
 inline int32_t BandsAveraging = 0, BandsWeighting = 0, BandsPeakDecay = 0;
 inline bool BandsPeak = false;
+// The octave view's level axis and readout in dB SPL on a calibrated device.
+inline bool BandsSpl = false;
+
+// The levels view: closed until the user opens it, its own geometry and the
+// frequency weighting of its RMS levels (0 = Z, 1 = A, 2 = C).
+inline bool LevelsShow = false;
+inline int32_t LevelsX = 360, LevelsY = 120, LevelsW = 560, LevelsH = 440;
+inline int32_t LevelsWeighting = 0;
 
 // ---- plot-geometry scratch and drag state (UI thread only) -------------
 inline int32_t PlotLeft = 0, PlotRight = 0, PlotTop = 0, PlotBottom = 0;

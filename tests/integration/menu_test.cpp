@@ -12,6 +12,7 @@
 #include "capture/WaveIn.h"
 #include "generator/Generator.h"
 #include "meters/BandsForm.h"
+#include "meters/LevelsForm.h"
 #include "platform/soundserver.h"
 #include "platform/wavedev.h"
 #include "state/global.h"
@@ -146,7 +147,7 @@ TEST_F(MainMenu, HasItsMenusAndItemsAsCaptioned)
     EXPECT_EQ(Captions(FormMain->menuFile), QStringList({"Open Media File...", "Exit"}));
     EXPECT_EQ(Captions(FormMain->menuView),
               QStringList({"Waveform", "   - Waveform Scales", "Spectrum", "     - Spectrum Scales", "Spectrogram",
-                           "    - Spectrogram Scale", "Octave Bands", "    - Octave Bands Scales", "-",
+                           "    - Spectrogram Scale", "Octave Bands", "    - Octave Bands Scales", "Levels", "-",
                            "Show and Arrange All Windows", "-", "Filter..."}));
     EXPECT_EQ(Captions(FormMain->menuOptions),
               QStringList({"Generator", "-", "Dark Color Scheme", "-", "Recording Device...", "Playback Device...",
@@ -201,6 +202,17 @@ TEST_F(MainMenu, CheckMarksAndScaleItemsFollowTheViews)
     FormMain->menuBandsClick();
     EXPECT_FALSE(BandsShow);
     EXPECT_FALSE(FormBands->isVisible());
+
+    // So is the levels view.
+    EXPECT_FALSE(FormMain->menuLevels->isChecked());
+    FormMain->menuLevelsClick();
+    EXPECT_TRUE(LevelsShow);
+    EXPECT_TRUE(FormLevels->isVisible());
+    EXPECT_TRUE(FormLevels->FrameIntact());
+    FormMain->menuViewClick();
+    EXPECT_TRUE(FormMain->menuLevels->isChecked());
+    FormMain->menuLevelsClick();
+    EXPECT_FALSE(LevelsShow);
 
     FormMain->menuOptionsClick();
     EXPECT_TRUE(FormMain->menuIsDark->isChecked());

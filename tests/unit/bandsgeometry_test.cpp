@@ -63,16 +63,55 @@ TEST(BandsGeometry, LabelsFitAndKeepOneKilohertz)
     EXPECT_NE(std::find(narrow.begin(), narrow.end(), 16), narrow.end()) << "1 kHz";
 }
 
+// A microphone's response comes off each band at its centre: a response
+// rising from 0 dB at 100 Hz to 6 dB at 10 kHz is 3 dB at 1 kHz, halfway
+// along the log frequency axis.
+TEST(BandsGeometry, AMicrophonesResponseComesOffEachBandAtItsCentre)
+{
+    measure::BandReading reading;
+    reading.bands = measure::OctaveBands(1);
+    const std::size_t kilohertz = 5; // 31.5, 63, 125, 250, 500, 1k
+    ASSERT_EQ(measure::NominalText(reading.bands[kilohertz].nominalHz), "1k");
+    for (int channel = 0; channel < 2; ++channel) {
+        reading.levelDb[channel].assign(reading.bands.size(), -20.0);
+        reading.peakDb[channel].assign(reading.bands.size(), -10.0);
+    }
+    reading.levelDb[1][kilohertz] = measure::SilenceDb;
+    measure::BandReading unchanged = reading;
+    bandsview::SubtractMicResponse(unchanged, measure::MicResponse{});
+    EXPECT_EQ(unchanged.levelDb[0], reading.levelDb[0]) << "no file, no change";
+
+    const measure::MicResponse rising{{100.0, 10000.0}, {0.0, 6.0}};
+    bandsview::SubtractMicResponse(reading, rising);
+    EXPECT_NEAR(reading.levelDb[0][kilohertz], -23.0, 1e-9);
+    EXPECT_NEAR(reading.peakDb[0][kilohertz], -13.0, 1e-9);
+    EXPECT_EQ(reading.levelDb[1][kilohertz], measure::SilenceDb) << "silence stays silence";
+    EXPECT_NEAR(reading.levelDb[0][0], -20.0, 1e-9) << "held flat below the first point";
+}
+
 // The readout names the band and its levels; the CSV has a header naming
 // the choices and one row per band with centre, edges and both levels, in
 // the unit the frame shows for the weighting.
 TEST(BandsGeometry, ReadoutAndCsvNameBandAndLevels)
 {
     const auto thirds = measure::OctaveBands(3);
-    const std::string readout = bandsview::ReadoutText(thirds[16], -6.02, std::nullopt, "dBFS");
+    const std::string readout = bandsview::ReadoutText(thirds[16], -6.02, std::nullopt, std::nullopt, "dBFS");
     EXPECT_EQ(readout, "1k Hz (1000.0 Hz, 891.3 - 1122.0 Hz)\nL: -6.0 dBFS");
-    EXPECT_EQ(bandsview::ReadoutText(thirds[0], measure::SilenceDb, -3.0, bandsview::LevelUnit(measure::Weighting::A)),
+    EXPECT_EQ(bandsview::ReadoutText(thirds[0], measure::SilenceDb, -3.0, std::nullopt,
+                                     bandsview::UnitLabel(1, std::nullopt)),
               "25 Hz (25.1 Hz, 22.4 - 28.2 Hz)\nL: -inf dB(A)\nR: -3.0 dB(A)");
+
+    // On a calibrated device (0 dBFS = 114 dB SPL): the sound pressure levels.
+    EXPECT_EQ(bandsview::ReadoutText(thirds[16], -20.0, measure::SilenceDb, 114.0, bandsview::UnitLabel(0, 114.0)),
+              "1k Hz (1000.0 Hz, 891.3 - 1122.0 Hz)\nL: 94.0 dB SPL\nR: -inf dB SPL");
+    EXPECT_EQ(bandsview::GridLabel(-20, std::nullopt), "-20");
+    EXPECT_EQ(bandsview::GridLabel(-20, 114.0), "94");
+    EXPECT_EQ(bandsview::GridLabel(-100, 93.96), "-6.0");
+    EXPECT_EQ(bandsview::GridLabel(-10, 10.02), "0.0");
+    EXPECT_EQ(bandsview::UnitLabel(0, std::nullopt), "dBFS");
+    EXPECT_EQ(bandsview::UnitLabel(0, 94.0), "dB SPL");
+    EXPECT_EQ(bandsview::UnitLabel(1, 94.0), "dB(A)");
+    EXPECT_EQ(bandsview::UnitLabel(2, std::nullopt), "dB(C)");
 
     std::vector<double> left(thirds.size(), -90.0), right(thirds.size(), -80.0);
     left[16] = -6.02;

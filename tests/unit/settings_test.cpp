@@ -36,6 +36,8 @@ const std::vector<std::string> SavedNames = {
     "FormBands Top", "FormBands Span", "FormBands Averaging", "FormBands Weighting", "FormBands Peak",
     "FormBands Peak Decay",
     "Generator Signal",
+    "FormLevels X", "FormLevels Y", "FormLevels Width", "FormLevels Height", "FormLevels Show",
+    "FormLevels Weighting", "FormBands SPL",
 };
 // clang-format on
 
@@ -478,15 +480,17 @@ TEST_F(SettingsTest, TheLaterPeakValueIsStoredAndAnOlderFileWithoutItLoads)
     EXPECT_FALSE(SpectShowPeak) << "the default";
 }
 
-// The generator's signal is stored last: each of the three
-// choices round-trips, one no button could choose falls back to the sine,
-// and a file from before it leaves the sine.
-TEST_F(SettingsTest, TheGeneratorSignalIsStoredLastAndFallsBackToTheSine)
+// The generator's signal is stored after the octave view's values: each of
+// the three choices round-trips, one no button could choose falls back to
+// the sine, and a file from before it leaves the sine.
+TEST_F(SettingsTest, TheGeneratorSignalRoundTripsAndFallsBackToTheSine)
 {
+    const auto at = std::find(SavedNames.begin(), SavedNames.end(), "Generator Signal") - SavedNames.begin();
     for (int32_t choice : {GenSignalPinkNoise, GenSignalWhiteNoise, GenSignalSine}) {
         GenSignal = choice;
         RegistryWrite();
-        EXPECT_EQ(valueLines().back(), "\"Generator Signal\"=dword:0000000" + std::to_string(choice));
+        ASSERT_EQ(valueLines().size(), SavedNames.size());
+        EXPECT_EQ(valueLines()[at], "\"Generator Signal\"=dword:0000000" + std::to_string(choice));
         GenSignal = -1;
         RegistryRead();
         EXPECT_EQ(GenSignal, choice);
@@ -511,6 +515,7 @@ TEST_F(SettingsTest, TheOctaveViewsValuesRoundTripAndFallBack)
 {
     BandsShow = true, BandsX = 40, BandsY = 50, BandsW = 600, BandsH = 400, BandsFraction = 4;
     BandsTop = -20, BandsSpan = 60, BandsAveraging = 9, BandsWeighting = 2, BandsPeak = true, BandsPeakDecay = 3;
+    BandsSpl = true;
     RegistryWrite();
     const auto lines = valueLines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "\"FormBands Peak Decay\"=dword:00000003"), lines.end());
@@ -529,15 +534,19 @@ TEST_F(SettingsTest, TheOctaveViewsValuesRoundTripAndFallBack)
     EXPECT_EQ(BandsWeighting, 2);
     EXPECT_TRUE(BandsPeak);
     EXPECT_EQ(BandsPeakDecay, 3);
+    EXPECT_TRUE(BandsSpl);
+    EXPECT_EQ(valueLines().back(), "\"FormBands SPL\"=dword:00000001") << "stored last";
 
     // Out of range: each gets its default.
     writeKey("\"FormBands Fraction\"=dword:00000005\n\"FormBands Top\"=dword:00000005\n"
              "\"FormBands Span\"=dword:00000000\n\"FormBands Averaging\"=dword:0000000a\n"
              "\"FormBands Weighting\"=dword:ffffffff\n\"FormBands Peak Decay\"=dword:00000004\n"
-             "\"FormBands Show\"=dword:00000002\n\"FormBands Width\"=dword:00000000\n");
+             "\"FormBands Show\"=dword:00000002\n\"FormBands Width\"=dword:00000000\n"
+             "\"FormBands SPL\"=dword:00000002\n");
     RegistryRead();
     EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(BandsShow);
+    EXPECT_FALSE(BandsSpl);
     EXPECT_EQ(BandsFraction, 1) << "1/3 octave";
     EXPECT_EQ(BandsTop, 0);
     EXPECT_EQ(BandsSpan, 100);
@@ -560,6 +569,56 @@ TEST_F(SettingsTest, TheOctaveViewsValuesRoundTripAndFallBack)
     EXPECT_TRUE(Snapshot::Take() == Unusual);
     EXPECT_FALSE(BandsShow) << "closed until the user opens it";
     EXPECT_EQ(BandsFraction, 1);
+}
+
+// The levels view's values: stored last and read back; a file from before
+// them loads with the view closed and its defaults; a value no control
+// could set falls back to its default, and a place off every screen to the
+// view's default place while the three views keep theirs.
+TEST_F(SettingsTest, TheLevelsViewsValuesRoundTripAndFallBack)
+{
+    LevelsShow = true, LevelsX = 30, LevelsY = 60, LevelsW = 610, LevelsH = 470, LevelsWeighting = 2;
+    RegistryWrite();
+    const auto lines = valueLines();
+    ASSERT_EQ(lines.size(), SavedNames.size());
+    EXPECT_EQ(lines[lines.size() - 2], "\"FormLevels Weighting\"=dword:00000002");
+    LevelsShow = false, LevelsX = LevelsY = LevelsW = LevelsH = 1, LevelsWeighting = 0;
+    RegistryRead();
+    EXPECT_TRUE(LevelsShow);
+    EXPECT_EQ(std::vector<int32_t>({LevelsX, LevelsY, LevelsW, LevelsH}), std::vector<int32_t>({30, 60, 610, 470}));
+    EXPECT_EQ(LevelsWeighting, 2);
+
+    writeKey("\"FormLevels Weighting\"=dword:00000003\n\"FormLevels Show\"=dword:00000002\n"
+             "\"FormLevels Height\"=dword:00000000\n\"FormLevels X\"=dword:00010000\n");
+    RegistryRead();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(LevelsWeighting, 0) << "Z";
+    EXPECT_FALSE(LevelsShow);
+    EXPECT_EQ(LevelsH, 440);
+    EXPECT_EQ(LevelsX, 360);
+
+    // An older file, up to the generator's signal: it loads, the view
+    // keeps its defaults.
+    fs::remove(file);
+    Unusual.apply();
+    LevelsShow = true, LevelsWeighting = 1;
+    RegistryWrite();
+    std::string text = read(file);
+    text.erase(text.find("\"FormLevels X\""));
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+    Defaults.apply();
+    RegistryRead();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(Snapshot::Take() == Unusual);
+    EXPECT_FALSE(LevelsShow) << "closed until the user opens it";
+    EXPECT_EQ(LevelsWeighting, 0);
+
+    const std::vector<ScreenRect> screens = {{0, 30, 1920, 1050}};
+    Defaults.apply();
+    LevelsX = 4000, LevelsY = 40, LevelsW = 500, LevelsH = 400;
+    EXPECT_TRUE(FitStoredGeometry(screens));
+    EXPECT_EQ(std::vector<int32_t>({LevelsX, LevelsY, LevelsW, LevelsH}), std::vector<int32_t>({360, 120, 560, 440}));
+    EXPECT_TRUE(Snapshot::Take() == Defaults);
 }
 
 // The spectrum's instrument choices: stored after the earlier values, read
