@@ -221,7 +221,7 @@ void TFormBands::DrawBandsFrame()
         const int middle = plot.left + (span.left + span.right) / 2;
         texts.push_back({middle - 3 * static_cast<int>(label.size()), plot.bottom + 4, label});
     }
-    texts.push_back({2, plot.bottom + 4, bandsview::UnitLabel(StoredChoices().weighting, splOffset)});
+    texts.push_back({2, plot.bottom + 4, bandsview::UnitLabel(BandsWeighting, splOffset)});
     QPainter painter(&Canvas());
     ClearFrameCanvas(painter, palette().window().color());
     painter.setFont(font());
@@ -304,9 +304,9 @@ QString TFormBands::ReadoutText(QPoint pointer)
                    ? std::optional<double>(reading.levelDb[channel][band])
                    : std::nullopt;
     };
-    return QString::fromStdString(
-        bandsview::ReadoutText(reading.bands[band], level(0, ShowLeft.load()), level(1, ShowRight.load()),
-                               bandsview::UnitLabel(StoredChoices().weighting, splOffset), splOffset));
+    return QString::fromStdString(bandsview::ReadoutText(reading.bands[band], level(0, ShowLeft.load()),
+                                                         level(1, ShowRight.load()), splOffset,
+                                                         bandsview::UnitLabel(BandsWeighting, splOffset)));
 }
 
 std::string TFormBands::SaveBands(const QString& path)

@@ -110,24 +110,14 @@ std::string LevelText(double db)
 }
 } // namespace
 
-const char* LevelUnit(measure::Weighting weighting)
-{
-    switch (weighting) {
-    case measure::Weighting::A: return "dB(A)";
-    case measure::Weighting::C: return "dB(C)";
-    case measure::Weighting::Z: break;
-    }
-    return "dBFS";
-}
-
 std::string ReadoutText(const measure::OctaveBand& band, std::optional<double> leftDb, std::optional<double> rightDb,
-                        std::string_view unit, std::optional<double> offsetDb)
+                        std::optional<double> offsetDb, std::string_view unit)
 {
     std::string text = measure::NominalText(band.nominalHz) + " Hz (" + Format("%.1f", band.centreHz) + " Hz, " +
                        Format("%.1f", band.lowerHz) + " - " + Format("%.1f", band.upperHz) + " Hz)";
     const auto level = [&](double db) {
-        const bool shifted = offsetDb && db > measure::SilenceDb;
-        return LevelText(shifted ? db + *offsetDb : db) + " " + std::string(unit);
+        const double shown = offsetDb && db > measure::SilenceDb ? db + *offsetDb : db;
+        return LevelText(shown) + " " + std::string(unit);
     };
     if (leftDb)
         text += "\nL: " + level(*leftDb);
@@ -160,9 +150,11 @@ std::string GridLabel(int db, std::optional<double> offsetDb)
     return text == "-0.0" ? "0.0" : text;
 }
 
-std::string UnitLabel(measure::Weighting weighting, std::optional<double> offsetDb)
+std::string UnitLabel(int weighting, std::optional<double> offsetDb)
 {
-    return weighting == measure::Weighting::Z && offsetDb ? "dB SPL" : LevelUnit(weighting);
+    const char* units[] = {"dBFS", "dB(A)", "dB(C)"};
+    const int index = std::clamp(weighting, 0, 2);
+    return index == 0 && offsetDb ? "dB SPL" : units[index];
 }
 
 std::string BandsCsv(const std::vector<measure::OctaveBand>& bands, const std::vector<double>& leftDb,
@@ -171,7 +163,7 @@ std::string BandsCsv(const std::vector<measure::OctaveBand>& bands, const std::v
     std::string csv = "# Sonalyx octave bands, " + FractionName(context.fraction) + ", weighting " +
                       measure::WeightingName(context.weighting) + ", averaging " + context.averaging + " (" +
                       std::to_string(context.blocks) + " blocks), " + context.time + "\n";
-    const std::string unit = LevelUnit(context.weighting);
+    const std::string unit = UnitLabel(static_cast<int>(context.weighting), std::nullopt);
     csv += "Nominal (Hz),Centre (Hz),Lower (Hz),Upper (Hz),Left (" + unit + "),Right (" + unit + ")\n";
     for (std::size_t i = 0; i < bands.size(); ++i) {
         const auto& band = bands[i];

@@ -51,15 +51,11 @@ int BandAtColumn(int x, int bandCount, int width);
 // 1 kHz band (or the band nearest it) so that the labels stay on round values.
 std::vector<int> LabelledBands(const std::vector<measure::OctaveBand>& bands, int width, int labelWidth);
 
-// The unit the levels are read in: "dBFS" unweighted, "dB(A)" or "dB(C)"
-// with a weighting (still relative to full scale).
-const char* LevelUnit(measure::Weighting weighting);
-
 // The hover readout: nominal and exact centre, edges, and the level of each
-// shown channel in `unit`; with the device's calibration the sound
-// pressure levels (dB SPL = dBFS + offsetDb).
+// shown channel in `unit` (UnitLabel's), relative to full scale, or with
+// the device's calibration as sound pressure level (dBFS + offsetDb).
 std::string ReadoutText(const measure::OctaveBand& band, std::optional<double> leftDb, std::optional<double> rightDb,
-                        std::string_view unit, std::optional<double> offsetDb = std::nullopt);
+                        std::optional<double> offsetDb, std::string_view unit);
 
 // Takes a measurement microphone's response out of band levels: each
 // band's level (and held peak) less the response at its centre. Silence
@@ -70,9 +66,9 @@ void SubtractMicResponse(measure::BandReading& reading, const measure::MicRespon
 // with the device's calibration the sound pressure level it stands for (to
 // 0.1 dB when the offset is no whole number).
 std::string GridLabel(int db, std::optional<double> offsetDb);
-// The unit of the levels shown: LevelUnit's, or with a calibration "dB SPL"
-// unweighted and "dB(A)", "dB(C)" weighted (then sound pressure levels).
-std::string UnitLabel(measure::Weighting weighting, std::optional<double> offsetDb);
+// The unit under the level axis: "dBFS", "dB(A)", "dB(C)" by the weighting
+// (an index of its choices); with a calibration "dB SPL" for Z.
+std::string UnitLabel(int weighting, std::optional<double> offsetDb);
 
 // The export: a header naming the fraction, weighting, averaging (with the
 // blocks averaged) and time, then one row per band: nominal, centre, lower

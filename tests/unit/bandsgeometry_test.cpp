@@ -95,22 +95,23 @@ TEST(BandsGeometry, AMicrophonesResponseComesOffEachBandAtItsCentre)
 TEST(BandsGeometry, ReadoutAndCsvNameBandAndLevels)
 {
     const auto thirds = measure::OctaveBands(3);
-    const std::string readout = bandsview::ReadoutText(thirds[16], -6.02, std::nullopt, "dBFS");
+    const std::string readout = bandsview::ReadoutText(thirds[16], -6.02, std::nullopt, std::nullopt, "dBFS");
     EXPECT_EQ(readout, "1k Hz (1000.0 Hz, 891.3 - 1122.0 Hz)\nL: -6.0 dBFS");
-    EXPECT_EQ(bandsview::ReadoutText(thirds[0], measure::SilenceDb, -3.0, bandsview::LevelUnit(measure::Weighting::A)),
+    EXPECT_EQ(bandsview::ReadoutText(thirds[0], measure::SilenceDb, -3.0, std::nullopt,
+                                     bandsview::UnitLabel(1, std::nullopt)),
               "25 Hz (25.1 Hz, 22.4 - 28.2 Hz)\nL: -inf dB(A)\nR: -3.0 dB(A)");
 
     // On a calibrated device (0 dBFS = 114 dB SPL): the sound pressure levels.
-    EXPECT_EQ(bandsview::ReadoutText(thirds[16], -20.0, measure::SilenceDb, "dB SPL", 114.0),
+    EXPECT_EQ(bandsview::ReadoutText(thirds[16], -20.0, measure::SilenceDb, 114.0, bandsview::UnitLabel(0, 114.0)),
               "1k Hz (1000.0 Hz, 891.3 - 1122.0 Hz)\nL: 94.0 dB SPL\nR: -inf dB SPL");
     EXPECT_EQ(bandsview::GridLabel(-20, std::nullopt), "-20");
     EXPECT_EQ(bandsview::GridLabel(-20, 114.0), "94");
     EXPECT_EQ(bandsview::GridLabel(-100, 93.96), "-6.0");
     EXPECT_EQ(bandsview::GridLabel(-10, 10.02), "0.0");
-    EXPECT_EQ(bandsview::UnitLabel(measure::Weighting::Z, std::nullopt), "dBFS");
-    EXPECT_EQ(bandsview::UnitLabel(measure::Weighting::Z, 94.0), "dB SPL");
-    EXPECT_EQ(bandsview::UnitLabel(measure::Weighting::A, 94.0), "dB(A)");
-    EXPECT_EQ(bandsview::UnitLabel(measure::Weighting::C, std::nullopt), "dB(C)");
+    EXPECT_EQ(bandsview::UnitLabel(0, std::nullopt), "dBFS");
+    EXPECT_EQ(bandsview::UnitLabel(0, 94.0), "dB SPL");
+    EXPECT_EQ(bandsview::UnitLabel(1, 94.0), "dB(A)");
+    EXPECT_EQ(bandsview::UnitLabel(2, std::nullopt), "dB(C)");
 
     std::vector<double> left(thirds.size(), -90.0), right(thirds.size(), -80.0);
     left[16] = -6.02;
