@@ -8,7 +8,7 @@
 #   bash scripts/screenshots.sh [OUTDIR [GROUP...]]
 #
 # OUTDIR defaults to docs/screenshots; GROUPs (views, menus, readouts,
-# instruments, manual) choose what to take, all by default.
+# instruments, levels, manual) choose what to take, all by default.
 #
 # Writes OUTDIR/{waveform,spectrum,spectrogram}-{dark,light}.png and
 # OUTDIR/screen-{dark,light}.png (the whole screen); then, used as a user
@@ -21,7 +21,9 @@
 # the spectrum's averaging, peak hold and weighting and the octave bands
 # with the generator's pink noise (spectrum-average.png,
 # spectrum-scales.png, bands-pink.png, bands-readout.png, bands-scales.png,
-# bands-menu.png, generator-pink.png); and the manual's first page as a
+# bands-menu.png, generator-pink.png); the Levels window reading the test
+# microphone's tone and its calibration dialog (levels.png, calibrate.png);
+# and the manual's first page as a
 # headless browser shows it (manual.png). Tools: xwd (x11-apps), xwininfo (x11-utils),
 # convert (imagemagick), xdotool, chromium; installed when missing.
 # BUILD_DIR: the build to run (default build-release/, built if needed, as
@@ -261,6 +263,34 @@ shoot_instruments() {
     restore_room_tone
 }
 
+# The Levels window alone, reading the test microphone's 1000 Hz tone
+# (levels.png), and its calibration dialog opened with "Calibrate..."
+# (calibrate.png).
+shoot_levels() {
+    local config=$work/config-levels
+    mkdir -p "$config"
+    xsession_settings "$config" "IsInstalled=1" "FormWave Show=0" "FormSpect Show=0" "FormSpTm Show=0" \
+        "FormLevels X=0" "FormLevels Y=100" "FormLevels Width=640" "FormLevels Height=520" "FormLevels Show=1" \
+        "FormLevels Weighting=1"
+    restore_room_tone
+    XDG_CONFIG_HOME=$config "$build/sonalyx" >"$work/levels.log" 2>&1 &
+    app_pid=$!
+    # Short-term loudness needs 3 s of signal before it shows.
+    sleep 8
+    local levels
+    levels=$(xsession_window_id '^Levels')
+    [[ -n $levels ]] || { echo "the levels window is missing" >&2; return 1; }
+    xdotool mousemove 1200 900
+    sleep 0.5
+    window_shot '^Levels' "$out/levels.png"
+    # "Calibrate..." in the strip along the window's top.
+    xdotool mousemove --window "$levels" 238 15 click 1
+    sleep 1.5
+    window_shot '^Calibrate$' "$out/calibrate.png"
+    xsession_end_app "$app_pid"
+    app_pid=
+}
+
 shoot_manual() {
     chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking \
         --disable-component-update --disable-sync --user-data-dir="$work/chromium" --hide-scrollbars \
@@ -269,7 +299,7 @@ shoot_manual() {
 }
 
 groups=("${@:2}")
-[[ ${#groups[@]} -gt 0 ]] || groups=(views menus readouts instruments manual)
+[[ ${#groups[@]} -gt 0 ]] || groups=(views menus readouts instruments levels manual)
 xsession_start "$work"
 for group in "${groups[@]}"; do
     case $group in
@@ -277,8 +307,9 @@ for group in "${groups[@]}"; do
     menus) shoot_menus ;;
     readouts) shoot_readouts ;;
     instruments) shoot_instruments ;;
+    levels) shoot_levels ;;
     manual) shoot_manual ;;
-    *) echo "unknown group '$group' (views, menus, readouts, instruments, manual)" >&2 && exit 2 ;;
+    *) echo "unknown group '$group' (views, menus, readouts, instruments, levels, manual)" >&2 && exit 2 ;;
     esac
 done
 ls -1 "$out"
