@@ -5,8 +5,8 @@
 
 namespace measure {
 
-double MicCorrectionDb(const std::vector<OctaveBand>& bands, const std::vector<double>& powers,
-                       Weighting weighting, const MicResponse& response)
+double MicCorrectionDb(const std::vector<OctaveBand>& bands, const std::vector<double>& powers, Weighting weighting,
+                       const MicResponse& response)
 {
     if (response.Empty())
         return 0.0;

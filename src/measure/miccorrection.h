@@ -28,8 +28,8 @@ inline constexpr double SilentBandPower = 1e-6;
 
 // How much the response raised a weighted level, in dB to add to it, given
 // the band powers (mean squares). 0 with no response or no power.
-double MicCorrectionDb(const std::vector<OctaveBand>& bands, const std::vector<double>& powers,
-                       Weighting weighting, const MicResponse& response);
+double MicCorrectionDb(const std::vector<OctaveBand>& bands, const std::vector<double>& powers, Weighting weighting,
+                       const MicResponse& response);
 
 // Band powers gathered over an interval, each block's weighed by its length.
 class BandPowerSum {

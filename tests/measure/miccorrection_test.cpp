@@ -22,8 +22,8 @@ std::vector<int16_t> Tone(double hz, double amplitude, std::size_t frames, std::
 {
     std::vector<int16_t> samples(frames * channels, 0);
     for (std::size_t i = 0; i < frames; ++i)
-        samples[i * channels + channel] =
-            static_cast<int16_t>(std::lround(amplitude * std::sin(2.0 * std::numbers::pi * hz * i / Rate)));
+        samples[i * channels + channel] = static_cast<int16_t>(
+            std::lround(amplitude * std::sin(2.0 * std::numbers::pi * hz * i / Rate)));
     return samples;
 }
 
