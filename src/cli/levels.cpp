@@ -4,8 +4,8 @@
 #include "cli/json.h"
 #include "measure/levelmeter.h"
 #include "measure/loudness.h"
+#include "measure/miccorrection.h"
 #include "measure/micresponse.h"
-#include "measure/octavebands.h"
 #include "measure/weighting.h"
 #include "platform/calibrations.h"
 #include "platform/soundserver.h"
@@ -19,10 +19,6 @@ namespace cli {
 
 namespace {
 
-// The bands the microphone's response is weighed in: fine enough to follow
-// a response file's slopes, cheap enough to run beside the meters.
-constexpr int MicBandFraction = 24;
-
 std::optional<double> Level(double db)
 {
     if (!std::isfinite(db) || db <= measure::SilenceDb)
@@ -35,43 +31,6 @@ std::string Number(const std::optional<double>& value)
     return value ? JsonNumber(*value, 2) : "null";
 }
 
-// How much the microphone's response raised a channel's weighted level:
-// its band powers, weighted, against the same with the response taken out
-// at each band's centre. Exact for a response flat within a band; for the
-// Fast and Slow maxima exact while the sound's spectrum holds still.
-class MicCorrection {
-public:
-    explicit MicCorrection(measure::MicResponse response) : response_(std::move(response)), bank_(MicBandFraction) {}
-
-    void Process(const int16_t* frames, std::size_t count, int channel)
-    {
-        samples_.resize(count);
-        for (std::size_t i = 0; i < count; ++i)
-            samples_[i] = frames[2 * i + static_cast<std::size_t>(channel)];
-        bank_.Process(samples_.data(), static_cast<int>(count));
-    }
-    void Restart() { bank_.TakePowers(); }
-
-    // The dB to add to the weighted levels.
-    double Db(measure::Weighting weighting)
-    {
-        const std::vector<double> powers = bank_.TakePowers();
-        double heard = 0.0, corrected = 0.0;
-        for (std::size_t b = 0; b < powers.size(); ++b) {
-            const double hz = bank_.Bands()[b].centreHz;
-            const double weighted = powers[b] * measure::WeightingPowerFactor(weighting, hz);
-            heard += weighted;
-            corrected += weighted * std::pow(10.0, -response_.DbAt(hz) / 10.0);
-        }
-        return heard > 0.0 ? 10.0 * std::log10(corrected / heard) : 0.0;
-    }
-
-private:
-    measure::MicResponse response_;
-    measure::OctaveFilterBank bank_;
-    std::vector<float> samples_;
-};
-
 // Both channels' meters and the loudness meter, fed the same frames.
 class StereoLevels {
 public:
@@ -80,7 +39,7 @@ public:
     {
         if (!mic.Empty())
             for (auto& correction : mic_)
-                correction = std::make_unique<MicCorrection>(mic);
+                correction = std::make_unique<measure::MicCorrection>(mic);
     }
 
     void Process(const int16_t* frames, std::size_t count)
@@ -88,7 +47,7 @@ public:
         for (int channel = 0; channel < 2; ++channel) {
             meters_[channel].Process(frames + channel, count, 2);
             if (mic_[channel])
-                mic_[channel]->Process(frames, count, channel);
+                mic_[channel]->Process(frames + channel, count, 2);
         }
         loudness_.Process(frames, count);
     }
@@ -126,7 +85,8 @@ private:
     std::string ChannelJson(int channel, double offsetDb, const std::optional<double>& truePeak)
     {
         const measure::ChannelLevels& levels = meters_[channel].Levels();
-        const double shift = offsetDb + (mic_[channel] ? mic_[channel]->Db(weighting_) : 0.0);
+        // The whole run's spectrum weighs the response out of its maxima too.
+        const double shift = offsetDb + (mic_[channel] ? mic_[channel]->SinceRestartDb(weighting_) : 0.0);
         auto weighted = [shift](double db) {
             const std::optional<double> level = Level(db);
             return level ? std::optional<double>(*level + shift) : std::nullopt;
@@ -140,7 +100,7 @@ private:
 
     measure::Weighting weighting_;
     measure::ChannelLevelMeter meters_[2];
-    std::unique_ptr<MicCorrection> mic_[2];
+    std::unique_ptr<measure::MicCorrection> mic_[2];
     measure::LoudnessMeter loudness_;
 };
 
