@@ -4,7 +4,7 @@
 #include "measure/calibration.h"
 #include "measure/levelmeter.h"
 #include "measure/loudness.h"
-#include "measure/octavebands.h"
+#include "measure/miccorrection.h"
 #include "meters/BandsForm.h"
 #include "meters/CalibrateForm.h"
 #include "platform/calibrations.h"
@@ -24,9 +24,6 @@
 #include <vector>
 
 namespace {
-
-// Fine enough to follow a response file's slopes.
-constexpr int MicBandFraction = 24;
 
 // The meters of both channels and the loudness of the pair.
 struct Meters {
@@ -51,6 +48,8 @@ struct Meters {
         std::size_t frames = 0;
         std::vector<measure::LevelLogLine> finished;
         bool primed = false;
+        // The microphone's fine band powers over the second begun.
+        measure::BandPowerSum micPowers[2];
     };
     std::unique_ptr<LogMeters> log;
     // The block fed last: a log begun now starts its filters on it, so that
@@ -58,19 +57,19 @@ struct Meters {
     std::vector<int16_t> lastBlock[2];
     // While the device has a microphone file: each channel's fine bands,
     // whose powers weigh the response taken out of the weighted levels.
-    struct MicBands {
-        explicit MicBands(const measure::MicResponse& mic)
-            : response(mic), bank{std::make_unique<measure::OctaveFilterBank>(MicBandFraction),
-                                  std::make_unique<measure::OctaveFilterBank>(MicBandFraction)}
-        {
-        }
-        measure::MicResponse response;
-        std::unique_ptr<measure::OctaveFilterBank> bank[2];
-        std::vector<double> lastPowers[2];  // of the last block: Fast and Slow
-        std::vector<double> resetPowers[2]; // summed since the reset: Leq
-        std::vector<float> scratch;
-    };
-    std::unique_ptr<MicBands> mic;
+    std::unique_ptr<measure::MicCorrection> mic[2];
+    bool HasMic() const { return mic[0] != nullptr; }
+    void SetMic(const measure::MicResponse& response)
+    {
+        for (auto& correction : mic)
+            correction = response.Empty() ? nullptr : std::make_unique<measure::MicCorrection>(response);
+    }
+    void RestartMic()
+    {
+        for (auto& correction : mic)
+            if (correction)
+                correction->Restart();
+    }
 };
 
 constexpr std::size_t FramesPerLogLine = static_cast<std::size_t>(measure::SampleRate);
@@ -80,41 +79,50 @@ std::optional<double> Logged(double db)
     return db > measure::SilenceDb ? std::optional<double>(db) : std::nullopt;
 }
 
-void FeedMicBands(Meters::MicBands& mic, const int16_t* left, const int16_t* right, std::size_t count)
+void FeedMic(Meters& all, const int16_t* left, const int16_t* right, std::size_t count)
 {
     const int16_t* channels[2] = {left, right};
-    for (int channel = 0; channel < 2; ++channel) {
-        mic.scratch.assign(channels[channel], channels[channel] + count);
-        mic.bank[channel]->Process(mic.scratch.data(), static_cast<int>(count));
-        mic.lastPowers[channel] = mic.bank[channel]->TakePowers();
-        std::vector<double>& sum = mic.resetPowers[channel];
-        sum.resize(mic.lastPowers[channel].size(), 0.0);
-        for (std::size_t band = 0; band < sum.size(); ++band)
-            sum[band] += mic.lastPowers[channel][band];
-    }
+    for (int channel = 0; channel < 2; ++channel)
+        all.mic[channel]->Process(channels[channel], count);
+}
+
+void ShiftLevel(double& db, double by)
+{
+    if (db > measure::SilenceDb)
+        db += by;
 }
 
 // Takes the microphone's response out of the weighted levels, as their
 // band powers weigh it. Caller holds meterLock.
 void CorrectForMic(const Meters& all, measure::ChannelLevels (&levels)[2])
 {
-    if (!all.mic)
+    if (!all.HasMic())
         return;
-    const Meters::MicBands& mic = *all.mic;
     const measure::Weighting weighting = all.channel[0].CurrentWeighting();
-    const auto& bands = mic.bank[0]->Bands();
-    const auto shift = [](double& db, double by) {
-        if (db > measure::SilenceDb)
-            db += by;
-    };
     for (int channel = 0; channel < 2; ++channel) {
-        const double now = levelsview::MicCorrectionDb(bands, mic.lastPowers[channel], weighting, mic.response);
-        const double sinceReset = levelsview::MicCorrectionDb(bands, mic.resetPowers[channel], weighting, mic.response);
+        const double now = all.mic[channel]->LastDb(weighting);
+        const double sinceReset = all.mic[channel]->SinceRestartDb(weighting);
         measure::ChannelLevels& channelLevels = levels[channel];
         for (double* db :
              {&channelLevels.fastDb, &channelLevels.slowDb, &channelLevels.fastMaxDb, &channelLevels.slowMaxDb})
-            shift(*db, now);
-        shift(channelLevels.leqDb, sinceReset);
+            ShiftLevel(*db, now);
+        ShiftLevel(channelLevels.leqDb, sinceReset);
+    }
+}
+
+// The microphone's response taken out of a logged second's A-weighted
+// levels, as that second's band powers weigh it. The C-weighted peak stays
+// as read: a peak is one instant's waveform, which no band power describes
+// (the window's peaks are not corrected either).
+void CorrectLogLineForMic(const Meters& all, measure::LevelLogLine& line)
+{
+    if (!all.HasMic())
+        return;
+    for (int channel = 0; channel < 2; ++channel) {
+        const double by = all.mic[channel]->Db(measure::Weighting::A, all.log->micPowers[channel]);
+        for (std::optional<double>* db : {&line.laeq[channel], &line.lafmax[channel]})
+            if (*db)
+                **db += by;
     }
 }
 
@@ -138,6 +146,8 @@ void FeedLog(Meters& all, const int16_t* left, const int16_t* right, std::size_t
         for (int channel = 0; channel < 2; ++channel) {
             log.a[channel].Process(channels[channel] + done, part);
             log.c[channel].Process(channels[channel] + done, part);
+            if (all.HasMic()) // the block's spectrum, for its part of the second
+                log.micPowers[channel].Add(all.mic[channel]->LastPowers(), part);
         }
         done += part;
         log.frames += part;
@@ -149,8 +159,12 @@ void FeedLog(Meters& all, const int16_t* left, const int16_t* right, std::size_t
             line.laeq[channel] = Logged(log.a[channel].Levels().leqDb);
             line.lafmax[channel] = Logged(log.a[channel].Levels().fastMaxDb);
             line.lcpeak[channel] = Logged(log.c[channel].Levels().weightedPeakMaxDb);
+        }
+        CorrectLogLineForMic(all, line);
+        for (int channel = 0; channel < 2; ++channel) {
             log.a[channel].Reset();
             log.c[channel].Reset();
+            log.micPowers[channel].Clear();
         }
         log.finished.push_back(line);
         log.frames = 0;
@@ -258,6 +272,8 @@ void FeedLevels(const int16_t* left, const int16_t* right, int frames)
         meters->interleaved[2 * f + 1] = right[f];
     }
     meters->loudness.Process(meters->interleaved.data(), count);
+    if (meters->HasMic()) // before the log, which weighs the block's band powers
+        FeedMic(*meters, left, right, count);
     if (meters->log) {
         const std::size_t before = meters->log->finished.size();
         FeedLog(*meters, left, right, count);
@@ -269,8 +285,6 @@ void FeedLevels(const int16_t* left, const int16_t* right, int frames)
             }
         }
     }
-    if (meters->mic)
-        FeedMicBands(*meters->mic, left, right, count);
     meters->lastBlock[0].assign(left, left + count);
     meters->lastBlock[1].assign(right, right + count);
     if (meters->captureChannel >= 0) {
@@ -288,8 +302,8 @@ void RestartLevels()
     // Nothing of the old device stays, the loudness meter's past included;
     // the window chooses the new device's microphone when it next paints.
     auto fresh = std::make_unique<Meters>(meters->channel[0].CurrentWeighting());
-    if (meters->mic)
-        fresh->mic = std::make_unique<Meters::MicBands>(meters->mic->response);
+    if (meters->HasMic())
+        fresh->SetMic(meters->mic[0]->Response());
     meters = std::move(fresh);
 }
 
@@ -496,10 +510,11 @@ void TFormLevels::ApplyMicToMeters()
 {
     std::lock_guard<std::mutex> guard(meterLock);
     Meters& all = TheMeters();
-    if (micResponse.Empty())
-        all.mic.reset();
-    else if (!all.mic || all.mic->response.hz != micResponse.hz || all.mic->response.db != micResponse.db)
-        all.mic = std::make_unique<Meters::MicBands>(micResponse);
+    const bool same = all.HasMic()
+                          ? all.mic[0]->Response().hz == micResponse.hz && all.mic[0]->Response().db == micResponse.db
+                          : micResponse.Empty();
+    if (!same)
+        all.SetMic(micResponse);
 }
 
 void TFormLevels::ShowCalibrationText()
@@ -578,8 +593,7 @@ void TFormLevels::ComboWeightingChange(int index)
         Meters& all = TheMeters();
         for (measure::ChannelLevelMeter& channel : all.channel)
             channel.SetWeighting(StoredWeighting());
-        if (all.mic) // the levels start again, and so does Leq's correction
-            all.mic->resetPowers[0].clear(), all.mic->resetPowers[1].clear();
+        all.RestartMic(); // the levels start again, and so does Leq's correction
     }
     InvRectLevels();
 }
@@ -592,8 +606,7 @@ void TFormLevels::BtnResetClick()
         for (measure::ChannelLevelMeter& channel : all.channel)
             channel.Reset();
         all.loudness.Reset();
-        if (all.mic)
-            all.mic->resetPowers[0].clear(), all.mic->resetPowers[1].clear();
+        all.RestartMic();
     }
     InvRectLevels();
 }

@@ -140,21 +140,6 @@ std::string RmsUnit(measure::Weighting weighting, const Calibration& calibration
     return (calibration ? "dB(" : "dBFS(") + letter + ")";
 }
 
-double MicCorrectionDb(const std::vector<measure::OctaveBand>& bands, const std::vector<double>& powers,
-                       measure::Weighting weighting, const measure::MicResponse& response)
-{
-    if (response.Empty())
-        return 0.0;
-    double heard = 0.0, corrected = 0.0;
-    for (std::size_t band = 0; band < bands.size() && band < powers.size(); ++band) {
-        const double hz = bands[band].centreHz;
-        const double weighted = powers[band] * measure::WeightingPowerFactor(weighting, hz);
-        heard += weighted;
-        corrected += weighted * std::pow(10.0, -response.DbAt(hz) / 10.0);
-    }
-    return heard > 0.0 && corrected > 0.0 ? 10.0 * std::log10(corrected / heard) : 0.0;
-}
-
 std::optional<double> ParseTypedLevel(const std::string& text)
 {
     std::string number;

@@ -6,8 +6,6 @@
 
 #include "measure/levelmeter.h"
 #include "measure/loudness.h"
-#include "measure/micresponse.h"
-#include "measure/octavebands.h"
 #include "measure/weighting.h"
 
 #include <optional>
@@ -41,14 +39,6 @@ double PeakShown(double dbfs, const Calibration& calibration);
 // uncalibrated, "dB SPL", "dB(A)", "dB(C)" calibrated.
 std::string PeakUnit(const Calibration& calibration);
 std::string RmsUnit(measure::Weighting weighting, const Calibration& calibration);
-
-// How much a measurement microphone's response raised a weighted level,
-// in dB to add to it: the band powers (mean squares of fine fractional
-// octave bands) weighted, against the same with the response taken out at
-// each band's centre. Exact for a response flat within each band; 0 with
-// no response or no power.
-double MicCorrectionDb(const std::vector<measure::OctaveBand>& bands, const std::vector<double>& powers,
-                       measure::Weighting weighting, const measure::MicResponse& response);
 
 // A level the user typed (the level 0 dBFS stands for, a calibrator's
 // level): a plain decimal number, comma or point, blanks around it allowed,

@@ -588,6 +588,53 @@ TEST_F(LevelsCalibration, AMicrophoneFileOfPlusThreeDecibelsAtOneKilohertzLowers
     FormBands->close();
 }
 
+// The level log takes the microphone out of its A-weighted levels as the
+// window does: a file +3 dB from 700 Hz to 1.4 kHz (0 dB well away from
+// there) lowers a 1 kHz tone's LAeq and LAFmax by 3 dB; LCpeak, a peak,
+// stays what the converter saw.
+TEST_F(LevelsCalibration, TheLevelLogIsCorrectedForTheMicrophoneFile)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QFile file(folder.filePath("plateau.txt"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("Freq(Hz) dB\n20 0\n400 0\n700 3.0\n1400 3.0\n2500 0\n20000 0\n");
+    file.close();
+    TFormCalibrate::OpenFileHook = [&] { return file.fileName(); };
+    dialog->BtnLoadMicClick();
+    TFormCalibrate::OpenFileHook = nullptr;
+    ASSERT_TRUE(app->messages.empty()) << app->messages.front();
+    ASSERT_EQ(FormLevels->MicResponse().DbAt(1000.0), 3.0);
+
+    FeedSines(5, 1000.0, -20.0, -26.0); // the tones run before the log begins
+    TViewForm::SaveFileHook = [&](const QString&) { return folder.filePath("levels.csv"); };
+    FormLevels->BtnLogClick();
+    TViewForm::SaveFileHook = nullptr;
+    ASSERT_TRUE(FormLevels->Logging());
+    FeedSines(50, 1000.0, -20.0, -26.0); // 5 s
+    FormLevels->TimerLogTimer();
+    FormLevels->BtnLogClick();
+    EXPECT_TRUE(app->messages.empty());
+
+    QFile log(folder.filePath("levels.csv"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = log.readAll().split('\n');
+    if (!lines.isEmpty() && lines.back().isEmpty())
+        lines.pop_back();
+    ASSERT_EQ(lines.size(), 6) << "a header and five seconds";
+    for (int second = 1; second <= 5; ++second) {
+        SCOPED_TRACE(second);
+        const QList<QByteArray> fields = lines[second].split(',');
+        ASSERT_EQ(fields.size(), 9) << lines[second].toStdString();
+        EXPECT_NEAR(fields[1].toDouble(), -23.0, 0.05); // LAeq
+        EXPECT_NEAR(fields[2].toDouble(), -29.0, 0.05);
+        EXPECT_NEAR(fields[3].toDouble(), -23.0, 0.05); // LAFmax
+        EXPECT_NEAR(fields[4].toDouble(), -29.0, 0.05);
+        EXPECT_NEAR(fields[5].toDouble(), -20.0, 0.1); // LCpeak
+        EXPECT_NEAR(fields[6].toDouble(), -26.0, 0.1);
+    }
+}
+
 TEST_F(LevelsCalibration, SilentClippedOrUnnamedTonesAreRefusedAndChangeNothing)
 {
     dialog->EditFullScale->setText("110");

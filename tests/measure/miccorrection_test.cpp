@@ -42,6 +42,29 @@ MicResponse Plateau(double x)
     return MicResponse{{20.0, 300.0, 400.0, 3000.0, 4000.0, 20000.0}, {0.0, 0.0, x, x, 0.0, 0.0}};
 }
 
+// Equal powers in the 125 Hz and 1 kHz octaves, a microphone 6 dB loud at
+// 1 kHz and flat at 125 Hz: the level it raised comes down to the mean of
+// 1 and 10^-0.6 of the power.
+TEST(MicCorrection, TheResponseComesOffAsTheBandPowersWeighIt)
+{
+    const auto octaves = measure::OctaveBands(1);
+    std::vector<double> powers(octaves.size(), 0.0);
+    const std::size_t low = 2, kilohertz = 5; // 125 Hz, 1 kHz
+    powers[low] = powers[kilohertz] = 1000.0;
+    const measure::MicResponse response{{octaves[low].centreHz, octaves[kilohertz].centreHz}, {0.0, 6.0}};
+    EXPECT_NEAR(measure::MicCorrectionDb(octaves, powers, measure::Weighting::Z, response),
+                10.0 * std::log10((1.0 + std::pow(10.0, -0.6)) / 2.0), 1e-9);
+    // A tone at 1 kHz alone: the response there, whatever the weighting.
+    powers[low] = 0.0;
+    EXPECT_NEAR(measure::MicCorrectionDb(octaves, powers, measure::Weighting::A, response), -6.0, 1e-9);
+    EXPECT_EQ(measure::MicCorrectionDb(octaves, powers, measure::Weighting::Z, measure::MicResponse{}), 0.0)
+        << "no file";
+    EXPECT_EQ(
+        measure::MicCorrectionDb(octaves, std::vector<double>(octaves.size(), 0.0), measure::Weighting::Z, response),
+        0.0)
+        << "silence";
+}
+
 // A tone where the microphone reads x dB too loud comes down by exactly x,
 // whatever the weighting, in the last block's and the gathered correction.
 TEST(MicCorrection, AToneComesDownByTheResponseAtItsFrequency)

@@ -55,26 +55,6 @@ TEST(LevelsText, TypedLevelsArePlainNumbersACalibratorCouldHave)
     EXPECT_EQ(CalibrationText(113.96), "0 dBFS = 114.0 dB SPL");
 }
 
-// Equal powers in the 125 Hz and 1 kHz octaves, a microphone 6 dB loud at
-// 1 kHz and flat at 125 Hz: the level it raised comes down to the mean of
-// 1 and 10^-0.6 of the power.
-TEST(LevelsMicrophone, TheResponseComesOffAsTheBandPowersWeighIt)
-{
-    const auto octaves = measure::OctaveBands(1);
-    std::vector<double> powers(octaves.size(), 0.0);
-    const std::size_t low = 2, kilohertz = 5; // 125 Hz, 1 kHz
-    powers[low] = powers[kilohertz] = 1000.0;
-    const measure::MicResponse response{{octaves[low].centreHz, octaves[kilohertz].centreHz}, {0.0, 6.0}};
-    EXPECT_NEAR(MicCorrectionDb(octaves, powers, measure::Weighting::Z, response),
-                10.0 * std::log10((1.0 + std::pow(10.0, -0.6)) / 2.0), 1e-9);
-    // A tone at 1 kHz alone: the response there, whatever the weighting.
-    powers[low] = 0.0;
-    EXPECT_NEAR(MicCorrectionDb(octaves, powers, measure::Weighting::A, response), -6.0, 1e-9);
-    EXPECT_EQ(MicCorrectionDb(octaves, powers, measure::Weighting::Z, measure::MicResponse{}), 0.0) << "no file";
-    EXPECT_EQ(MicCorrectionDb(octaves, std::vector<double>(octaves.size(), 0.0), measure::Weighting::Z, response), 0.0)
-        << "silence";
-}
-
 TEST(LevelsText, NumbersUnitsAndTheValuesThatHaveNone)
 {
     EXPECT_EQ(LevelText(-23.04), "-23.0");
