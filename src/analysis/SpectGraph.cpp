@@ -75,13 +75,36 @@ std::vector<FrameText> SpectLinearLabels(const PlotRect& p, float rangeY, int32_
     return labels;
 }
 
-std::vector<FrameText> SpectLogLabels(const PlotRect& p)
+namespace {
+// A level number of the logarithmic axis: whole decibels, or tenths when a
+// calibration's offset has them.
+std::string LevelNumber(double db)
+{
+    if (db == std::round(db))
+        return std::to_string(static_cast<long long>(db));
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", db);
+    return text;
+}
+} // namespace
+
+std::vector<FrameText> SpectLogLabels(const PlotRect& p, std::optional<double> offsetDb)
 {
     const int L = p.left, R = p.right, T = p.top, B = p.bottom;
     std::vector<FrameText> labels{{L - 20, T + 10, "[dB]"}};
+    constexpr int DigitWidth = 6;
     for (int i = 0; i <= 6; ++i) {
         const int gridY = i * (B - T) / 7 + T;
-        labels.push_back({L - 18 - i, gridY, std::to_string(-20 * i)});
+        const std::string dbfs = std::to_string(-20 * i);
+        if (!offsetDb) {
+            labels.push_back({L - 18 - i, gridY, dbfs});
+            continue;
+        }
+        // The plot covers whatever runs past the margin: longer numbers
+        // start further left, no further than the form's edge.
+        const std::string spl = LevelNumber(-20 * i + *offsetDb);
+        const int shift = DigitWidth * (static_cast<int>(spl.size()) - static_cast<int>(dbfs.size()));
+        labels.push_back({std::max(0, L - 18 - i - shift), gridY, spl});
     }
     struct Mark {
         int tens; // frequency in units of 10 Hz
@@ -104,6 +127,13 @@ FrameText SpectWeightingLabel(const PlotRect& p, bool logAxis, const std::string
     const int legendEnd = p.left + 165;
     const int x = std::max(legendEnd, p.right - 170);
     return {x, p.bottom + 12, logAxis ? "dB(" + weighting + ")" : "%, " + weighting + "-weighted"};
+}
+
+FrameText SpectUnitLabel(const PlotRect& p, const std::string& unit)
+{
+    FrameText label = SpectWeightingLabel(p, true, "");
+    label.text = unit;
+    return label;
 }
 
 int SpectLinearTopBin(int32_t rangeX)

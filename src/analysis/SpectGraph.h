@@ -8,6 +8,7 @@
 #include "analysis/plotgeometry.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,13 +47,17 @@ std::string SpectLinearAmplitudeText(float rangeY, int i);
 // frequency numbers (0 .. rangeX) and "Frequency [Hz]".
 std::vector<FrameText> SpectLinearLabels(const PlotRect& plot, float rangeY, int32_t rangeX);
 // All texts of the logarithmic frame: "[dB]", 0 .. -120 dB, the frequency
-// numbers 10 .. 20k and "Frequency [Hz]".
-std::vector<FrameText> SpectLogLabels(const PlotRect& plot);
+// numbers 10 .. 20k and "Frequency [Hz]". On a calibrated device the level
+// numbers are sound pressure levels, dBFS + offsetDb, their right ends
+// where those of the dBFS numbers are.
+std::vector<FrameText> SpectLogLabels(const PlotRect& plot, std::optional<double> offsetDb = std::nullopt);
 
 // The frame's note of a frequency weighting, "dB(A)" on the logarithmic
 // axis and "%, A-weighted" on the linear one, in the bottom line left of
 // "Frequency [Hz]" and right of the channel legend.
 FrameText SpectWeightingLabel(const PlotRect& plot, bool logAxis, const std::string& weighting);
+// The level unit of a calibrated device ("dB SPL", "dB(A)") in the same place.
+FrameText SpectUnitLabel(const PlotRect& plot, const std::string& unit);
 
 // Linear mode: the bin at the right edge, nearest integer to
 // rangeX / BinWidth, plus 1 (94 at 1000 Hz, 1859 at 20000 Hz).

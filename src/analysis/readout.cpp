@@ -90,12 +90,20 @@ double Percent(double magnitude)
     return 100.0 * magnitude / LogFullScale;
 }
 
-std::string SpectText(double hz, bool logAxis, const std::optional<float>& left, const std::optional<float>& right)
+LevelScale SplScale(double offsetDb, int weighting)
+{
+    static const char* const units[] = {"dB SPL", "dB(A)", "dB(C)"};
+    return {offsetDb, units[std::clamp(weighting, 0, 2)]};
+}
+
+std::string SpectText(double hz, bool logAxis, const std::optional<float>& left, const std::optional<float>& right,
+                      const LevelScale& scale)
 {
     std::string text = Format("%.0f Hz", hz);
     const auto line = [&](const char* name, float magnitude) {
         text += "\n" + std::string(name) + " " +
-                (logAxis ? DbText(LevelDb(magnitude)) + " dB" : Format("%.1f %%", Percent(magnitude)));
+                (logAxis ? DbText(LevelDb(magnitude) + scale.offsetDb) + " " + scale.unit
+                         : Format("%.1f %%", Percent(magnitude)));
     };
     if (left)
         line("L", *left);
@@ -120,9 +128,10 @@ std::optional<Peak> InterpolatedPeak(const float* row, float binWidth)
     return Peak{peak, (peak + offset) * binWidth, 20.0 * (lnPeak - std::log(LogFullScale)) / std::log(10.0)};
 }
 
-std::string PeakText(char channel, const Peak& peak)
+std::string PeakText(char channel, const Peak& peak, const LevelScale& scale)
 {
-    return std::string("Peak ") + channel + " " + Format("%.1f Hz ", peak.hz) + DbText(peak.db) + " dB";
+    return std::string("Peak ") + channel + " " + Format("%.1f Hz ", peak.hz) + DbText(peak.db + scale.offsetDb) + " " +
+           scale.unit;
 }
 
 // ---- spectrogram -----------------------------------------------------------------

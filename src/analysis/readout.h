@@ -37,9 +37,20 @@ int NearestBin(double hz, float binWidth);
 double LevelDb(double magnitude);
 // Percent of full scale (32767), as the linear axis counts.
 double Percent(double magnitude);
-// "1001 Hz" then per shown channel "L -3.2 dB" (logarithmic axis) or
-// "L 45.1 %" (linear axis).
-std::string SpectText(double hz, bool logAxis, const std::optional<float>& left, const std::optional<float>& right);
+// How levels in dB read: against full scale as the logarithmic axis draws
+// them, or on a calibrated device as sound pressure level (dBFS + offsetDb)
+// named by its unit.
+struct LevelScale {
+    double offsetDb = 0.0;
+    std::string unit = "dB";
+};
+// The sound pressure level scale of a device calibrated with `offsetDb`:
+// "dB SPL", or "dB(A)" / "dB(C)" with weighting 1 / 2.
+LevelScale SplScale(double offsetDb, int weighting);
+// "1001 Hz" then per shown channel "L -3.2 dB" (logarithmic axis, in
+// `scale`) or "L 45.1 %" (linear axis).
+std::string SpectText(double hz, bool logAxis, const std::optional<float>& left, const std::optional<float>& right,
+                      const LevelScale& scale = {});
 
 // The strongest bin of a row (as the spectrogram's peak mark picks it;
 // none when every one is 0), refined by a parabola through the natural logarithms of its magnitude
@@ -50,8 +61,8 @@ struct Peak {
     double db;
 };
 std::optional<Peak> InterpolatedPeak(const float* row, float binWidth);
-// "Peak L 1234.5 Hz -3.2 dB" for one channel.
-std::string PeakText(char channel, const Peak& peak);
+// "Peak L 1234.5 Hz -3.2 dB" for one channel, the level in `scale`.
+std::string PeakText(char channel, const Peak& peak, const LevelScale& scale = {});
 
 // ---- spectrogram -----------------------------------------------------------------
 

@@ -24,6 +24,8 @@ struct Instruments {
     bool peakHold = false;
     bool peaksHeld = false; // fed since peak hold was turned on or reset
     std::vector<double> power = std::vector<double>(AveragedBins);
+    measure::MicResponse mic;
+    std::vector<float> micGains; // per bin; empty without a microphone response
 };
 
 Instruments& State()
@@ -61,6 +63,15 @@ void Weigh(measure::Weighting weighting, float* row)
     if (weighting == measure::Weighting::Z)
         return;
     const std::vector<float>& gains = WeightingGains(weighting);
+    for (int bin = 0; bin < BinSlots; ++bin)
+        row[bin] *= gains[bin];
+}
+
+void CorrectForMicrophone(float* row)
+{
+    const std::vector<float>& gains = State().micGains;
+    if (gains.empty())
+        return;
     for (int bin = 0; bin < BinSlots; ++bin)
         row[bin] *= gains[bin];
 }
@@ -148,6 +159,7 @@ void SpectShownRow(int channel, measure::Weighting weighting, float* row)
     else
         std::memcpy(row, &Spectrum(channel, 0, 0), BinSlots * sizeof(float));
     Weigh(weighting, row);
+    CorrectForMicrophone(row);
 }
 
 bool SpectPeakRow(int channel, measure::Weighting weighting, float* row)
@@ -159,10 +171,25 @@ bool SpectPeakRow(int channel, measure::Weighting weighting, float* row)
         return false;
     RootsOf(instruments.peaks.Power(), channel, row);
     Weigh(weighting, row);
+    CorrectForMicrophone(row);
     return true;
 }
 
 float SpectWeightingGain(measure::Weighting weighting, int bin)
 {
     return WeightingGains(weighting)[std::clamp(bin, 0, BinSlots - 1)];
+}
+
+void SetSpectMicResponse(const measure::MicResponse& response)
+{
+    Instruments& state = State();
+    if (response.hz == state.mic.hz && response.db == state.mic.db)
+        return;
+    state.mic = response;
+    state.micGains.clear();
+    if (response.Empty())
+        return;
+    state.micGains.resize(BinSlots);
+    for (int bin = 0; bin < BinSlots; ++bin)
+        state.micGains[bin] = static_cast<float>(std::pow(10.0, -response.DbAt(bin * 44100.0 / FftSize) / 20.0));
 }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "measure/averaging.h"
+#include "measure/micresponse.h"
 #include "measure/weighting.h"
 
 #include <atomic>
@@ -42,12 +43,21 @@ int64_t SpectAveragedSlices();
 
 // The spectrum of channel 1 or 2 as the window shows it, BinSlots
 // magnitudes in sample units: the root of the averaged power while averaging
-// is on and has been fed, else slice 0 of Spectra itself; then weighted.
-// With averaging off and weighting Z the row is Spectra's, bit for bit.
+// is on and has been fed, else slice 0 of Spectra itself; then weighted and
+// corrected for the microphone. With averaging off, weighting Z and no
+// microphone response the row is Spectra's, bit for bit.
 void SpectShownRow(int channel, measure::Weighting weighting, float* row);
-// The held peaks of channel 1 or 2 as magnitudes, weighted. False, and the
+// The held peaks of channel 1 or 2 as magnitudes, weighted and corrected
+// for the microphone. False, and the
 // row untouched, while peak hold is off or nothing has been held yet.
 bool SpectPeakRow(int channel, measure::Weighting weighting, float* row);
+
+// The recording device's measurement microphone response, taken off the
+// shown rows and the held peaks bin by bin (MicResponse::DbAt at each bin's
+// frequency) after the weighting. An empty one takes nothing off: the rows
+// stay exactly as they were. Computes the bins' gains only when the
+// response differs from the one set last.
+void SetSpectMicResponse(const measure::MicResponse& response);
 
 // The weighting's gain on magnitudes at bin `bin` (0 .. BinSlots - 1),
 // the root of its power factor at the bin's frequency, k * 44100 / 4096 Hz.

@@ -133,6 +133,8 @@ void TFormMain::StartSource()
     DeviceName = CmbBoxAIn->currentText().toStdString();
     if (FormBands && FormBands->isVisible())
         FormBands->DrawBandsFrame(); // the new device's calibration and microphone
+    if (FormSpect && FormSpect->isVisible())
+        FormSpect->DrawSpectFrame();
     UpdateCaption();
     RestartDropCount(); // what the old device lost while this one started is not this one's
     Paused = false;

@@ -103,7 +103,7 @@ struct Setting {
 // In the order in which they are saved. The names are stored exactly like
 // this, "Hight" included. Values added later come after the first 24, so
 // an older file (without them) loads as before and keeps their defaults.
-const std::array<Setting, 49> Settings{{
+const std::array<Setting, 50> Settings{{
     {"IsInstalled", &IsInstalled, IsBool},
     {"Light Background", &LightBackground, IsBool},
     {"Window Function", &WindowFunction, IsWindowFunction},
@@ -153,13 +153,14 @@ const std::array<Setting, 49> Settings{{
     {"FormLevels Show", &LevelsShow, IsBool},
     {"FormLevels Weighting", &LevelsWeighting, IsChoice<measure::WeightingCount>},
     {"FormBands SPL", &BandsSpl, IsBool},
+    {"FormSpect SPL", &SpectSpl, IsBool},
 }};
 
 // The load reads "Window Function" before "Light Background"; otherwise it
 // follows the save order.
-constexpr std::array<size_t, 49> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
+constexpr std::array<size_t, 50> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
                                            17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33,
-                                           34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48};
+                                           34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49};
 
 template <class... Fs>
 struct Overloaded : Fs... {
@@ -202,6 +203,7 @@ void SetDefaults()
     SetDefaultLevelsGeometry();
     LevelsShow = false, LevelsWeighting = 0;
     BandsSpl = false;
+    SpectSpl = false;
 }
 
 // Cuts one view's stored geometry to the screens; false when no screen holds it.

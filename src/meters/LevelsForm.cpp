@@ -10,6 +10,7 @@
 #include "platform/calibrations.h"
 #include "platform/dialogs.h"
 #include "state/global.h"
+#include "views/SpectForm.h"
 #include "views/framepaint.h"
 
 #include <QDateTime>
@@ -191,13 +192,17 @@ Meters& TheMeters()
     return *meters;
 }
 
-// The octave view reads the stored calibration and microphone file of the
-// device at each frame: a new one is drawn when they change.
+// The octave and spectrum views read the stored calibration and microphone
+// file of the device at each frame: new ones are drawn when they change.
 void RedrawBandsFrame()
 {
     if (FormBands && FormBands->isVisible()) {
         FormBands->DrawBandsFrame();
         FormBands->InvRectBands();
+    }
+    if (FormSpect && FormSpect->isVisible()) {
+        FormSpect->DrawSpectFrame();
+        FormSpect->InvRectSpect();
     }
 }
 

@@ -132,6 +132,9 @@ inline int32_t BandsAveraging = 0, BandsWeighting = 0, BandsPeakDecay = 0;
 inline bool BandsPeak = false;
 // The octave view's level axis and readout in dB SPL on a calibrated device.
 inline bool BandsSpl = false;
+// The spectrum's level axis, readout and peak line in dB SPL on a calibrated
+// device.
+inline bool SpectSpl = false;
 
 // The levels view: closed until the user opens it, its own geometry and the
 // frequency weighting of its RMS levels (0 = Z, 1 = A, 2 = C).

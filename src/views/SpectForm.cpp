@@ -4,9 +4,11 @@
 #include "analysis/readout.h"
 #include "analysis/spectinstruments.h"
 #include "measure/averaging.h"
+#include "measure/micresponse.h"
 #include "measure/peakhold.h"
 #include "measure/weighting.h"
 #include "platform/atomicfile.h"
+#include "platform/calibrations.h"
 #include "state/usable.h"
 #include "views/framepaint.h"
 
@@ -143,7 +145,11 @@ void TFormSpect::BuildInstrumentControls(QWidget* p)
     connect(BtnReset, &QAbstractButton::clicked, this, &TFormSpect::BtnResetClick);
     connect(CheckPeakHold, &QCheckBox::toggled, this, &TFormSpect::CheckPeakHoldClick);
     connect(CmbDecay, &QComboBox::currentIndexChanged, this, &TFormSpect::CmbDecayChange);
+    CheckSpl = new TWrapCheckBox("dB SPL when calibrated", p);
+    CheckSpl->setFont(FrameFont("Tahoma", 12));
+    CheckSpl->setGeometry(156, 148, 140, 20);
     connect(CmbWeighting, &QComboBox::currentIndexChanged, this, &TFormSpect::CmbWeightingChange);
+    connect(CheckSpl, &QCheckBox::toggled, this, &TFormSpect::CheckSplClick);
 }
 
 void TFormSpect::FormCreate()
@@ -158,12 +164,14 @@ void TFormSpect::FormCreate()
     if (const int position = SpectRangeYPosition(SpectRangeY))
         TrackBarFY->setValue(position);
     // The stored choices may be any number; the controls show usable ones.
-    const QSignalBlocker averaging(CmbAveraging), peakHold(CheckPeakHold), decay(CmbDecay), weighting(CmbWeighting);
+    const QSignalBlocker averaging(CmbAveraging), peakHold(CheckPeakHold), decay(CmbDecay), weighting(CmbWeighting),
+        spl(CheckSpl);
     CmbAveraging->setCurrentIndex(static_cast<int>(ChosenAveraging()));
     CheckPeakHold->setChecked(SpectPeakHold);
     CmbDecay->setCurrentIndex(std::clamp(SpectPeakDecay, 0, measure::PeakDecayCount - 1));
     CmbDecay->setEnabled(SpectPeakHold);
     CmbWeighting->setCurrentIndex(static_cast<int>(ChosenWeighting()));
+    CheckSpl->setChecked(SpectSpl);
     ApplyInstruments();
 }
 
@@ -177,9 +185,27 @@ void TFormSpect::ApplyInstruments()
     ShowAveragedCount();
 }
 
+void TFormSpect::FollowCalibration()
+{
+    const platform::DeviceCalibration calibration = platform::LoadCalibration(DeviceName);
+    splOffset = SpectSpl ? calibration.offsetDb : std::nullopt;
+    measure::MicResponse mic;
+    if (!calibration.micFile.empty())
+        if (const measure::MicParse parse = measure::LoadMicResponse(calibration.micFile); parse.ok)
+            mic = parse.response;
+    std::lock_guard<std::mutex> guard(DataLock);
+    SetSpectMicResponse(mic);
+}
+
+readout::LevelScale TFormSpect::LevelScale() const
+{
+    return splOffset ? readout::SplScale(*splOffset, static_cast<int>(ChosenWeighting())) : readout::LevelScale{};
+}
+
 void TFormSpect::DrawSpectFrame()
 {
     EnsureCanvas();
+    FollowCalibration();
     const PlotRect plot = SpectPlotRect(width(), height(), SpectShowPeak);
     SetPlotRect(plot);
     const QRect panel = PlotPanelRect(plot);
@@ -191,12 +217,14 @@ void TFormSpect::DrawSpectFrame()
     painter.setFont(font());
     BeginFrameText(painter);
     if (SpectIsLn)
-        DrawFrameTexts(painter, SpectLogLabels(plot));
+        DrawFrameTexts(painter, SpectLogLabels(plot, splOffset));
     else
         DrawFrameTexts(painter,
                        SpectLinearLabels(plot, UsableSpectRangeY(SpectRangeY), UsableSpectRangeX(SpectRangeX)));
     DrawChannelLegend(painter, plot);
-    if (ChosenWeighting() != measure::Weighting::Z)
+    if (SpectIsLn && splOffset)
+        DrawFrameText(painter, SpectUnitLabel(plot, LevelScale().unit));
+    else if (ChosenWeighting() != measure::Weighting::Z)
         DrawFrameText(painter, SpectWeightingLabel(plot, SpectIsLn, measure::WeightingName(ChosenWeighting())));
     painter.end();
     DrawPeakLine();
@@ -350,7 +378,7 @@ void TFormSpect::DrawPeakLine()
         if (!(channel == 0 ? ShowLeft : ShowRight))
             continue;
         if (const auto peak = readout::InterpolatedPeak(rows[channel], BinWidth))
-            text += readout::PeakText(channel == 0 ? 'L' : 'R', *peak) + "    ";
+            text += readout::PeakText(channel == 0 ? 'L' : 'R', *peak, LevelScale()) + "    ";
     }
     QPainter painter(&Canvas());
     painter.fillRect(line, palette().window().color());
@@ -372,7 +400,8 @@ QString TFormSpect::ReadoutText(QPoint pointer)
     const auto drawn = [this, bin](int channel, bool shown) {
         return shown ? std::optional<float>(rows[channel][bin]) : std::nullopt;
     };
-    return QString::fromStdString(readout::SpectText(hz, SpectIsLn, drawn(0, ShowLeft), drawn(1, ShowRight)));
+    return QString::fromStdString(
+        readout::SpectText(hz, SpectIsLn, drawn(0, ShowLeft), drawn(1, ShowRight), LevelScale()));
 }
 
 std::string TFormSpect::SaveSpectrum(const QString& path)
@@ -473,6 +502,13 @@ void TFormSpect::CmbDecayChange(int index)
 void TFormSpect::CmbWeightingChange(int index)
 {
     SpectWeighting = index;
+    DrawSpectFrame();
+    InvRectSpect();
+}
+
+void TFormSpect::CheckSplClick()
+{
+    SpectSpl = CheckSpl->isChecked();
     DrawSpectFrame();
     InvRectSpect();
 }

@@ -6,9 +6,13 @@
 // them the instruments: the averaging with its reset and count, peak hold
 // (a dimmer second trace per channel) with its decay, and the frequency
 // weighting; the trace, the readout, the peak line and the CSV export show
-// the averaged and weighted spectrum.
+// the averaged and weighted spectrum. On a calibrated recording device the
+// "dB SPL when calibrated" box turns the level axis, the readout and the
+// peak line into sound pressure levels; the device's microphone response
+// file, while it has one, comes off everything the window shows.
 #pragma once
 
+#include "analysis/readout.h"
 #include "state/global.h"
 #include "views/panelwidgets.h"
 #include "views/plotsurface.h"
@@ -22,6 +26,7 @@
 #include <cstdint>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 class TFormSpect : public TViewForm {
@@ -47,6 +52,7 @@ public:
     TWrapCheckBox* CheckPeakHold = nullptr;
     QComboBox* CmbDecay = nullptr;
     QComboBox* CmbWeighting = nullptr;
+    TWrapCheckBox* CheckSpl = nullptr;
 
     // Shading, numbers and captions of the current mode, legend and marker on
     // the canvas; places PanelSpec on the plot rectangle.
@@ -84,6 +90,7 @@ public slots:
     void CheckPeakHoldClick();
     void CmbDecayChange(int index);
     void CmbWeightingChange(int index);
+    void CheckSplClick();
     void TrackBarFXChange(int position);
     void TrackBarFYChange(int position);
     void BtnCloseClick();
@@ -108,6 +115,10 @@ public:
     // their average since its reset.
     const float* DrawnRow(int channel) const { return rows[channel]; }
     int64_t DrawnAveragedSlices() const { return averagedSlices; }
+    // The offset the levels read with (dB SPL = dBFS + offset): the
+    // recording device's calibration while "dB SPL" is checked, none
+    // otherwise. Read again with the device's microphone file at every frame.
+    std::optional<double> SplOffset() const { return splOffset; }
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -137,6 +148,12 @@ private:
     int64_t averagedSlices = 0;
     std::vector<PlotVertex> trace;
     std::string peakLine;
+    std::optional<double> splOffset;
+    // Reads the device's calibration and hands its microphone response to
+    // the instruments.
+    void FollowCalibration();
+    // The scale the readout and the peak line give levels in.
+    readout::LevelScale LevelScale() const;
 };
 
 inline TFormSpect* FormSpect = nullptr;

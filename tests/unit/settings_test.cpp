@@ -37,7 +37,7 @@ const std::vector<std::string> SavedNames = {
     "FormBands Peak Decay",
     "Generator Signal",
     "FormLevels X", "FormLevels Y", "FormLevels Width", "FormLevels Height", "FormLevels Show",
-    "FormLevels Weighting", "FormBands SPL",
+    "FormLevels Weighting", "FormBands SPL", "FormSpect SPL",
 };
 // clang-format on
 
@@ -535,7 +535,7 @@ TEST_F(SettingsTest, TheOctaveViewsValuesRoundTripAndFallBack)
     EXPECT_TRUE(BandsPeak);
     EXPECT_EQ(BandsPeakDecay, 3);
     EXPECT_TRUE(BandsSpl);
-    EXPECT_EQ(valueLines().back(), "\"FormBands SPL\"=dword:00000001") << "stored last";
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "\"FormBands SPL\"=dword:00000001"), lines.end());
 
     // Out of range: each gets its default.
     writeKey("\"FormBands Fraction\"=dword:00000005\n\"FormBands Top\"=dword:00000005\n"
@@ -581,7 +581,7 @@ TEST_F(SettingsTest, TheLevelsViewsValuesRoundTripAndFallBack)
     RegistryWrite();
     const auto lines = valueLines();
     ASSERT_EQ(lines.size(), SavedNames.size());
-    EXPECT_EQ(lines[lines.size() - 2], "\"FormLevels Weighting\"=dword:00000002");
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "\"FormLevels Weighting\"=dword:00000002"), lines.end());
     LevelsShow = false, LevelsX = LevelsY = LevelsW = LevelsH = 1, LevelsWeighting = 0;
     RegistryRead();
     EXPECT_TRUE(LevelsShow);
@@ -716,3 +716,23 @@ TEST_F(SettingsTest, UnwritableFolderReportsTheFailure)
 }
 
 } // namespace
+
+// The spectrum's dB SPL choice: stored last, read back, off in a file from
+// before it and for a value no check box could set.
+TEST_F(SettingsTest, TheSpectrumsSplChoiceRoundTripsAndFallsBack)
+{
+    SpectSpl = true;
+    RegistryWrite();
+    EXPECT_EQ(valueLines().back(), "\"FormSpect SPL\"=dword:00000001") << "stored last";
+    SpectSpl = false;
+    RegistryRead();
+    EXPECT_TRUE(SpectSpl);
+
+    writeKey("\"FormBands SPL\"=dword:00000001\n");
+    RegistryRead();
+    EXPECT_FALSE(SpectSpl) << "an older file";
+    writeKey("\"FormSpect SPL\"=dword:00000002\n");
+    RegistryRead();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(SpectSpl);
+}
