@@ -39,13 +39,15 @@ measure::PinkNoise PinkLeft{NoiseState}, PinkRight{NoiseState + 1u};
 void FillSine(int16_t* out, int frames)
 {
     // A frequency change shows at the next buffer, the same for all its frames.
-    const float left = FreqLeft;
-    const float right = FreqRight;
+    const bool tone = GenTestTone;
+    const float left = tone ? ToneFreq.load() : FreqLeft.load();
+    const float right = tone ? ToneFreq.load() : FreqRight.load();
+    const double amplitude = tone ? ToneAmplitude.load() : FullScaleSine;
     uint32_t n = GenSampleCounter;
     for (int i = 0; i < frames; ++i) {
         const uint32_t m = 2u * n; // wraps after 2^31 frames, about 13.5 hours
-        out[2 * i] = SineSampleFast(m, left);
-        out[2 * i + 1] = SineSampleFast(m, right);
+        out[2 * i] = SineSampleFast(m, left, amplitude);
+        out[2 * i + 1] = SineSampleFast(m, right, amplitude);
         ++n;
     }
     GenSampleCounter = n;
@@ -75,28 +77,36 @@ void FillAndQueueLocked(int k)
 
 } // namespace
 
-int16_t SineSample(uint32_t m, float frequency)
+int16_t SineSample(uint32_t m, float frequency, double amplitude)
 {
-    const long double value = std::sin(PiL * m * frequency / 44100.0L) * 32767.0L;
+    const long double value = std::sin(PiL * m * frequency / 44100.0L) * static_cast<long double>(amplitude);
     return static_cast<int16_t>(std::nearbyint(value)); // the default rounding: halves to even
 }
 
-int16_t SineSampleFast(uint32_t m, float frequency)
+int16_t SineSampleFast(uint32_t m, float frequency, double amplitude)
 {
     // Frequencies are whole Hz up to 20075 Hz; the bound below holds up to 32768.
-    if (!(frequency >= 0 && frequency <= 32768.0f) || frequency != std::floor(frequency))
-        return SineSample(m, frequency);
+    if (!(frequency >= 0 && frequency <= 32768.0f) || frequency != std::floor(frequency) ||
+        !(amplitude >= 0 && amplitude <= FullScaleSine))
+        return SineSample(m, frequency, amplitude);
     // sin(pi m f / 44100) has period 88200 in m f, an exact 64-bit integer.
     const uint64_t phase = static_cast<uint64_t>(m) * static_cast<uint64_t>(frequency) % 88200u;
-    const double value = std::sin(static_cast<double>(phase) * (3.141592653589793 / 44100.0)) * 32767.0;
+    const double value = std::sin(static_cast<double>(phase) * (3.141592653589793 / 44100.0)) * amplitude;
     // The extended evaluation differs from the exact sine by less than 7e-5
     // sample units (its argument, below 2^34, is off by a few units in its
     // last place); this one by far less. Only a value that close to a
     // rounding boundary can round differently.
     const double fraction = value - std::floor(value);
     if (std::fabs(fraction - 0.5) < 2e-4)
-        return SineSample(m, frequency);
+        return SineSample(m, frequency, amplitude);
     return static_cast<int16_t>(std::nearbyint(value));
+}
+
+double ToneAmplitudeFor(double levelDbfs)
+{
+    if (!std::isfinite(levelDbfs) || levelDbfs > 0)
+        levelDbfs = 0;
+    return FullScaleSine * std::pow(10.0, levelDbfs / 20.0);
 }
 
 uint32_t NoiseRandom(uint32_t m)

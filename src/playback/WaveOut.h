@@ -72,13 +72,19 @@ void SetNoiseState(uint32_t state);
 // sets them. Capture tick thread, or a test.
 void SetPinkKeys(uint32_t left, uint32_t right);
 
-// One sine sample: sin(pi m f / 44100) 32767, evaluated in extended
+// The peak of the generator's sine: full scale, 0 dBFS.
+inline constexpr double FullScaleSine = 32767.0;
+// The test tone's peak for a level in dBFS (0 dBFS: FullScaleSine); levels
+// above 0 or not finite give full scale.
+double ToneAmplitudeFor(double levelDbfs);
+
+// One sine sample: sin(pi m f / 44100) amplitude, evaluated in extended
 // precision on the unreduced argument and rounded to the nearest integer
 // (halves to even). m is twice the frame counter, as an unsigned 32-bit
 // value.
-int16_t SineSample(uint32_t m, float frequency);
+int16_t SineSample(uint32_t m, float frequency, double amplitude = FullScaleSine);
 // The same value, about ten times faster, as the fill computes it: for a
 // whole number of Hz the phase is reduced exactly in integers and the sine
 // taken in double precision; a result within reach of a rounding boundary
 // is computed the extended way instead.
-int16_t SineSampleFast(uint32_t m, float frequency);
+int16_t SineSampleFast(uint32_t m, float frequency, double amplitude = FullScaleSine);

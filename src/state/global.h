@@ -83,6 +83,12 @@ inline std::atomic<bool> GenPink{false};
 // The generator's signal as the window offers and the settings store it.
 inline constexpr int32_t GenSignalSine = 0, GenSignalWhiteNoise = 1, GenSignalPinkNoise = 2;
 inline int32_t GenSignal = GenSignalSine; // UI thread
+// The distortion analyzer's test tone: while GenTestTone is set, the sines
+// play ToneFreq on both channels at the peak ToneAmplitude (sample units)
+// instead of the generator's own frequencies at full scale.
+inline std::atomic<bool> GenTestTone{false};
+inline std::atomic<float> ToneFreq{997.0f};
+inline std::atomic<double> ToneAmplitude{16422.0};
 // Times the server ran out of the generator's sound since its device opened.
 inline std::atomic<uint64_t> GenUnderruns{0};
 
