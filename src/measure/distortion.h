@@ -52,13 +52,15 @@ struct HarmonicReading {
 struct DistortionReading {
     bool toneFound = false; // false: "No test tone found", nothing else holds
     bool clipped = false;   // the samples held a run of 3 or more at full scale
+    bool aboveBand = false; // the fundamental lies above 20 kHz: no harmonics,
+                            // and an average holding it restarts
     double fundamentalHz = 0;
     double fundamentalDbfs = 0;
     std::vector<HarmonicReading> harmonics; // H2 up to H10, those below 20 kHz
     double thdPercent = 0, thdDb = 0;       // amplitude ratio: dB = 20 log10(ratio)
     double thdnPercent = 0, thdnDb = 0;
-    double sinadDb = 0; // -thdnDb
-    double snrDb = 0;   // fundamental over the noise with the harmonics taken out
+    double sinadDb = 0;        // -thdnDb
+    double snrDb = 0;          // fundamental over the noise with the harmonics taken out
     double noiseFloorDbfs = 0; // the noise's mean power per bin in the band
 };
 
@@ -101,7 +103,8 @@ private:
 
 // True when a channel's samples hold a run of 3 or more consecutive values
 // at full scale (32767 or -32768): the mark of a clipped signal. A sine
-// peaking at 32767 touches full scale alone, not in runs, above about 20 Hz.
+// peaking at 32767 touches full scale alone, not in runs, above about 40 Hz
+// (below that the samples beside its peak round to full scale too).
 bool HasClippedRun(const int16_t* samples, std::size_t count, std::ptrdiff_t stride = 1);
 
 // The average of 2 ... 16 power spectra: results add up until `count` are
@@ -131,8 +134,8 @@ private:
 // (amplitude, phase, frequency, offset; IEEE 1057) over `count` samples
 // starting at the fundamental the reading found, subtracted. Values in the
 // samples' own scale. For the residual waveform.
-std::vector<double> ResidualWaveform(const int16_t* samples, std::size_t count, double fundamentalHz,
-                                     double sampleRate, std::ptrdiff_t stride = 1);
+std::vector<double> ResidualWaveform(const int16_t* samples, std::size_t count, double fundamentalHz, double sampleRate,
+                                     std::ptrdiff_t stride = 1);
 
 // The display spectrum: each bin as the level in dBFS a sine centred there
 // would read at its peak (so a tone's peak bin reads its level), floored at
