@@ -14,6 +14,7 @@
 #include "desktop/termination.h"
 #include "generator/Generator.h"
 #include "meters/BandsForm.h"
+#include "meters/DistortionForm.h"
 #include "meters/LevelsForm.h"
 #include "platform/dialogs.h"
 #include "platform/reclib.h"
@@ -290,6 +291,8 @@ void TFormMain::TimerInfoTimer()
         FormBands->DrawBandsFrame();
     if (FormLevels && FormLevels->isVisible() && !FormLevels->FrameIntact())
         FormLevels->DrawLevelsFrame();
+    if (FormDistortion && FormDistortion->isVisible() && !FormDistortion->FrameIntact())
+        FormDistortion->DrawDistortionFrame();
     if (Paused || Started)
         return;
     // First activation, one view per tick.
@@ -309,6 +312,8 @@ void TFormMain::TimerInfoTimer()
         FormBands->show();
     if (LevelsShow && FormLevels && FormLevels->isEnabled() && !FormLevels->isVisible())
         FormLevels->show();
+    if (DistortionShow && FormDistortion && FormDistortion->isEnabled() && !FormDistortion->isVisible())
+        FormDistortion->show();
     Started = true;
     if (!IsInstalled)
         for (int i = 0; i < 4; ++i)
@@ -326,9 +331,9 @@ void TFormMain::TakeLiveGeometry()
     if (!Started || isMinimized())
         return;
     IsInstalled = true; // the views have been placed, by the default layout or the user
-    for (TViewForm* view :
-         {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect), static_cast<TViewForm*>(FormSpTm),
-          static_cast<TViewForm*>(FormBands), static_cast<TViewForm*>(FormLevels)})
+    for (TViewForm* view : {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect),
+                            static_cast<TViewForm*>(FormSpTm), static_cast<TViewForm*>(FormBands),
+                            static_cast<TViewForm*>(FormLevels), static_cast<TViewForm*>(FormDistortion)})
         if (view && view->isVisible())
             view->KeepGeometry();
 }
@@ -382,6 +387,8 @@ void TFormMain::SetRestore()
         FormBands->DrawBandsFrame();
     if (LevelsShow && FormLevels)
         FormLevels->DrawLevelsFrame();
+    if (DistortionShow && FormDistortion)
+        FormDistortion->DrawDistortionFrame();
 }
 
 void TFormMain::changeEvent(QEvent* event)
@@ -494,6 +501,8 @@ bool TFormMain::FormCloseQuery()
         FormBands->FormCloseQuery();
     if (FormLevels)
         FormLevels->FormCloseQuery();
+    if (FormDistortion)
+        FormDistortion->FormCloseQuery();
     if (FormWave)
         FormWave->FormCloseQuery();
     IsInstalled = true;
@@ -508,6 +517,8 @@ bool TFormMain::FormCloseQuery()
         FormBands->close();
     if (FormLevels)
         FormLevels->close();
+    if (FormDistortion)
+        FormDistortion->close();
     if (FormWave)
         FormWave->close();
     CloseWaveOut();
@@ -546,13 +557,14 @@ void CreateForms()
     FormSpTm = new TFormSpTm;
     FormBands = new TFormBands;
     FormLevels = new TFormLevels;
+    FormDistortion = new TFormDistortion;
     FormAbout = new TFormAbout(FormMain);
     FGenerator = new TFGenerator;
     // What the views showed came from the old device.
     QObject::connect(FGenerator, &TFGenerator::OutputDeviceChanged, FGenerator, [] { ClearBlock(); });
     for (QWidget* view :
          {static_cast<QWidget*>(FormWave), static_cast<QWidget*>(FormSpect), static_cast<QWidget*>(FormSpTm),
-          static_cast<QWidget*>(FormBands), static_cast<QWidget*>(FormLevels)})
+          static_cast<QWidget*>(FormBands), static_cast<QWidget*>(FormLevels), static_cast<QWidget*>(FormDistortion)})
         FormMain->AddPauseKey(view);
 }
 
@@ -570,6 +582,8 @@ void DestroyForms()
     FormBands = nullptr;
     delete FormLevels;
     FormLevels = nullptr;
+    delete FormDistortion; // stops its tone, through the generator still there
+    FormDistortion = nullptr;
     CloseWaveOut(); // done by the close sequence already, unless a test skipped it
     GenPlaying = false;
     delete FGenerator;

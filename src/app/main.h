@@ -63,6 +63,7 @@ public:
     QAction* menuFilter = nullptr;
     QMenu* menuOptions = nullptr;
     QAction* menuGenerator = nullptr;
+    QAction* menuDistortion = nullptr;
     QAction* menuIsDark = nullptr;
     QAction* menuAIn = nullptr;
     QAction* menuPlaybackDevice = nullptr;
@@ -107,6 +108,7 @@ public slots:
     void menuShowAllClick();
     void menuFilterClick();
     void menuGeneratorClick();
+    void menuDistortionClick();
     void menuIsDarkClick();
     void menuAInClick();
     void menuPlaybackDeviceClick();

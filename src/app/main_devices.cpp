@@ -7,6 +7,7 @@
 #include "capture/WaveIn.h"
 #include "capture/devices.h"
 #include "meters/BandsForm.h"
+#include "meters/DistortionForm.h"
 #include "meters/LevelsForm.h"
 #include "platform/dialogs.h"
 #include "platform/reclib.h"
@@ -99,6 +100,7 @@ void TFormMain::StartSource()
     Paused = true;
     RestartBands(); // what the bands measured came from the old device
     RestartLevels();
+    RestartDistortion();
     WaveInClose();
     ticksEnded = 0;
     SelectComboDevice(d);

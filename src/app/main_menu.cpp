@@ -8,6 +8,7 @@
 #include "desktop/shell.h"
 #include "generator/Generator.h"
 #include "meters/BandsForm.h"
+#include "meters/DistortionForm.h"
 #include "meters/LevelsForm.h"
 #include "platform/dialogs.h"
 #include "state/global.h"
@@ -112,6 +113,7 @@ void TFormMain::BuildMenus()
     menuOptions = MainMenu1->addMenu("Options");
     connect(menuOptions, &QMenu::aboutToShow, this, &TFormMain::menuOptionsClick);
     menuGenerator = AddItem(menuOptions, "Generator", this, &TFormMain::menuGeneratorClick);
+    menuDistortion = AddItem(menuOptions, "Distortion Analyzer...", this, &TFormMain::menuDistortionClick);
     menuOptions->addSeparator();
     menuIsDark = AddCheckItem(menuOptions, "Dark Color Scheme", this, &TFormMain::menuIsDarkClick);
     menuOptions->addSeparator();
@@ -265,6 +267,13 @@ void TFormMain::menuGeneratorClick()
     FGenerator->OpenClearOf(QRect(frameGeometry().topLeft(), QPoint(frameGeometry().right(), stripEnd.y())));
 }
 
+void TFormMain::menuDistortionClick()
+{
+    FormDistortion->show();
+    FormDistortion->raise();
+    FormDistortion->activateWindow();
+}
+
 void TFormMain::menuIsDarkClick()
 {
     LightBackground = !LightBackground;
@@ -272,6 +281,8 @@ void TFormMain::menuIsDarkClick()
     FormWave->DrawWaveFrame();
     FormSpect->DrawSpectFrame();
     FormSpTm->DrawSpTmFrame();
+    if (FormDistortion && FormDistortion->isVisible())
+        FormDistortion->InvRectDistortion();
     ClearBlock(); // the views start again in the new colours
 }
 

@@ -5,6 +5,7 @@
 #include "app/main.h"
 #include "capture/WaveIn.h"
 #include "meters/BandsForm.h"
+#include "meters/DistortionForm.h"
 #include "meters/LevelsForm.h"
 #include "platform/reclib.h"
 #include "playback/WaveOut.h"
@@ -108,6 +109,7 @@ void AcceptBlocks(const CapturedBlock* blocks, int count)
         StoreInterleavedBlock(blocks[k].data, blocks[k].bytes);
         FeedBands(&Sample(1, 0), &Sample(2, 0), BlockLen);
         FeedLevels(&Sample(1, 0), &Sample(2, 0), BlockLen);
+        FeedDistortion(&Sample(1, 0), &Sample(2, 0), BlockLen);
         // The views show the newest block only, but the spectrum's
         // averages take every slice of every block.
         if (k + 1 < count && SpectInstrumentsWanted()) {

@@ -9,6 +9,7 @@
 #include "measure/peakhold.h"
 #include "measure/weighting.h"
 #include "meters/bandsgeometry.h"
+#include "meters/distortiongeometry.h"
 #include "platform/dialogs.h"
 #include "platform/keystore.h"
 #include "state/global.h"
@@ -94,6 +95,23 @@ bool IsGeneratorSignal(double value)
     return value == GenSignalSine || value == GenSignalWhiteNoise || value == GenSignalPinkNoise;
 }
 
+bool IsToneFrequency(double value)
+{
+    return value >= distortionview::MinToneHz && value <= distortionview::MaxToneHz;
+}
+
+bool IsToneLevel(double value)
+{
+    return value >= distortionview::MinToneDbfs && value <= distortionview::MaxToneDbfs;
+}
+
+// A playback device's place in the list; whether that device is still
+// there is decided when the list is made.
+bool IsDeviceIndex(double value)
+{
+    return value >= 0 && value <= 1000 && value == std::floor(value);
+}
+
 struct Setting {
     const char* name;
     Target target;
@@ -103,7 +121,7 @@ struct Setting {
 // In the order in which they are saved. The names are stored exactly like
 // this, "Hight" included. Values added later come after the first 24, so
 // an older file (without them) loads as before and keeps their defaults.
-const std::array<Setting, 50> Settings{{
+const std::array<Setting, 61> Settings{{
     {"IsInstalled", &IsInstalled, IsBool},
     {"Light Background", &LightBackground, IsBool},
     {"Window Function", &WindowFunction, IsWindowFunction},
@@ -154,13 +172,25 @@ const std::array<Setting, 50> Settings{{
     {"FormLevels Weighting", &LevelsWeighting, IsChoice<measure::WeightingCount>},
     {"FormBands SPL", &BandsSpl, IsBool},
     {"FormSpect SPL", &SpectSpl, IsBool},
+    {"FormDistortion X", &DistortionX, IsCoordinate},
+    {"FormDistortion Y", &DistortionY, IsCoordinate},
+    {"FormDistortion Width", &DistortionW, IsExtent},
+    {"FormDistortion Height", &DistortionH, IsExtent},
+    {"FormDistortion Show", &DistortionShow, IsBool},
+    {"FormDistortion Size", &DistortionSize, IsInTable<distortionview::SizeChoices>},
+    {"FormDistortion Average", &DistortionAverage, IsInTable<distortionview::AverageCounts>},
+    {"FormDistortion Channel", &DistortionChannel, IsChoice<distortionview::ChannelChoiceCount>},
+    {"FormDistortion Frequency", &DistortionToneHz, IsToneFrequency},
+    {"FormDistortion Level", &DistortionToneDbfs, IsToneLevel},
+    {"FormDistortion Device", &DistortionDevice, IsDeviceIndex},
 }};
 
 // The load reads "Window Function" before "Light Background"; otherwise it
 // follows the save order.
-constexpr std::array<size_t, 50> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
-                                           17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33,
-                                           34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49};
+constexpr std::array<size_t, 61> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15,
+                                           16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31,
+                                           32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47,
+                                           48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60};
 
 template <class... Fs>
 struct Overloaded : Fs... {
@@ -184,6 +214,11 @@ void SetDefaultLevelsGeometry()
     LevelsX = 360, LevelsY = 120, LevelsW = 560, LevelsH = 440;
 }
 
+void SetDefaultDistortionGeometry()
+{
+    DistortionX = 380, DistortionY = 140, DistortionW = 820, DistortionH = 560;
+}
+
 void SetDefaults()
 {
     // IsInstalled and LightBackground keep their start values.
@@ -204,6 +239,11 @@ void SetDefaults()
     LevelsShow = false, LevelsWeighting = 0;
     BandsSpl = false;
     SpectSpl = false;
+    SetDefaultDistortionGeometry();
+    DistortionShow = false, DistortionChannel = 0, DistortionSize = distortionview::DefaultSize;
+    DistortionAverage = 1, DistortionDevice = 0;
+    DistortionToneHz = static_cast<float>(distortionview::DefaultToneHz);
+    DistortionToneDbfs = static_cast<float>(distortionview::DefaultToneDbfs);
 }
 
 // Cuts one view's stored geometry to the screens; false when no screen holds it.
@@ -389,6 +429,8 @@ bool FitStoredGeometry(const std::vector<ScreenRect>& screens)
         SetDefaultBandsGeometry();
     if (!FitView(LevelsX, LevelsY, LevelsW, LevelsH, screens))
         SetDefaultLevelsGeometry();
+    if (!FitView(DistortionX, DistortionY, DistortionW, DistortionH, screens))
+        SetDefaultDistortionGeometry();
     if (wave && spect && sptm)
         return true;
     SetDefaultGeometry();

@@ -137,6 +137,47 @@ void TFGenerator::BuildControls()
     LabUnderruns = MakeLabel(p, "", 14, 249 + d, TahomaFont(11));
     LabUnderruns->setStyleSheet("color: #b00000;");
     LabUnderruns->hide();
+    LabInUse = MakeLabel(p, "", 14, 249 + d, TahomaFont(11, true));
+    LabInUse->setStyleSheet("color: #0000b0;");
+    LabInUse->hide();
+}
+
+void TFGenerator::Hold(const QString& by)
+{
+    if (!held)
+        openBeforeHold = WaveOutIsOpen;
+    held = true;
+    if (WaveOutIsOpen) {
+        CloseWaveOut();
+        ShowDeviceOpen(false);
+    }
+    for (QWidget* child : PanelGenerator->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (child != LabInUse && child != LabGenerator)
+            child->setEnabled(false);
+    LabInUse->setText("In use by the " + by);
+    LabInUse->adjustSize();
+    LabInUse->raise();
+    LabInUse->show();
+    LabUnderruns->hide();
+}
+
+void TFGenerator::Release()
+{
+    if (!held)
+        return;
+    held = false;
+    LabInUse->hide();
+    for (QWidget* child : PanelGenerator->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        child->setEnabled(true);
+    // Noise has no frequencies to set.
+    SetFreqControlsEnabled(RBtnSine->isChecked());
+    // The devices may have changed meanwhile: the list as it is now, said
+    // once by whoever held the engine.
+    GenDeviceCount = platform::WaveOutGetNumDevs();
+    FillDeviceBox();
+    if (openBeforeHold)
+        OpenDevice(GenDeviceIndex);
+    openBeforeHold = false;
 }
 
 void TFGenerator::BuildSignalChoice()
@@ -243,6 +284,8 @@ void TFGenerator::FormShow()
 
 bool TFGenerator::FormCloseQuery()
 {
+    if (held) // the engine plays for another window; it closes the device
+        return true;
     CloseWaveOut();
     ShowDeviceOpen(false);
     GenPlaying = false;
@@ -440,7 +483,8 @@ void TFGenerator::Timer1Timer()
     // Changed texts run the edits' change handlers, which move the track bars.
     LabEditFr1->setText(QString::fromStdString(gen::FixedText(FreqLeft)));
     LabEditFr2->setText(QString::fromStdString(gen::FixedText(FreqRight)));
-    ShowUnderruns();
+    if (!held)
+        ShowUnderruns();
     if (const std::optional<uint32_t> volume = GetOutVolume()) {
         LabGetVolume->setText(QString::fromStdString(gen::VolumeText(*volume)));
         LabGetVolume->adjustSize();
@@ -450,11 +494,12 @@ void TFGenerator::Timer1Timer()
         if (again)
             ShowOutVolume(*again);
     }
-    if (platform::WaveOutGetNumDevs() == GenDeviceCount)
+    // While held, the window playing through the engine watches the devices.
+    if (held || platform::WaveOutGetNumDevs() == GenDeviceCount)
         return;
     CloseWaveOut();
     GenDeviceCount = platform::WaveOutGetNumDevs();
     FillDeviceBox();
     ShowDeviceOpen(false);
-    platform::ShowMessage("The number of output audio devices\rhas changed!");
+    platform::ShowMessage(OutputDevicesChangedMessage);
 }

@@ -23,6 +23,10 @@ inline constexpr int SignalRowHeight = 21;
 inline constexpr int GeneratorWidth = 291;
 inline constexpr int GeneratorHeight = 265 + SignalRowHeight;
 
+// What the user is told when the playback devices changed under an open
+// device, which is then closed.
+inline constexpr const char* OutputDevicesChangedMessage = "The number of output audio devices\rhas changed!";
+
 class TFGenerator : public QWidget {
     Q_OBJECT
 public:
@@ -57,6 +61,16 @@ public:
     QLabel* LabGetVolume = nullptr;
     QLabel* LabUnderruns = nullptr; // playback underruns; hidden while none
     QTimer* Timer1 = nullptr;
+    QLabel* LabInUse = nullptr; // who plays through the engine instead; hidden while nobody
+
+    // Another window plays through the engine: the generator's device is
+    // closed when it was open, its controls are disabled and a label says
+    // `by` uses it. Its own choices (signal, frequencies, device) stay as
+    // they are. Release enables the controls again and reopens the device
+    // when it was open before.
+    void Hold(const QString& by);
+    void Release();
+    bool Held() const { return held; }
 
     int32_t GenDeviceIndex = 0; // the chosen playback device id; -1 = the server's default
     int32_t GenDeviceCount = 0; // playback devices when the list was last built
@@ -106,6 +120,8 @@ private:
     void SetFreqControlsEnabled(bool enabled);
     void FillDeviceBox();
     bool placed = false;
+    bool held = false;
+    bool openBeforeHold = false;
 };
 
 inline TFGenerator* FGenerator = nullptr;

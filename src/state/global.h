@@ -148,6 +148,19 @@ inline bool LevelsShow = false;
 inline int32_t LevelsX = 360, LevelsY = 120, LevelsW = 560, LevelsH = 440;
 inline int32_t LevelsWeighting = 0;
 
+// The distortion window: closed until the user opens it, its own geometry,
+// the channel (0 left, 1 right, 2 both), the transform size in samples, the
+// spectra averaged (1: off), and its test tone's frequency, level in dBFS
+// and playback device (an index of the device list).
+inline bool DistortionShow = false;
+inline int32_t DistortionX = 380, DistortionY = 140, DistortionW = 820, DistortionH = 560;
+inline int32_t DistortionChannel = 0;
+inline int32_t DistortionSize = 65536;
+inline int32_t DistortionAverage = 1;
+inline float DistortionToneHz = 997.0f;
+inline float DistortionToneDbfs = -6.0f;
+inline int32_t DistortionDevice = 0;
+
 // ---- plot-geometry scratch and drag state (UI thread only) -------------
 inline int32_t PlotLeft = 0, PlotRight = 0, PlotTop = 0, PlotBottom = 0;
 inline int32_t GridX = 0, GridY = 0;

@@ -38,6 +38,9 @@ const std::vector<std::string> SavedNames = {
     "Generator Signal",
     "FormLevels X", "FormLevels Y", "FormLevels Width", "FormLevels Height", "FormLevels Show",
     "FormLevels Weighting", "FormBands SPL", "FormSpect SPL",
+    "FormDistortion X", "FormDistortion Y", "FormDistortion Width", "FormDistortion Height", "FormDistortion Show",
+    "FormDistortion Size", "FormDistortion Average", "FormDistortion Channel", "FormDistortion Frequency",
+    "FormDistortion Level", "FormDistortion Device",
 };
 // clang-format on
 
@@ -723,7 +726,8 @@ TEST_F(SettingsTest, TheSpectrumsSplChoiceRoundTripsAndFallsBack)
 {
     SpectSpl = true;
     RegistryWrite();
-    EXPECT_EQ(valueLines().back(), "\"FormSpect SPL\"=dword:00000001") << "stored last";
+    const auto lines = valueLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "\"FormSpect SPL\"=dword:00000001"), lines.end());
     SpectSpl = false;
     RegistryRead();
     EXPECT_TRUE(SpectSpl);
@@ -735,4 +739,49 @@ TEST_F(SettingsTest, TheSpectrumsSplChoiceRoundTripsAndFallsBack)
     RegistryRead();
     EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(SpectSpl);
+}
+
+TEST_F(SettingsTest, TheDistortionWindowsValuesRoundTripAndFallBack)
+{
+    DistortionShow = true, DistortionX = 25, DistortionY = 70, DistortionW = 900, DistortionH = 600;
+    DistortionSize = 131072, DistortionAverage = 8, DistortionChannel = 2;
+    DistortionToneHz = 1234.5f, DistortionToneDbfs = -20.5f, DistortionDevice = 3;
+    RegistryWrite();
+    const auto lines = valueLines();
+    ASSERT_EQ(lines.size(), SavedNames.size());
+    EXPECT_EQ(lines.back(), "\"FormDistortion Device\"=dword:00000003") << "stored last";
+    Defaults.apply();
+    DistortionShow = false, DistortionX = DistortionY = DistortionW = DistortionH = 1;
+    DistortionSize = 16384, DistortionAverage = 1, DistortionChannel = 0;
+    DistortionToneHz = 997.0f, DistortionToneDbfs = -6.0f, DistortionDevice = 0;
+    RegistryRead();
+    EXPECT_TRUE(DistortionShow);
+    EXPECT_EQ(std::vector<int32_t>({DistortionX, DistortionY, DistortionW, DistortionH}),
+              std::vector<int32_t>({25, 70, 900, 600}));
+    EXPECT_EQ(DistortionSize, 131072);
+    EXPECT_EQ(DistortionAverage, 8);
+    EXPECT_EQ(DistortionChannel, 2);
+    EXPECT_EQ(DistortionToneHz, 1234.5f);
+    EXPECT_EQ(DistortionToneDbfs, -20.5f);
+    EXPECT_EQ(DistortionDevice, 3);
+
+    // Values no control offers: each falls back to its default alone.
+    writeKey("\"FormDistortion Size\"=dword:00008001\n\"FormDistortion Average\"=dword:00000003\n"
+             "\"FormDistortion Channel\"=dword:00000003\n\"FormDistortion Device\"=dword:ffffffff\n"
+             "\"FormDistortion Show\"=dword:00000001\n");
+    RegistryRead();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(DistortionSize, 65536);
+    EXPECT_EQ(DistortionAverage, 1);
+    EXPECT_EQ(DistortionChannel, 0);
+    EXPECT_EQ(DistortionDevice, 0);
+    EXPECT_TRUE(DistortionShow) << "the valid value beside them loads";
+
+    // A tone outside 20 Hz ... 20 kHz or 0 ... -60 dBFS: the defaults.
+    DistortionToneHz = 19.0f, DistortionToneDbfs = 3.0f;
+    RegistryWrite();
+    DistortionToneHz = 500.0f, DistortionToneDbfs = -10.0f;
+    RegistryRead();
+    EXPECT_EQ(DistortionToneHz, 997.0f);
+    EXPECT_EQ(DistortionToneDbfs, -6.0f);
 }
