@@ -70,10 +70,10 @@ QColor ClearColor()
     return QColor::fromRgbF(clear.r, clear.g, clear.b);
 }
 
-// The markers stand out from both traces in either scheme.
+// The markers stand apart from both channels' traces in either scheme.
 QColor MarkerColor()
 {
-    return LightBackground ? QColor(200, 90, 0) : QColor(255, 170, 40);
+    return LightBackground ? QColor(190, 0, 150) : QColor(255, 110, 230);
 }
 
 int SizeIndex(int size)
@@ -131,8 +131,9 @@ void DrawSpectrum(QPainter& painter, const TFormDistortion::ChannelResult& resul
     small.setBold(true);
     painter.setFont(small);
     for (const distortionview::Marker& marker : distortionview::Markers(result.reading, span)) {
-        painter.setPen(MarkerColor());
+        painter.setPen(QPen(MarkerColor(), 1, Qt::DashLine));
         painter.drawLine(marker.column, box.top + 14, marker.column, box.top + box.height - 1);
+        painter.setPen(MarkerColor());
         painter.drawText(QRect(marker.column - 12, box.top + 1, 24, 13), Qt::AlignCenter,
                          marker.order == 1 ? "F" : QString::number(marker.order));
     }
@@ -157,16 +158,23 @@ void DrawResidual(QPainter& painter, const std::vector<double>& residual, const 
     double peak = 0.0;
     for (double value : residual)
         peak = std::max(peak, std::fabs(value));
-    painter.setPen(SchemeColor(ColorGridEmphasised));
-    painter.setFont(FrameFont("Tahoma", 10));
-    const QString caption = peak > 0 ? "Residual, peak " +
-                                           QString::fromStdString(
-                                               distortionview::DbText(20.0 * std::log10(peak / measure::FullScale))) +
-                                           " dBFS"
-                                     : QString("Residual");
-    painter.drawText(QRect(box.left + 4, box.top + 1, box.width - 8, 14), Qt::AlignLeft | Qt::AlignVCenter, caption);
-    if (residual.size() < 2 || peak <= 0 || box.width < 2)
+    const auto drawCaption = [&] {
+        painter.setPen(SchemeColor(ColorGridEmphasised));
+        painter.setFont(FrameFont("Tahoma", 10));
+        const QString caption = peak > 0 ? "Residual, peak " +
+                                               QString::fromStdString(distortionview::DbText(
+                                                   20.0 * std::log10(peak / measure::FullScale))) +
+                                               " dBFS"
+                                         : QString("Residual");
+        const QRect place = painter.boundingRect(QRect(box.left + 4, box.top + 2, box.width - 8, 14),
+                                                 Qt::AlignLeft | Qt::AlignVCenter, caption);
+        painter.fillRect(place.adjusted(-2, 0, 2, 0), ClearColor());
+        painter.drawText(place, Qt::AlignLeft | Qt::AlignVCenter, caption);
+    };
+    if (residual.size() < 2 || peak <= 0 || box.width < 2) {
+        drawCaption();
         return;
+    }
     // One min/max span per column, scaled to fill the box's height.
     painter.setPen(SchemeColor(colourEntry));
     const double scale = (box.height / 2 - 2) / peak;
@@ -178,6 +186,7 @@ void DrawResidual(QPainter& painter, const std::vector<double>& residual, const 
         painter.drawLine(box.left + c, middle - static_cast<int>(std::lround(*high * scale)), box.left + c,
                          middle - static_cast<int>(std::lround(*low * scale)));
     }
+    drawCaption(); // over the trace, readable
 }
 
 } // namespace
