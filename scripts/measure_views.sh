@@ -19,12 +19,15 @@
 #               (1/3 octave), after first-run, so that the figures come
 #               from the same run and the last two differ only in that window
 #   levels      the same with the Levels window instead of the Octave Bands
+#   distortion  the same with the Distortion Analyzer window (one channel,
+#               65536 samples, analysed once a second on the UI thread)
 #
-#   bash scripts/measure_views.sh [first-run|two-views|octave|levels|all|sonalyx] [WIDTHxHEIGHT]
+#   bash scripts/measure_views.sh [first-run|two-views|octave|levels|distortion|all|sonalyx] [WIDTHxHEIGHT]
 #
 # "all" measures the four set-ups and xoscope, "sonalyx" the four set-ups
 # only; "octave" measures first-run, three-views and octave, "levels"
-# first-run, three-views and levels.
+# first-run, three-views and levels, "distortion" first-run, three-views
+# and distortion.
 #
 # BUILD_DIR: the build to run (default build-release/, built if needed, as
 # scripts/run.sh does). SECONDS_TO_MEASURE: the window (default 30).
@@ -129,13 +132,19 @@ measure() {
     echo "   Sonalyx CPU: $(cpu_percent $((t1 - t0)) "$window") % of one core, resident ${rss} MiB"
     echo "   (Xvfb CPU:   $(cpu_percent $((x1 - x0)) "$window") % of one core)"
     local view
-    for view in Waveform Spectrum Spectrogram Levels; do
+    for view in Waveform Spectrum Spectrogram Levels Distortion; do
         local times
         times=$(grep "^paint $view " <<<"$paints" | awk '{ print $3 }' || true)
         [[ -z $times ]] && continue
         printf '   %-12s %4d paints, median %s ms, 95th percentile %s ms\n' "$view" "$(wc -l <<<"$times")" \
             "$(median_of <<<"$times")" "$(p95_of <<<"$times")"
     done
+    local analyses
+    analyses=$(tail -n +"$((lines0 + 1))" "$log" | grep '^analysis ' | awk '{ print $3 }' || true)
+    if [[ -n $analyses ]]; then
+        printf '   %-12s %4d analyses, median %s ms, 95th percentile %s ms\n' "Analysis" "$(wc -l <<<"$analyses")" \
+            "$(median_of <<<"$analyses")" "$(p95_of <<<"$analyses")"
+    fi
 }
 
 xsession_start "$work"
@@ -152,21 +161,28 @@ levels)
     measure three-views IsInstalled=1
     measure levels IsInstalled=1 "FormLevels Show=1"
     ;;
+distortion)
+    measure first-run
+    measure three-views IsInstalled=1
+    measure distortion IsInstalled=1 "FormDistortion Show=1"
+    ;;
 sonalyx)
     measure first-run
     measure two-views IsInstalled=1 "FormSpTm Show=0"
     measure octave IsInstalled=1 "FormBands Show=1"
     measure levels IsInstalled=1 "FormLevels Show=1"
+    measure distortion IsInstalled=1 "FormDistortion Show=1"
     ;;
 all)
     measure first-run
     measure two-views IsInstalled=1 "FormSpTm Show=0"
     measure octave IsInstalled=1 "FormBands Show=1"
     measure levels IsInstalled=1 "FormLevels Show=1"
+    measure distortion IsInstalled=1 "FormDistortion Show=1"
     measure_xoscope
     ;;
 *)
-    echo "usage: $0 [first-run|two-views|octave|levels|all|sonalyx] [WIDTHxHEIGHT]" >&2
+    echo "usage: $0 [first-run|two-views|octave|levels|distortion|all|sonalyx] [WIDTHxHEIGHT]" >&2
     exit 2
     ;;
 esac

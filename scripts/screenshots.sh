@@ -8,7 +8,7 @@
 #   bash scripts/screenshots.sh [OUTDIR [GROUP...]]
 #
 # OUTDIR defaults to docs/screenshots; GROUPs (views, menus, readouts,
-# instruments, levels, manual) choose what to take, all by default.
+# instruments, levels, distortion, manual) choose what to take, all by default.
 #
 # Writes OUTDIR/{waveform,spectrum,spectrogram}-{dark,light}.png and
 # OUTDIR/screen-{dark,light}.png (the whole screen); then, used as a user
@@ -23,6 +23,8 @@
 # spectrum-scales.png, bands-pink.png, bands-readout.png, bands-scales.png,
 # bands-menu.png, generator-pink.png); the Levels window reading the test
 # microphone's tone and its calibration dialog (levels.png, calibrate.png);
+# the Distortion Analyzer reading its own test tone played on the default
+# playback device and heard by the test microphone (distortion.png);
 # and the manual's first page as a
 # headless browser shows it (manual.png). Tools: xwd (x11-apps), xwininfo (x11-utils),
 # convert (imagemagick), xdotool, chromium; installed when missing.
@@ -291,6 +293,34 @@ shoot_levels() {
     app_pid=
 }
 
+# The Distortion Analyzer alone, its test tone (997 Hz, -6 dBFS) started
+# with "Play" on the default playback device, which the test microphone
+# hears; the room tone is taken away first (distortion.png).
+shoot_distortion() {
+    local config=$work/config-distortion
+    mkdir -p "$config"
+    xsession_settings "$config" "IsInstalled=1" "FormWave Show=0" "FormSpect Show=0" "FormSpTm Show=0" \
+        "FormDistortion X=0" "FormDistortion Y=100" "FormDistortion Width=900" "FormDistortion Height=620" \
+        "FormDistortion Show=1"
+    pactl unload-module module-sine 2>/dev/null || true
+    XDG_CONFIG_HOME=$config "$build/sonalyx" >"$work/distortion.log" 2>&1 &
+    app_pid=$!
+    sleep 4
+    local window
+    window=$(xsession_window_id '^Distortion')
+    [[ -n $window ]] || { echo "the distortion window is missing" >&2; return 1; }
+    # "Play" in the second row of the strip along the window's top.
+    xdotool mousemove --window "$window" 525 42 click 1
+    # The transform's 1.5 s of the tone alone, and the next analysis.
+    sleep 5
+    xdotool mousemove 1200 900
+    sleep 0.5
+    window_shot '^Distortion' "$out/distortion.png"
+    xsession_end_app "$app_pid"
+    app_pid=
+    restore_room_tone
+}
+
 shoot_manual() {
     chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking \
         --disable-component-update --disable-sync --user-data-dir="$work/chromium" --hide-scrollbars \
@@ -299,7 +329,7 @@ shoot_manual() {
 }
 
 groups=("${@:2}")
-[[ ${#groups[@]} -gt 0 ]] || groups=(views menus readouts instruments levels manual)
+[[ ${#groups[@]} -gt 0 ]] || groups=(views menus readouts instruments levels distortion manual)
 xsession_start "$work"
 for group in "${groups[@]}"; do
     case $group in
@@ -308,8 +338,9 @@ for group in "${groups[@]}"; do
     readouts) shoot_readouts ;;
     instruments) shoot_instruments ;;
     levels) shoot_levels ;;
+    distortion) shoot_distortion ;;
     manual) shoot_manual ;;
-    *) echo "unknown group '$group' (views, menus, readouts, instruments, levels, manual)" >&2 && exit 2 ;;
+    *) echo "unknown group '$group' (views, menus, readouts, instruments, levels, distortion, manual)" >&2 && exit 2 ;;
     esac
 done
 ls -1 "$out"
