@@ -663,6 +663,10 @@ void TFormDistortion::hideEvent(QHideEvent* event)
         feeding = false;
         TimerAnalyse->stop();
         StopTone();
+        // Opened again, the window reads only what it hears from then on.
+        std::lock_guard<std::mutex> guard(ringLock);
+        if (ring)
+            ring->filled = 0;
     }
     TViewForm::hideEvent(event);
 }

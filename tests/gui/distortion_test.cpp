@@ -234,6 +234,13 @@ TEST_F(DistortionView, SaysNoToneOnSilenceAndNoiseAndClippedOnAClippedTone)
     ASSERT_GT(rows.size(), 2u);
     for (std::size_t i = 1; i < rows.size(); ++i)
         EXPECT_TRUE(rows[i][7].contains("clipped")) << rows[i].join(',').toStdString();
+
+    // Closed and opened again: nothing heard before counts, so a second
+    // of new samples is not enough for a transform.
+    FormDistortion->close();
+    ShowDistortion();
+    FeedTone(10, 997.0, {{1, 1000.0}});
+    EXPECT_FALSE(FormDistortion->Analyse()) << "the ring starts empty";
 }
 
 TEST_F(DistortionView, ShowsBothChannelsAndStartsTheAverageAgainOnANewSize)
@@ -261,9 +268,12 @@ TEST_F(DistortionView, ShowsBothChannelsAndStartsTheAverageAgainOnANewSize)
     EXPECT_NEAR(Reading().fundamentalHz, 3000.0, 0.05);
 }
 
-TEST_F(DistortionView, KeepsItsChoicesAndGeometryInTheSettings)
+TEST_F(DistortionView, OpensFromTheMenuAndKeepsItsChoicesAndGeometryInTheSettings)
 {
-    ShowDistortion();
+    EXPECT_FALSE(FormDistortion->isVisible()) << "closed until opened";
+    FormMain->menuDistortionClick();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(FormDistortion));
+    EXPECT_TRUE(DistortionShow);
     FormDistortion->ComboChannel->setCurrentIndex(1);
     FormDistortion->ComboSize->setCurrentIndex(2);
     FormDistortion->ComboAverage->setCurrentIndex(3);

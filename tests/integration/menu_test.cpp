@@ -150,8 +150,8 @@ TEST_F(MainMenu, HasItsMenusAndItemsAsCaptioned)
                            "    - Spectrogram Scale", "Octave Bands", "    - Octave Bands Scales", "Levels", "-",
                            "Show and Arrange All Windows", "-", "Filter..."}));
     EXPECT_EQ(Captions(FormMain->menuOptions),
-              QStringList({"Generator", "-", "Dark Color Scheme", "-", "Recording Device...", "Playback Device...",
-                           "Sound Volume Mixer...", "-", "Thick Lines"}));
+              QStringList({"Generator", "Distortion Analyzer...", "-", "Dark Color Scheme", "-", "Recording Device...",
+                           "Playback Device...", "Sound Volume Mixer...", "-", "Thick Lines"}));
     EXPECT_EQ(Captions(FormMain->menuHelp), QStringList({"Help Contents", "-", "About"}));
     EXPECT_FALSE(FormMain->menuFilter->isVisible());
     EXPECT_FALSE(FormMain->menuThickLines->isVisible());
