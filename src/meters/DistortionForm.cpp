@@ -24,6 +24,8 @@
 #include <cstdlib>
 #include <iterator>
 #include <mutex>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -140,10 +142,19 @@ void DrawSpectrum(QPainter& painter, const TFormDistortion::ChannelResult& resul
                          marker.order == 1 ? "F" : QString::number(marker.order));
     }
     painter.setPen(SchemeColor(colourEntry));
+    // Each column's span, reaching to the one before so that the trace
+    // stays joined where a column holds a single level.
+    std::optional<std::pair<int, int>> before;
     for (const distortionview::ColumnLevels& column :
          distortionview::ReduceToColumns(result.spectrumDb, result.binHz, span)) {
-        const int top = distortionview::LevelRow(column.maxDb, box.top, box.height);
-        const int bottom = distortionview::LevelRow(column.minDb, box.top, box.height);
+        int top = distortionview::LevelRow(column.maxDb, box.top, box.height);
+        int bottom = distortionview::LevelRow(column.minDb, box.top, box.height);
+        const std::pair<int, int> own{top, bottom};
+        if (before) {
+            top = std::min(top, before->second);
+            bottom = std::max(bottom, before->first);
+        }
+        before = own;
         painter.drawLine(column.column, top, column.column, bottom);
     }
 }
