@@ -23,7 +23,7 @@ constexpr double BandShare = (20000.0 - 20.0) / (Rate / 2.0);
 
 double PeakForDbfs(double dbfs)
 {
-    return 32768.0 * std::pow(10.0, dbfs / 20.0);
+    return 32767.0 * std::pow(10.0, dbfs / 20.0);
 }
 double Db10(double ratio)
 {
@@ -174,7 +174,7 @@ TEST(DistortionReadings, ThdnAndSnrFollowTheNoiseAndHarmonicsAdded)
         EXPECT_NEAR(r.snrDb, expected.snrDb, 0.3);
         EXPECT_NEAR(r.thdnPercent, 100.0 * std::pow(10.0, r.thdnDb / 20.0), 1e-9);
         // White noise of power s^2 puts s^2 / (size / 2) in each bin.
-        const double perBin = c.noiseRms * c.noiseRms / (Count / 2.0) / (32768.0 * 32768.0);
+        const double perBin = c.noiseRms * c.noiseRms / (Count / 2.0) / (32767.0 * 32767.0);
         if (c.noiseRms >= 30.0) {
             EXPECT_NEAR(r.noiseFloorDbfs, Db10(2 * perBin), 0.3);
         }
@@ -190,7 +190,7 @@ TEST(DistortionReadings, FullScaleToneReadsItsOwnQuantisationNoise)
     const DistortionReading r = Analyze(quantised);
     ASSERT_TRUE(r.toneFound);
     EXPECT_FALSE(r.clipped);
-    EXPECT_NEAR(r.fundamentalDbfs, 20.0 * std::log10(32767.0 / 32768.0), 0.02);
+    EXPECT_NEAR(r.fundamentalDbfs, 0.0, 0.02);
     EXPECT_NEAR(r.thdnDb, expected.thdnDb, 1.5);
 }
 
