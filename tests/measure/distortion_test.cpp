@@ -104,6 +104,13 @@ TEST(DistortionReadings, KnownHarmonicsGiveTheirLevelsAndThd)
     EXPECT_NEAR(r.harmonics[0].dbfs, -46.0, 0.1);
     EXPECT_FALSE(r.harmonics[1].belowNoise);
     EXPECT_NEAR(r.harmonics[1].dbRelative, -50.0, 0.1);
+    // The same samples as one channel of interleaved stereo read the same.
+    std::vector<int16_t> stereo(2 * samples.size(), 0);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        stereo[2 * i + 1] = samples[i];
+    DistortionAnalyzer analyzer(65536, Rate);
+    EXPECT_DOUBLE_EQ(analyzer.Analyze(stereo.data() + 1, 2).thdPercent, r.thdPercent);
+    EXPECT_FALSE(analyzer.Analyze(stereo.data(), 2).toneFound);
     // The others hold only 16-bit quantisation noise, far down.
     for (std::size_t i = 2; i < r.harmonics.size(); ++i) {
         EXPECT_TRUE(r.harmonics[i].belowNoise) << "H" << r.harmonics[i].order;
