@@ -37,23 +37,43 @@ std::string DistortionJson(const measure::DistortionReading& r, bool clipped)
 
 } // namespace
 
+ChannelSpectra::ChannelSpectra(double sampleRate) : analyzer_(DistortionFrames, sampleRate)
+{
+    held_.reserve(DistortionFrames + DistortionFrames / 2);
+}
+
+void ChannelSpectra::Add(const int16_t* frames, std::size_t count, int channels, int channel)
+{
+    // The clipping check sees the last two samples before these too, so a
+    // run across two deliveries counts.
+    const std::size_t before = std::min<std::size_t>(2, held_.size());
+    const std::size_t start = held_.size() - before;
+    for (std::size_t i = 0; i < count; ++i)
+        held_.push_back(frames[i * channels + channel]);
+    clipped_ = clipped_ || measure::HasClippedRun(held_.data() + start, held_.size() - start);
+    while (held_.size() >= static_cast<std::size_t>(DistortionFrames)) {
+        const std::vector<double> power = analyzer_.PowerSpectrum(held_.data());
+        sum_.resize(power.size(), 0.0);
+        for (std::size_t b = 0; b < power.size(); ++b)
+            sum_[b] += power[b];
+        ++transforms_;
+        held_.erase(held_.begin(), held_.begin() + DistortionFrames / 2);
+    }
+}
+
+std::vector<double> ChannelSpectra::Average() const
+{
+    std::vector<double> average(sum_);
+    for (double& p : average)
+        p /= transforms_;
+    return average;
+}
+
 std::vector<double> AveragedPowerSpectrum(const std::vector<int16_t>& samples, double sampleRate)
 {
-    if (samples.size() < static_cast<std::size_t>(DistortionFrames))
-        return {};
-    measure::DistortionAnalyzer analyzer(DistortionFrames, sampleRate);
-    std::vector<double> sum;
-    int count = 0;
-    for (std::size_t start = 0; start + DistortionFrames <= samples.size(); start += DistortionFrames / 2) {
-        const std::vector<double> power = analyzer.PowerSpectrum(samples.data() + start);
-        sum.resize(power.size(), 0.0);
-        for (std::size_t b = 0; b < power.size(); ++b)
-            sum[b] += power[b];
-        ++count;
-    }
-    for (double& p : sum)
-        p /= count;
-    return sum;
+    ChannelSpectra spectra(sampleRate);
+    spectra.Add(samples.data(), samples.size(), 1, 0);
+    return spectra.Average();
 }
 
 Outcome RunDistortion(const Options& options)
@@ -87,26 +107,27 @@ Outcome RunDistortion(const Options& options)
     const auto leadIn = static_cast<uint64_t>(std::llround(leadInSeconds * measure::SampleRate));
     const auto frames = static_cast<uint64_t>(
         std::max<long long>(DistortionFrames, std::llround(options.seconds * measure::SampleRate)));
-    std::vector<int16_t> samples;
-    samples.reserve(static_cast<std::size_t>(frames));
+    // What the lead-in brought is dropped: a fresh start right after it.
+    std::optional<ChannelSpectra> counted;
     Outcome outcome = RecordFrames(
         captured, options.record, leadIn, frames,
         [&](const int16_t* f, std::size_t n) {
-            for (std::size_t i = 0; i < n; ++i)
-                samples.push_back(f[2 * i + options.channel]);
+            if (counted)
+                counted->Add(f, n, 2, options.channel);
         },
-        [&] { samples.clear(); });
+        [&] { counted.emplace(measure::SampleRate); });
     stream.reset();
     player.Stop();
     if (outcome.exitCode != ExitOk)
         return outcome;
+    if (!counted)
+        counted.emplace(measure::SampleRate); // no lead-in: nothing was counted
 
-    const measure::DistortionReading reading = measure::ReadPowerSpectrum(
-        AveragedPowerSpectrum(samples, measure::SampleRate), DistortionFrames, measure::SampleRate);
+    const measure::DistortionReading reading = measure::ReadPowerSpectrum(counted->Average(), DistortionFrames,
+                                                                          measure::SampleRate);
     if (!reading.toneFound)
         return Failure(ExitNoTone, "No test tone found");
-    const bool clipped = measure::HasClippedRun(samples.data(), samples.size());
-    outcome.json = DistortionJson(reading, clipped);
+    outcome.json = DistortionJson(reading, counted->Clipped());
     if (reading.aboveBand)
         outcome.warning = "the fundamental lies above 20 kHz: THD+N and SNR count it outside the band";
     return outcome;

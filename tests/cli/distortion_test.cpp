@@ -214,6 +214,22 @@ TEST(DistortionAveraging, SpectraOfHalfOverlappedTransformsAreAveraged)
     const auto alone = cli::AveragedPowerSpectrum(last, 44100);
     for (std::size_t b : {10u, 1000u, 20000u})
         EXPECT_NEAR(averaged[b] * 4, alone[b], 1e-9 * alone[b]) << b;
+
+    // Delivered in pieces of 1000 stereo frames, the right channel holding
+    // the samples: the same average, and a run at full scale across two
+    // deliveries counts as clipping.
+    std::vector<int16_t> stereo(2 * samples.size(), 0);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        stereo[2 * i + 1] = samples[i];
+    stereo[2 * 999 + 1] = stereo[2 * 1000 + 1] = stereo[2 * 1001 + 1] = -32768;
+    cli::ChannelSpectra pieces(44100);
+    for (std::size_t at = 0; at < samples.size(); at += 1000)
+        pieces.Add(stereo.data() + 2 * at, std::min<std::size_t>(1000, samples.size() - at), 2, 1);
+    EXPECT_TRUE(pieces.Clipped());
+    EXPECT_FALSE(cli::ChannelSpectra(44100).Clipped());
+    const auto piecewise = pieces.Average();
+    ASSERT_EQ(piecewise.size(), averaged.size());
+    EXPECT_NEAR(piecewise[20000], averaged[20000], 1e-6 * averaged[20000]);
 }
 
 } // namespace
