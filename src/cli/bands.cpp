@@ -2,86 +2,20 @@
 
 #include "cli/devicelist.h"
 #include "cli/json.h"
+#include "cli/player.h"
 #include "measure/levels.h"
 #include "measure/octavebands.h"
 #include "measure/weighting.h"
 #include "platform/soundserver.h"
-#include "playback/WaveOut.h"
-#include "state/global.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 namespace cli {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// The generator's noise on one playback device, refilled every 20 ms on a
-// thread of its own as the capture tick refills it in the program.
-class NoisePlayer {
-public:
-    NoisePlayer() = default;
-    ~NoisePlayer() { Stop(); }
-
-    // False with *error set when the device could not be opened.
-    bool Start(int deviceId, Signal signal, std::string* error)
-    {
-        GenSine = false;
-        GenNoise = signal == Signal::White;
-        GenPink = signal == Signal::Pink;
-        GenPlaying = true;
-        if (!OpenWaveOut(deviceId, error)) {
-            GenPlaying = false;
-            return false;
-        }
-        SetOutVolume(65535); // the noise as generated, whatever the stream was left at
-        refilling_ = true;
-        refill_ = std::thread([this] { RefillLoop(); });
-        return true;
-    }
-
-    void Stop()
-    {
-        if (refill_.joinable()) {
-            {
-                std::lock_guard<std::mutex> guard(lock_);
-                refilling_ = false;
-            }
-            wake_.notify_all();
-            refill_.join();
-        }
-        CloseWaveOut();
-        GenPlaying = false;
-    }
-
-private:
-    void RefillLoop()
-    {
-        auto next = Clock::now();
-        std::unique_lock<std::mutex> guard(lock_);
-        while (refilling_) {
-            guard.unlock();
-            RefillWaveOut();
-            guard.lock();
-            next += std::chrono::milliseconds(20);
-            wake_.wait_until(guard, next, [this] { return !refilling_; });
-        }
-    }
-
-    std::mutex lock_;
-    std::condition_variable wake_;
-    bool refilling_ = false; // under lock_
-    std::thread refill_;
-};
 
 // Both channels' filter banks, fed frame by frame.
 class StereoBands {
@@ -159,8 +93,8 @@ Outcome RunBands(const Options& options)
     // The recording first: PipeWire (0.3.65) delivered nothing to a capture of
     // a sink's monitor opened while one of our streams already played to
     // that sink.
-    NoisePlayer player;
-    if (sink && !player.Start(static_cast<int>(*sink), options.signal, &error))
+    Player player;
+    if (sink && !player.Start(static_cast<int>(*sink), NoiseSound(options.signal), &error))
         return Failure(ExitFailed, "the playback device '" + options.play + "' could not be opened: " + error);
 
     const auto leadIn = static_cast<uint64_t>(std::llround(LeadInSeconds * measure::SampleRate));

@@ -4,6 +4,7 @@
 // output; a failure is one line on standard error and its own exit code.
 #include "cli/bands.h"
 #include "cli/devicelist.h"
+#include "cli/distortion.h"
 #include "cli/levels.h"
 #include "cli/options.h"
 #include "platform/soundserver.h"
@@ -22,6 +23,15 @@ int Fail(int code, const std::string& why)
     return code;
 }
 
+cli::Outcome RunRecording(const cli::Options& options)
+{
+    switch (options.command) {
+    case cli::Command::Levels: return cli::RunLevels(options);
+    case cli::Command::Distortion: return cli::RunDistortion(options);
+    default: return cli::RunBands(options);
+    }
+}
+
 int Run(const cli::Options& options)
 {
     if (options.command == cli::Command::Help) {
@@ -34,8 +44,7 @@ int Run(const cli::Options& options)
         std::fputs(cli::DevicesJson(cli::PlaybackDevices(), cli::RecordingDevices()).c_str(), stdout);
         return cli::ExitOk;
     }
-    const cli::Outcome outcome = options.command == cli::Command::Levels ? cli::RunLevels(options)
-                                                                         : cli::RunBands(options);
+    const cli::Outcome outcome = RunRecording(options);
     if (outcome.exitCode != cli::ExitOk)
         return Fail(outcome.exitCode, outcome.error);
     if (!outcome.warning.empty())

@@ -9,22 +9,30 @@
 
 namespace cli {
 
-const char* const UsageText = "usage: sonalyx-measure devices\n"
-                              "       sonalyx-measure bands --record DEVICE [--seconds 5] [--fraction 1|3|6|12|24]\n"
-                              "                             [--weighting Z|A|C] [--play DEVICE [--signal pink|white]]\n"
-                              "       sonalyx-measure levels --record DEVICE [--seconds 10] [--weighting Z|A|C]\n"
-                              "       sonalyx-measure --help\n"
-                              "\n"
-                              "devices  lists the playback and recording devices (loopbacks included) as JSON\n"
-                              "bands    records for the given time and prints the fractional-octave band levels\n"
-                              "         (power average, dBFS) as JSON; --play plays the generator's noise meanwhile\n"
-                              "levels   records for the given time and prints per channel sample and true peak,\n"
-                              "         Leq and the Fast and Slow maxima (dBFS, or dB SPL for a calibrated device)\n"
-                              "         and the loudness (LUFS) as JSON\n"
-                              "DEVICE   a server name (alsa_output....monitor) or a description as listed\n"
-                              "\n"
-                              "exit codes: 0 done, 1 device or stream failed, 2 wrong arguments, 3 no sound server,\n"
-                              "            4 no such device, 5 no samples within 5 s\n";
+const char* const UsageText =
+    "usage: sonalyx-measure devices\n"
+    "       sonalyx-measure bands --record DEVICE [--seconds 5] [--fraction 1|3|6|12|24]\n"
+    "                             [--weighting Z|A|C] [--play DEVICE [--signal pink|white]]\n"
+    "       sonalyx-measure levels --record DEVICE [--seconds 10] [--weighting Z|A|C]\n"
+    "       sonalyx-measure distortion --record DEVICE [--channel left|right] [--seconds 3]\n"
+    "                                  [--play DEVICE [--freq 997] [--level -6]]\n"
+    "       sonalyx-measure --help\n"
+    "\n"
+    "devices     lists the playback and recording devices (loopbacks included) as JSON\n"
+    "bands       records for the given time and prints the fractional-octave band levels\n"
+    "            (power average, dBFS) as JSON; --play plays the generator's noise meanwhile\n"
+    "levels      records for the given time and prints per channel sample and true peak,\n"
+    "            Leq and the Fast and Slow maxima (dBFS, or dB SPL for a calibrated device)\n"
+    "            and the loudness (LUFS) as JSON\n"
+    "distortion  records one channel for the given time (at least 65536 frames) and prints\n"
+    "            the test tone's frequency and level, THD, THD+N, SINAD, SNR and the\n"
+    "            harmonics H2 up to H10 below 20 kHz (dB relative to the fundamental, null\n"
+    "            below the noise; those above 20 kHz left out) as JSON; --play plays the\n"
+    "            test tone (--freq 20 to 20000 Hz, --level 0 to -60 dBFS) meanwhile\n"
+    "DEVICE      a server name (alsa_output....monitor) or a description as listed\n"
+    "\n"
+    "exit codes: 0 done, 1 device or stream failed, 2 wrong arguments, 3 no sound server,\n"
+    "            4 no such device, 5 no samples within 5 s, 6 no test tone found\n";
 
 namespace {
 
@@ -65,21 +73,53 @@ std::optional<Signal> ParseSignal(const std::string& text)
     return std::nullopt;
 }
 
+// A number from first to last, or nothing.
+std::optional<double> ParseWithin(const std::string& text, double first, double last)
+{
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(value) || value < first || value > last)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int> ParseChannel(const std::string& text)
+{
+    if (text == "left")
+        return 0;
+    if (text == "right")
+        return 1;
+    return std::nullopt;
+}
+
 Parsed Wrong(const std::string& why)
 {
     return {std::nullopt, why};
 }
 
-// The options of "bands" or "levels", from args[1] on; levels takes no
-// player.
+const char* CommandName(Command command)
+{
+    switch (command) {
+    case Command::Bands: return "bands";
+    case Command::Levels: return "levels";
+    case Command::Distortion: return "distortion";
+    default: return "";
+    }
+}
+
+// The options of "bands", "levels" or "distortion", from args[1] on; levels
+// takes no player.
 Parsed ParseRecording(Command command, const std::vector<std::string>& args)
 {
     Options options;
     options.command = command;
     const bool bands = command == Command::Bands;
-    if (!bands)
+    const bool distortion = command == Command::Distortion;
+    if (command == Command::Levels)
         options.seconds = 10.0;
-    bool signalGiven = false;
+    if (distortion)
+        options.seconds = 3.0;
+    bool signalGiven = false, toneGiven = false;
     for (size_t i = 1; i < args.size(); i += 2) {
         const std::string& option = args[i];
         if (i + 1 >= args.size())
@@ -87,19 +127,36 @@ Parsed ParseRecording(Command command, const std::vector<std::string>& args)
         const std::string& value = args[i + 1];
         if (option == "--record") {
             options.record = value;
-        } else if (option == "--play" && bands) {
+        } else if (option == "--play" && (bands || distortion)) {
             options.play = value;
         } else if (option == "--seconds") {
             const std::optional<double> seconds = ParseSeconds(value);
             if (!seconds)
                 return Wrong("--seconds wants a time above 0 and up to 86400, not '" + value + "'");
             options.seconds = *seconds;
+        } else if (option == "--channel" && distortion) {
+            const std::optional<int> channel = ParseChannel(value);
+            if (!channel)
+                return Wrong("--channel wants left or right, not '" + value + "'");
+            options.channel = *channel;
+        } else if (option == "--freq" && distortion) {
+            const std::optional<double> hz = ParseWithin(value, MinToneHz, MaxToneHz);
+            if (!hz)
+                return Wrong("--freq wants a frequency from 20 to 20000 Hz, not '" + value + "'");
+            options.toneHz = *hz;
+            toneGiven = true;
+        } else if (option == "--level" && distortion) {
+            const std::optional<double> dbfs = ParseWithin(value, MinToneDbfs, MaxToneDbfs);
+            if (!dbfs)
+                return Wrong("--level wants a level from -60 to 0 dBFS, not '" + value + "'");
+            options.toneDbfs = *dbfs;
+            toneGiven = true;
         } else if (option == "--fraction" && bands) {
             const std::optional<int> fraction = ParseFraction(value);
             if (!fraction)
                 return Wrong("--fraction wants 1, 3, 6, 12 or 24, not '" + value + "'");
             options.fraction = *fraction;
-        } else if (option == "--weighting") {
+        } else if (option == "--weighting" && !distortion) {
             const std::optional<measure::Weighting> weighting = ParseWeighting(value);
             if (!weighting)
                 return Wrong("--weighting wants Z, A or C, not '" + value + "'");
@@ -115,9 +172,11 @@ Parsed ParseRecording(Command command, const std::vector<std::string>& args)
         }
     }
     if (options.record.empty())
-        return Wrong(std::string(bands ? "bands" : "levels") + " needs --record DEVICE");
+        return Wrong(std::string(CommandName(command)) + " needs --record DEVICE");
     if (signalGiven && options.play.empty())
         return Wrong("--signal needs --play DEVICE");
+    if (toneGiven && options.play.empty())
+        return Wrong("--freq and --level need --play DEVICE");
     return {options, {}};
 }
 
@@ -137,10 +196,12 @@ Parsed ParseArguments(const std::vector<std::string>& args)
         options.command = Command::Devices;
         return {options, {}};
     }
-    if (command == "bands" || command == "levels") {
+    for (Command recording : {Command::Bands, Command::Levels, Command::Distortion}) {
+        if (command != CommandName(recording))
+            continue;
         if (std::find(args.begin(), args.end(), "--help") != args.end())
             return {Options{}, {}};
-        return ParseRecording(command == "bands" ? Command::Bands : Command::Levels, args);
+        return ParseRecording(recording, args);
     }
     return Wrong("unknown command '" + command + "'");
 }

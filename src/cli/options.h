@@ -19,19 +19,23 @@ enum ExitCode {
     ExitNoServer = 3,  // the sound server does not answer
     ExitNoDevice = 4,  // no device of that name or description
     ExitNoSamples = 5, // the recording device delivered nothing for 5 s
+    ExitNoTone = 6,    // distortion: no test tone in the recording
 };
 
-enum class Command { Help, Devices, Bands, Levels };
+enum class Command { Help, Devices, Bands, Levels, Distortion };
 enum class Signal { Pink, White };
 
 struct Options {
     Command command = Command::Help;
-    std::string record; // bands, levels: the recording device, a name or a description
-    std::string play;   // bands: the playback device; empty plays nothing
+    std::string record; // the recording device, a name or a description
+    std::string play;   // bands, distortion: the playback device; empty plays nothing
     Signal signal = Signal::Pink;
-    double seconds = 5.0; // 10 for levels
+    double seconds = 5.0; // 10 for levels, 3 for distortion
     int fraction = 3;
     measure::Weighting weighting = measure::Weighting::Z;
+    int channel = 0;        // distortion: 0 left, 1 right
+    double toneHz = 997.0;  // distortion: the played test tone's frequency
+    double toneDbfs = -6.0; // and its level
 };
 
 struct Parsed {
@@ -47,5 +51,9 @@ extern const char* const UsageText;
 
 // The longest capture asked for: a day.
 inline constexpr double MaxSeconds = 86400.0;
+
+// The test tone the distortion command can play.
+inline constexpr double MinToneHz = 20.0, MaxToneHz = 20000.0;
+inline constexpr double MinToneDbfs = -60.0, MaxToneDbfs = 0.0;
 
 } // namespace cli

@@ -80,8 +80,10 @@ double PeakOffset(double below, double peak, double above)
     return 0.5 * (low + high);
 }
 
-// Which tone a bin's power is counted for.
-enum class BinOwner : unsigned char { Free, Fundamental, Harmonic };
+// Which tone a bin's power is counted for: the harmonic's order (1 for the
+// fundamental), or none.
+constexpr int NoOwner = 0;
+using BinOwners = std::vector<int>;
 
 struct Lobe {
     int first = 0, last = -1; // bins, inclusive
@@ -94,11 +96,11 @@ Lobe LobeAround(int peak, int binCount)
 
 // Claims the lobe's free bins for `owner` and returns their power sum; bins
 // another tone already holds are left to it.
-double ClaimLobe(const std::vector<double>& power, std::vector<BinOwner>& owners, Lobe lobe, BinOwner owner)
+double ClaimLobe(const std::vector<double>& power, BinOwners& owners, Lobe lobe, int owner)
 {
     double sum = 0;
     for (int b = lobe.first; b <= lobe.last; ++b) {
-        if (owners[b] != BinOwner::Free)
+        if (owners[b] != NoOwner)
             continue;
         owners[b] = owner;
         sum += power[b];
@@ -118,12 +120,12 @@ int StrongestBin(const std::vector<double>& power, int first, int last)
 // The mean noise power per bin, from the median of the band's bins no tone
 // holds: noise power in a bin is exponentially distributed, its mean the
 // median over ln 2. The median ignores hum and spurs that a mean would take.
-double NoiseFloor(const std::vector<double>& power, const std::vector<BinOwner>& owners, int first, int last)
+double NoiseFloor(const std::vector<double>& power, const BinOwners& owners, int first, int last)
 {
     std::vector<double> free;
     free.reserve(static_cast<std::size_t>(std::max(0, last - first + 1)));
     for (int b = first; b <= last; ++b)
-        if (owners[b] == BinOwner::Free)
+        if (owners[b] == NoOwner)
             free.push_back(power[b]);
     if (free.empty())
         return 0;
@@ -139,6 +141,94 @@ struct HarmonicLobe {
     double power = 0;
 };
 
+// The bins and the band of one spectrum.
+struct SpectrumLayout {
+    int binCount;
+    double binHz;
+    int bandFirst, bandLast; // the bins from 20 Hz to 20 kHz
+};
+
+SpectrumLayout LayoutOf(int size, double sampleRate)
+{
+    const int binCount = size / 2 + 1;
+    const double binHz = sampleRate / size;
+    return {binCount, binHz, std::min(binCount - 1, static_cast<int>(std::ceil(DistortionBandLow / binHz))),
+            std::min(binCount - 1, static_cast<int>(std::floor(DistortionBandHigh / binHz)))};
+}
+
+// The fundamental's frequency from its peak bin, refined between bins.
+double PeakHz(const std::vector<double>& power, int peak, const SpectrumLayout& layout)
+{
+    double offset = 0;
+    if (peak > 0 && peak + 1 < layout.binCount)
+        offset = PeakOffset(power[peak - 1], power[peak], power[peak + 1]);
+    return (peak + offset) * layout.binHz;
+}
+
+// The lobes of H2 ... H10 below 20 kHz, each around the strongest bin within
+// two of where it should be, claimed after the fundamental's.
+std::vector<HarmonicLobe> ClaimHarmonics(const std::vector<double>& power, BinOwners& owners, double f0,
+                                         const SpectrumLayout& layout, double sampleRate)
+{
+    std::vector<HarmonicLobe> harmonics;
+    for (int order = 2; order <= HighestHarmonic; ++order) {
+        const double hz = order * f0;
+        if (hz >= DistortionBandHigh || hz >= sampleRate / 2)
+            break;
+        const int centre = static_cast<int>(std::lround(hz / layout.binHz));
+        const int peak = StrongestBin(power, std::max(0, centre - 2), std::min(layout.binCount - 1, centre + 2));
+        HarmonicLobe h{order, hz, LobeAround(peak, layout.binCount)};
+        h.power = ClaimLobe(power, owners, h.lobe, order);
+        harmonics.push_back(h);
+    }
+    return harmonics;
+}
+
+// A harmonic whose lobe holds less than twice what the noise floor puts
+// there is taken as noise.
+HarmonicReading ReadHarmonic(const HarmonicLobe& h, double fundamental, double floor)
+{
+    const double expectedNoise = floor * (h.lobe.last - h.lobe.first + 1);
+    HarmonicReading r;
+    r.order = h.order;
+    r.hz = h.hz;
+    r.belowNoise = h.power < 2.0 * expectedNoise;
+    r.dbRelative = PowerRatioDb(h.power / fundamental);
+    r.dbfs = PowerDbfs(h.power);
+    return r;
+}
+
+// THD, THD+N, SINAD and SNR from the band's bins: those of harmonics above
+// the noise are distortion, all others but the fundamental's are noise.
+void ReadRatios(const std::vector<double>& power, const BinOwners& owners, const SpectrumLayout& layout,
+                double fundamental, const std::vector<HarmonicLobe>& lobes, DistortionReading& reading)
+{
+    std::vector<bool> distortionOrder(HighestHarmonic + 1, false);
+    double harmonicSum = 0;
+    for (std::size_t i = 0; i < lobes.size(); ++i) {
+        if (reading.harmonics[i].belowNoise)
+            continue;
+        distortionOrder[lobes[i].order] = true;
+        harmonicSum += lobes[i].power;
+    }
+    double noise = 0, distortion = 0;
+    for (int b = layout.bandFirst; b <= layout.bandLast; ++b) {
+        if (owners[b] == 1)
+            continue;
+        (owners[b] > 1 && distortionOrder[owners[b]] ? distortion : noise) += power[b];
+    }
+    reading.thdPercent = 100.0 * std::sqrt(harmonicSum / fundamental);
+    reading.thdDb = PowerRatioDb(harmonicSum / fundamental);
+    // The band's total is taken as everything else plus the fundamental's
+    // whole lobe, so a lobe reaching past a band edge still counts in full.
+    const double rest = noise + distortion;
+    const double thdnPower = rest / (rest + fundamental);
+    reading.thdnPercent = 100.0 * std::sqrt(thdnPower);
+    reading.thdnDb = PowerRatioDb(thdnPower);
+    reading.sinadDb = -reading.thdnDb;
+    reading.snrDb = -PowerRatioDb(noise / fundamental);
+}
+
 } // namespace
 
 // ---- Reading a power spectrum ------------------------------------------------------
@@ -146,37 +236,20 @@ struct HarmonicLobe {
 DistortionReading ReadPowerSpectrum(const std::vector<double>& power, int size, double sampleRate)
 {
     DistortionReading reading;
-    const int binCount = size / 2 + 1;
-    if (size < 2 * (MainLobeHalfWidth + 2) || static_cast<int>(power.size()) != binCount || sampleRate <= 0)
+    if (size < 2 * (MainLobeHalfWidth + 2) || static_cast<int>(power.size()) != size / 2 + 1 || sampleRate <= 0)
         return reading;
-    const double binHz = sampleRate / size;
-    const int bandFirst = std::min(binCount - 1, static_cast<int>(std::ceil(DistortionBandLow / binHz)));
-    const int bandLast = std::min(binCount - 1, static_cast<int>(std::floor(DistortionBandHigh / binHz)));
-
-    const int peak = StrongestBin(power, bandFirst, binCount - 1);
+    const SpectrumLayout layout = LayoutOf(size, sampleRate);
+    const int peak = StrongestBin(power, layout.bandFirst, layout.binCount - 1);
     if (!(power[peak] > 0))
         return reading;
-    double offset = 0;
-    if (peak > 0 && peak + 1 < binCount)
-        offset = PeakOffset(power[peak - 1], power[peak], power[peak + 1]);
-    const double f0 = (peak + offset) * binHz;
+    const double f0 = PeakHz(power, peak, layout);
 
-    std::vector<BinOwner> owners(binCount, BinOwner::Free);
-    const double fundamental = ClaimLobe(power, owners, LobeAround(peak, binCount), BinOwner::Fundamental);
-
-    // The harmonics' lobes are set aside before the noise floor is taken.
-    std::vector<HarmonicLobe> harmonics;
-    for (int order = 2; order <= HighestHarmonic; ++order) {
-        const double hz = order * f0;
-        if (hz >= DistortionBandHigh || hz >= sampleRate / 2)
-            break;
-        const int centre = static_cast<int>(std::lround(hz / binHz));
-        const int harmonicPeak = StrongestBin(power, std::max(0, centre - 2), std::min(binCount - 1, centre + 2));
-        HarmonicLobe h{order, hz, LobeAround(harmonicPeak, binCount)};
-        h.power = ClaimLobe(power, owners, h.lobe, BinOwner::Harmonic);
-        harmonics.push_back(h);
-    }
-    const double floor = NoiseFloor(power, owners, bandFirst, bandLast);
+    // The fundamental's and the harmonics' lobes are set aside before the
+    // noise floor is taken.
+    BinOwners owners(layout.binCount, NoOwner);
+    const double fundamental = ClaimLobe(power, owners, LobeAround(peak, layout.binCount), 1);
+    const std::vector<HarmonicLobe> harmonics = ClaimHarmonics(power, owners, f0, layout, sampleRate);
+    const double floor = NoiseFloor(power, owners, layout.bandFirst, layout.bandLast);
     reading.noiseFloorDbfs = PowerDbfs(floor);
     reading.toneFound = power[peak] > floor * std::pow(10.0, ToneFoundAboveFloorDb / 10.0);
     if (!reading.toneFound)
@@ -185,44 +258,9 @@ DistortionReading ReadPowerSpectrum(const std::vector<double>& power, int size, 
     reading.fundamentalHz = f0;
     reading.fundamentalDbfs = PowerDbfs(fundamental);
     reading.aboveBand = f0 > DistortionBandHigh;
-
-    // Noise: the band's bins outside the fundamental and the harmonics that
-    // stand above the noise.
-    double harmonicSum = 0, harmonicInBand = 0;
-    std::vector<bool> harmonicBins(binCount, false);
-    for (const HarmonicLobe& h : harmonics) {
-        const double expectedNoise = floor * (h.lobe.last - h.lobe.first + 1);
-        HarmonicReading r;
-        r.order = h.order;
-        r.hz = h.hz;
-        r.belowNoise = h.power < 2.0 * expectedNoise;
-        r.dbRelative = PowerRatioDb(h.power / fundamental);
-        r.dbfs = PowerDbfs(h.power);
-        reading.harmonics.push_back(r);
-        if (r.belowNoise)
-            continue;
-        harmonicSum += h.power;
-        for (int b = h.lobe.first; b <= h.lobe.last; ++b)
-            harmonicBins[b] = owners[b] == BinOwner::Harmonic;
-    }
-    double noise = 0;
-    for (int b = bandFirst; b <= bandLast; ++b) {
-        if (owners[b] == BinOwner::Fundamental)
-            continue;
-        (harmonicBins[b] ? harmonicInBand : noise) += power[b];
-    }
-
-    const double thd = std::sqrt(harmonicSum / fundamental);
-    reading.thdPercent = 100.0 * thd;
-    reading.thdDb = PowerRatioDb(harmonicSum / fundamental);
-    // The band's total is taken as everything else plus the fundamental's
-    // whole lobe, so a lobe reaching past a band edge still counts in full.
-    const double rest = noise + harmonicInBand;
-    const double thdnPower = rest / (rest + fundamental);
-    reading.thdnPercent = 100.0 * std::sqrt(thdnPower);
-    reading.thdnDb = PowerRatioDb(thdnPower);
-    reading.sinadDb = -reading.thdnDb;
-    reading.snrDb = noise > 0 ? PowerRatioDb(fundamental / noise) : -PowerRatioDb(0);
+    for (const HarmonicLobe& h : harmonics)
+        reading.harmonics.push_back(ReadHarmonic(h, fundamental, floor));
+    ReadRatios(power, owners, layout, fundamental, harmonics, reading);
     return reading;
 }
 

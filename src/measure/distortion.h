@@ -9,6 +9,8 @@
 // No Qt, no display: the Distortion window and sonalyx-measure both use it.
 #pragma once
 
+#include "measure/levels.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -35,9 +37,8 @@ inline constexpr double ToneFoundAboveFloorDb = 20.0;
 // tone's power on each side of its peak.
 inline constexpr int MainLobeHalfWidth = 8;
 
-// A full-scale 16-bit sample value; levels are relative to a sine of this
-// peak.
-inline constexpr double FullScale = 32768.0;
+// Levels are relative to a sine of peak FullScale (measure/levels.h: 32767,
+// the convention every instrument here shares).
 
 struct HarmonicReading {
     int order = 2;           // 2 ... 10

@@ -23,7 +23,7 @@ constexpr double BandShare = (20000.0 - 20.0) / (Rate / 2.0);
 
 double PeakForDbfs(double dbfs)
 {
-    return 32768.0 * std::pow(10.0, dbfs / 20.0);
+    return 32767.0 * std::pow(10.0, dbfs / 20.0);
 }
 double Db10(double ratio)
 {
@@ -104,6 +104,13 @@ TEST(DistortionReadings, KnownHarmonicsGiveTheirLevelsAndThd)
     EXPECT_NEAR(r.harmonics[0].dbfs, -46.0, 0.1);
     EXPECT_FALSE(r.harmonics[1].belowNoise);
     EXPECT_NEAR(r.harmonics[1].dbRelative, -50.0, 0.1);
+    // The same samples as one channel of interleaved stereo read the same.
+    std::vector<int16_t> stereo(2 * samples.size(), 0);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        stereo[2 * i + 1] = samples[i];
+    DistortionAnalyzer analyzer(65536, Rate);
+    EXPECT_DOUBLE_EQ(analyzer.Analyze(stereo.data() + 1, 2).thdPercent, r.thdPercent);
+    EXPECT_FALSE(analyzer.Analyze(stereo.data(), 2).toneFound);
     // The others hold only 16-bit quantisation noise, far down.
     for (std::size_t i = 2; i < r.harmonics.size(); ++i) {
         EXPECT_TRUE(r.harmonics[i].belowNoise) << "H" << r.harmonics[i].order;
@@ -174,7 +181,7 @@ TEST(DistortionReadings, ThdnAndSnrFollowTheNoiseAndHarmonicsAdded)
         EXPECT_NEAR(r.snrDb, expected.snrDb, 0.3);
         EXPECT_NEAR(r.thdnPercent, 100.0 * std::pow(10.0, r.thdnDb / 20.0), 1e-9);
         // White noise of power s^2 puts s^2 / (size / 2) in each bin.
-        const double perBin = c.noiseRms * c.noiseRms / (Count / 2.0) / (32768.0 * 32768.0);
+        const double perBin = c.noiseRms * c.noiseRms / (Count / 2.0) / (32767.0 * 32767.0);
         if (c.noiseRms >= 30.0) {
             EXPECT_NEAR(r.noiseFloorDbfs, Db10(2 * perBin), 0.3);
         }
@@ -190,7 +197,7 @@ TEST(DistortionReadings, FullScaleToneReadsItsOwnQuantisationNoise)
     const DistortionReading r = Analyze(quantised);
     ASSERT_TRUE(r.toneFound);
     EXPECT_FALSE(r.clipped);
-    EXPECT_NEAR(r.fundamentalDbfs, 20.0 * std::log10(32767.0 / 32768.0), 0.02);
+    EXPECT_NEAR(r.fundamentalDbfs, 0.0, 0.02);
     EXPECT_NEAR(r.thdnDb, expected.thdnDb, 1.5);
 }
 

@@ -22,11 +22,12 @@ namespace {
 
 constexpr int Frames = 4410;
 
-// sin(pi m f / 44100) 32767 in quadruple precision, rounded halves to even.
-int16_t QuadSine(uint32_t m, double frequency)
+// sin(pi m f / 44100) times the peak in quadruple precision, rounded halves
+// to even.
+int16_t QuadSine(uint32_t m, double frequency, double peak = 32767)
 {
     static const __float128 pi = strtoflt128("3.14159265358979323846264338327950288419716939937510", nullptr);
-    const __float128 value = sinq(pi * m * frequency / 44100) * 32767;
+    const __float128 value = sinq(pi * m * frequency / 44100) * peak;
     return static_cast<int16_t>(nearbyintq(value));
 }
 
@@ -51,7 +52,11 @@ protected:
         GenNoise = false;
         GenPink = false;
     }
-    void TearDown() override { GenPink = false; }
+    void TearDown() override
+    {
+        GenPink = false;
+        GenTestTone = false;
+    }
 };
 
 TEST_F(GeneratorFill, SinesMatchQuadPrecisionAndRunOnAcrossBuffers)
@@ -185,6 +190,38 @@ TEST_F(GeneratorFill, PinkNoiseWinsOverBothAndEachChannelHasItsOwnSource)
         }
     }
     EXPECT_EQ(GenSampleCounter, uint32_t(2 * Frames));
+}
+
+// The test tone: ToneFreq on both channels at the peak its level gives
+// (-6 dBFS: 32767 times 10^(-6/20)), whole or fractional hertz; switched
+// off, the channels' own sines at full scale come back where the frame
+// counter stands.
+TEST_F(GeneratorFill, TestToneReplacesBothSinesWhileSet)
+{
+    const double peak = 32767.0 * std::pow(10.0, -6.0 / 20.0);
+    EXPECT_NEAR(ToneAmplitudeFor(-6.0), peak, 1e-9);
+    EXPECT_EQ(ToneAmplitudeFor(0.0), 32767.0);
+    EXPECT_EQ(ToneAmplitudeFor(3.0), 32767.0); // never above full scale
+    GenTestTone = true;
+    ToneAmplitude = ToneAmplitudeFor(-6.0);
+    for (float hz : {997.0f, 1000.5f}) {
+        ToneFreq = hz;
+        GenSampleCounter = 0;
+        FillBuffer(0);
+        FillBuffer(1);
+        for (int k = 0; k < 2; ++k)
+            for (int f = 0; f < Frames; ++f) {
+                const int16_t expected = QuadSine(2 * (k * Frames + f), hz, peak);
+                ASSERT_EQ(Left(k, f), expected) << hz << " Hz, frame " << k * Frames + f;
+                ASSERT_EQ(Right(k, f), expected) << hz << " Hz, frame " << k * Frames + f;
+            }
+    }
+    GenTestTone = false;
+    FillBuffer(0);
+    for (int f = 0; f < Frames; f += 7) {
+        ASSERT_EQ(Left(0, f), QuadSine(2 * (2 * Frames + f), 20)) << "frame " << f;
+        ASSERT_EQ(Right(0, f), QuadSine(2 * (2 * Frames + f), 50)) << "frame " << f;
+    }
 }
 
 TEST_F(GeneratorFill, WithNeitherFlagTheBufferKeepsItsContents)
