@@ -9,10 +9,8 @@
 #include <string>
 #include <vector>
 
-// Only declared: the analyzer's header and the level meters' both name a
-// FullScale of their own (32768 and 32767), so no file may include both,
-// and the window's header (which every moc file of the program meets in
-// one unit) includes neither.
+// Only declared: the window's header, which every moc file of the program
+// meets in one unit, stays clear of the analyzer's.
 namespace measure {
 struct DistortionReading;
 struct HarmonicReading;

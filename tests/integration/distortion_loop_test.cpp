@@ -140,8 +140,9 @@ TEST_F(DistortionLoop, ItsOwnToneComesBackWithThdPlusNoiseBelowMinus88Db)
     ASSERT_TRUE(reading.toneFound);
     EXPECT_FALSE(reading.clipped);
     EXPECT_NEAR(reading.fundamentalHz, 997.0, 0.05);
-    // The peak 32767 * 10^(-6/20) against the analyzer's 32768 full scale.
-    EXPECT_NEAR(reading.fundamentalDbfs, 20.0 * std::log10(std::round(Amplitude(-6.0)) / 32768.0), 0.05);
+    // The peak 32767 * 10^(-6/20), rounded to a whole sample value, against
+    // a full-scale sine's 32767.
+    EXPECT_NEAR(reading.fundamentalDbfs, 20.0 * std::log10(std::round(Amplitude(-6.0)) / 32767.0), 0.05);
     EXPECT_LE(reading.thdnDb, -88.0);
     std::printf("THD+N %.2f dB, THD %.2f dB, SNR %.2f dB\n", reading.thdnDb, reading.thdDb, reading.snrDb);
 }
