@@ -29,8 +29,8 @@ std::string DistortionJson(const measure::DistortionReading& r, bool clipped)
                      (h.belowNoise ? std::string("null") : JsonNumber(h.dbRelative, 2));
     return "{\"fundamental_hz\": " + JsonNumber(r.fundamentalHz, 3) +
            ", \"fundamental_dbfs\": " + JsonNumber(r.fundamentalDbfs, 2) +
-           ", \"thd_percent\": " + JsonNumber(r.thdPercent, 4) + ", \"thd_db\": " + JsonNumber(r.thdDb, 2) +
-           ", \"thdn_percent\": " + JsonNumber(r.thdnPercent, 4) + ", \"thdn_db\": " + JsonNumber(r.thdnDb, 2) +
+           ", \"thd_percent\": " + JsonNumber(r.thdPercent, 6) + ", \"thd_db\": " + JsonNumber(r.thdDb, 2) +
+           ", \"thdn_percent\": " + JsonNumber(r.thdnPercent, 6) + ", \"thdn_db\": " + JsonNumber(r.thdnDb, 2) +
            ", \"sinad_db\": " + JsonNumber(r.sinadDb, 2) + ", \"snr_db\": " + JsonNumber(r.snrDb, 2) +
            ", \"harmonics_db\": [" + harmonics + "], \"clipped\": " + (clipped ? "true" : "false") + "}\n";
 }
