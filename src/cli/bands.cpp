@@ -70,31 +70,22 @@ std::string BandsJson(const Options& options, const std::vector<measure::OctaveB
 
 Outcome RunBands(const Options& options)
 {
-    const std::vector<DeviceEntry> recording = RecordingDevices();
-    const std::optional<size_t> source = FindDevice(recording, options.record);
-    if (!source)
-        return Failure(ExitNoDevice, "no recording device named '" + options.record + "'");
-    std::optional<size_t> sink;
-    if (!options.play.empty()) {
-        sink = FindDevice(PlaybackDevices(), options.play);
-        if (!sink)
-            return Failure(ExitNoDevice, "no playback device named '" + options.play + "'");
-    }
+    Outcome failure;
+    const std::optional<NamedDevices> devices = FindNamedDevices(options, &failure);
+    if (!devices)
+        return failure;
 
-    std::string error;
     StereoBands bands(options.fraction);
     CapturedFrames captured;
-    const std::string& device = recording[*source].name;
-    std::unique_ptr<platform::CaptureStream> stream = platform::Server().openCapture(
-        device, [&](const int16_t* frames, size_t count) { captured.Add(frames, count); },
-        [&](const std::string& why) { captured.End(why); }, &error);
+    std::unique_ptr<platform::CaptureStream> stream = OpenRecording(options, *devices, captured, &failure);
     if (!stream)
-        return Failure(ExitFailed, "the recording device '" + options.record + "' could not be opened: " + error);
+        return failure;
     // The recording first: PipeWire (0.3.65) delivered nothing to a capture of
     // a sink's monitor opened while one of our streams already played to
     // that sink.
     Player player;
-    if (sink && !player.Start(static_cast<int>(*sink), NoiseSound(options.signal), &error))
+    std::string error;
+    if (devices->play && !player.Start(*devices->play, NoiseSound(options.signal), &error))
         return Failure(ExitFailed, "the playback device '" + options.play + "' could not be opened: " + error);
 
     const auto leadIn = static_cast<uint64_t>(std::llround(LeadInSeconds * measure::SampleRate));

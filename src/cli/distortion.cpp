@@ -78,32 +78,24 @@ std::vector<double> AveragedPowerSpectrum(const std::vector<int16_t>& samples, d
 
 Outcome RunDistortion(const Options& options)
 {
-    const std::vector<DeviceEntry> recording = RecordingDevices();
-    const std::optional<size_t> source = FindDevice(recording, options.record);
-    if (!source)
-        return Failure(ExitNoDevice, "no recording device named '" + options.record + "'");
-    std::optional<size_t> sink;
-    if (!options.play.empty()) {
-        sink = FindDevice(PlaybackDevices(), options.play);
-        if (!sink)
-            return Failure(ExitNoDevice, "no playback device named '" + options.play + "'");
-    }
+    Outcome failure;
+    const std::optional<NamedDevices> devices = FindNamedDevices(options, &failure);
+    if (!devices)
+        return failure;
 
-    std::string error;
     CapturedFrames captured;
-    std::unique_ptr<platform::CaptureStream> stream = platform::Server().openCapture(
-        recording[*source].name, [&](const int16_t* frames, size_t count) { captured.Add(frames, count); },
-        [&](const std::string& why) { captured.End(why); }, &error);
+    std::unique_ptr<platform::CaptureStream> stream = OpenRecording(options, *devices, captured, &failure);
     if (!stream)
-        return Failure(ExitFailed, "the recording device '" + options.record + "' could not be opened: " + error);
+        return failure;
     // The recording first, as for bands: PipeWire delivered nothing to a
     // monitor's capture opened while one of our streams played to its sink.
     // The tone then starts within the lead-in, before anything is counted.
     Player player;
-    if (sink && !player.Start(static_cast<int>(*sink), ToneSound(options.toneHz, options.toneDbfs), &error))
+    std::string error;
+    if (devices->play && !player.Start(*devices->play, ToneSound(options.toneHz, options.toneDbfs), &error))
         return Failure(ExitFailed, "the playback device '" + options.play + "' could not be opened: " + error);
 
-    const double leadInSeconds = sink ? PlayedLeadInSeconds : LeadInSeconds;
+    const double leadInSeconds = devices->play ? PlayedLeadInSeconds : LeadInSeconds;
     const auto leadIn = static_cast<uint64_t>(std::llround(leadInSeconds * measure::SampleRate));
     const auto frames = static_cast<uint64_t>(
         std::max<long long>(DistortionFrames, std::llround(options.seconds * measure::SampleRate)));

@@ -108,12 +108,12 @@ private:
 
 Outcome RunLevels(const Options& options)
 {
-    const std::vector<DeviceEntry> recording = RecordingDevices();
-    const std::optional<size_t> source = FindDevice(recording, options.record);
-    if (!source)
-        return Failure(ExitNoDevice, "no recording device named '" + options.record + "'");
+    Outcome failure;
+    const std::optional<NamedDevices> devices = FindNamedDevices(options, &failure);
+    if (!devices)
+        return failure;
     // Calibrations belong to the name the program's list shows.
-    const std::string& listed = recording[*source].description;
+    const std::string& listed = devices->record.description;
     std::string warning;
     const platform::DeviceCalibration calibration = platform::LoadCalibration(listed, &warning);
     measure::MicResponse mic;
@@ -124,14 +124,11 @@ Outcome RunLevels(const Options& options)
         mic = std::move(parse.response);
     }
 
-    std::string error;
     StereoLevels levels(options.weighting, mic);
     CapturedFrames captured;
-    std::unique_ptr<platform::CaptureStream> stream = platform::Server().openCapture(
-        recording[*source].name, [&](const int16_t* frames, size_t count) { captured.Add(frames, count); },
-        [&](const std::string& why) { captured.End(why); }, &error);
+    std::unique_ptr<platform::CaptureStream> stream = OpenRecording(options, *devices, captured, &failure);
     if (!stream)
-        return Failure(ExitFailed, "the recording device '" + options.record + "' could not be opened: " + error);
+        return failure;
 
     const auto leadIn = static_cast<uint64_t>(std::llround(LeadInSeconds * measure::SampleRate));
     const auto frames = static_cast<uint64_t>(std::max(1LL, std::llround(options.seconds * measure::SampleRate)));

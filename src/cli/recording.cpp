@@ -63,4 +63,36 @@ Outcome RecordFrames(CapturedFrames& captured, const std::string& device, uint64
     return {};
 }
 
+std::optional<NamedDevices> FindNamedDevices(const Options& options, Outcome* failure)
+{
+    const std::vector<DeviceEntry> recording = RecordingDevices();
+    const std::optional<size_t> source = FindDevice(recording, options.record);
+    if (!source) {
+        *failure = Failure(ExitNoDevice, "no recording device named '" + options.record + "'");
+        return std::nullopt;
+    }
+    NamedDevices devices{recording[*source], std::nullopt};
+    if (!options.play.empty()) {
+        const std::optional<size_t> sink = FindDevice(PlaybackDevices(), options.play);
+        if (!sink) {
+            *failure = Failure(ExitNoDevice, "no playback device named '" + options.play + "'");
+            return std::nullopt;
+        }
+        devices.play = static_cast<int>(*sink);
+    }
+    return devices;
+}
+
+std::unique_ptr<platform::CaptureStream> OpenRecording(const Options& options, const NamedDevices& devices,
+                                                       CapturedFrames& captured, Outcome* failure)
+{
+    std::string error;
+    std::unique_ptr<platform::CaptureStream> stream = platform::Server().openCapture(
+        devices.record.name, [&captured](const int16_t* frames, size_t count) { captured.Add(frames, count); },
+        [&captured](const std::string& why) { captured.End(why); }, &error);
+    if (!stream)
+        *failure = Failure(ExitFailed, "the recording device '" + options.record + "' could not be opened: " + error);
+    return stream;
+}
+
 } // namespace cli

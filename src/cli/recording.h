@@ -3,12 +3,16 @@
 // the instruments with a lead-in that is not counted.
 #pragma once
 
+#include "cli/devicelist.h"
 #include "cli/options.h"
+#include "platform/soundserver.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,5 +53,19 @@ using FrameSink = std::function<void(const int16_t* frames, std::size_t count)>;
 // Empty on success, else the failure (`device` as the user named it).
 Outcome RecordFrames(CapturedFrames& captured, const std::string& device, uint64_t leadIn, uint64_t frames,
                      const FrameSink& feed, const std::function<void()>& leadInEnded);
+
+// The devices a command's options name, found among the server's: the
+// recording device, and the playback device's id when --play names one.
+struct NamedDevices {
+    DeviceEntry record;
+    std::optional<int> play;
+};
+// Empty with *failure set when a name matches no device.
+std::optional<NamedDevices> FindNamedDevices(const Options& options, Outcome* failure);
+
+// Opens a capture of the recording device whose frames go to `captured`.
+// Null with *failure set when the device could not be opened.
+std::unique_ptr<platform::CaptureStream> OpenRecording(const Options& options, const NamedDevices& devices,
+                                                       CapturedFrames& captured, Outcome* failure);
 
 } // namespace cli

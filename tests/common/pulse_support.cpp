@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -225,6 +226,37 @@ int PeakLevel(const std::vector<int16_t>& samples)
     for (int16_t s : samples)
         peak = std::max(peak, std::abs(static_cast<int>(s)));
     return peak;
+}
+
+void WriteStereoWav(const std::string& path, const std::vector<int16_t>& interleaved)
+{
+    const auto dataBytes = static_cast<uint32_t>(interleaved.size() * sizeof(int16_t));
+    std::ofstream out(path, std::ios::binary);
+    auto put32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    auto put16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    out.write("RIFF", 4);
+    put32(36 + dataBytes);
+    out.write("WAVEfmt ", 8);
+    put32(16);
+    put16(1); // PCM
+    put16(2);
+    put32(44100);
+    put32(44100 * 4);
+    put16(4);
+    put16(16);
+    out.write("data", 4);
+    put32(dataBytes);
+    out.write(reinterpret_cast<const char*>(interleaved.data()), dataBytes);
+}
+
+BackgroundCommand::BackgroundCommand(std::string command)
+    : thread_([command = std::move(command)] { RunCommand(command); })
+{
+}
+
+BackgroundCommand::~BackgroundCommand()
+{
+    thread_.join();
 }
 
 } // namespace testsupport

@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testsupport {
@@ -109,6 +110,23 @@ double ToneFrequency(const std::vector<int16_t>& samples, int rate, int threshol
 
 // Largest magnitude in the samples.
 int PeakLevel(const std::vector<int16_t>& samples);
+
+// Writes interleaved 16-bit stereo frames at 44100 Hz as a PCM WAV file, for
+// paplay to play into a test device.
+void WriteStereoWav(const std::string& path, const std::vector<int16_t>& interleaved);
+
+// A shell command (paplay, parec) run on a thread of its own; the destructor
+// waits until it ends.
+class BackgroundCommand {
+public:
+    explicit BackgroundCommand(std::string command);
+    ~BackgroundCommand();
+    BackgroundCommand(const BackgroundCommand&) = delete;
+    BackgroundCommand& operator=(const BackgroundCommand&) = delete;
+
+private:
+    std::thread thread_;
+};
 
 // Path of a file in the source tree (e.g. "scripts/soundserver.sh").
 std::string SourcePath(const std::string& relative);

@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <numbers>
 #include <string>
 #include <thread>
@@ -49,7 +48,7 @@ double ThdPercent(const std::vector<Partial>& partials)
 // channels alike.
 void WriteToneWav(const std::string& path, double hz, const std::vector<Partial>& partials, int seconds)
 {
-    const uint32_t frames = static_cast<uint32_t>(Rate * seconds), dataBytes = frames * 4;
+    const uint32_t frames = static_cast<uint32_t>(Rate * seconds);
     std::vector<int16_t> samples(2 * frames);
     for (uint32_t i = 0; i < frames; ++i) {
         double value = 0.0;
@@ -57,22 +56,7 @@ void WriteToneWav(const std::string& path, double hz, const std::vector<Partial>
             value += Amplitude(partial.dbfs) * std::sin(2.0 * std::numbers::pi * hz * partial.order * i / Rate);
         samples[2 * i] = samples[2 * i + 1] = static_cast<int16_t>(std::lround(value));
     }
-    std::ofstream out(path, std::ios::binary);
-    auto put32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto put16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    out.write("RIFF", 4);
-    put32(36 + dataBytes);
-    out.write("WAVEfmt ", 8);
-    put32(16);
-    put16(1); // PCM
-    put16(2);
-    put32(Rate);
-    put32(Rate * 4);
-    put16(4);
-    put16(16);
-    out.write("data", 4);
-    put32(dataBytes);
-    out.write(reinterpret_cast<const char*>(samples.data()), dataBytes);
+    testsupport::WriteStereoWav(path, samples);
 }
 
 class DistortionLoop : public LiveProgram {

@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <numbers>
 #include <thread>
 #include <vector>
@@ -35,7 +34,7 @@ struct Partial {
 void WriteToneWav(const std::string& path, double dbfs, const std::vector<Partial>& harmonics, int seconds)
 {
     const double peak = std::isfinite(dbfs) ? 32767.0 * std::pow(10.0, dbfs / 20.0) : 0.0;
-    const uint32_t frames = static_cast<uint32_t>(Rate * seconds), dataBytes = frames * 4;
+    const uint32_t frames = static_cast<uint32_t>(Rate * seconds);
     std::vector<int16_t> samples(2 * frames);
     for (uint32_t i = 0; i < frames; ++i) {
         const double phase = 2.0 * std::numbers::pi * 997.0 * i / Rate;
@@ -44,36 +43,8 @@ void WriteToneWav(const std::string& path, double dbfs, const std::vector<Partia
             x += std::pow(10.0, h.relativeDb / 20.0) * std::sin(h.order * phase);
         samples[2 * i] = samples[2 * i + 1] = static_cast<int16_t>(std::lround(peak * x));
     }
-    std::ofstream out(path, std::ios::binary);
-    auto put32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto put16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    out.write("RIFF", 4);
-    put32(36 + dataBytes);
-    out.write("WAVEfmt ", 8);
-    put32(16);
-    put16(1); // PCM
-    put16(2);
-    put32(Rate);
-    put32(Rate * 4);
-    put16(4);
-    put16(16);
-    out.write("data", 4);
-    put32(dataBytes);
-    out.write(reinterpret_cast<const char*>(samples.data()), dataBytes);
+    testsupport::WriteStereoWav(path, samples);
 }
-
-// paplay on a thread of its own until the file ends.
-class Background {
-public:
-    explicit Background(std::string command)
-        : thread_([command = std::move(command)] { testsupport::RunCommand(command); })
-    {
-    }
-    ~Background() { thread_.join(); }
-
-private:
-    std::thread thread_;
-};
 
 class MeasureDistortion : public ::testing::Test {
 protected:
@@ -89,7 +60,7 @@ protected:
     // Plays the file into the headset and measures its loopback meanwhile.
     Outcome MeasureWhilePlaying(const std::string& wav, const QStringList& more = {})
     {
-        Background player("paplay --device=test_headset '" + wav + "'");
+        testsupport::BackgroundCommand player("paplay --device=test_headset '" + wav + "'");
         std::this_thread::sleep_for(std::chrono::milliseconds(800)); // the tone on its way
         return testsupport::RunMeasurer(QStringList{"distortion", "--record", "test_headset.monitor"} + more);
     }

@@ -31,41 +31,13 @@ constexpr int Rate = 44100;
 void WriteSineWav(const std::string& path, double dbfs, int seconds)
 {
     const double amplitude = std::isfinite(dbfs) ? 32767.0 * std::pow(10.0, dbfs / 20.0) : 0.0;
-    const uint32_t frames = static_cast<uint32_t>(Rate * seconds), dataBytes = frames * 4;
+    const uint32_t frames = static_cast<uint32_t>(Rate * seconds);
     std::vector<int16_t> samples(2 * frames);
     for (uint32_t i = 0; i < frames; ++i)
         samples[2 * i] = samples[2 * i + 1] = static_cast<int16_t>(
             std::lround(amplitude * std::sin(2.0 * std::numbers::pi * 1000.0 * i / Rate)));
-    std::ofstream out(path, std::ios::binary);
-    auto put32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto put16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    out.write("RIFF", 4);
-    put32(36 + dataBytes);
-    out.write("WAVEfmt ", 8);
-    put32(16);
-    put16(1); // PCM
-    put16(2);
-    put32(Rate);
-    put32(Rate * 4);
-    put16(4);
-    put16(16);
-    out.write("data", 4);
-    put32(dataBytes);
-    out.write(reinterpret_cast<const char*>(samples.data()), dataBytes);
+    testsupport::WriteStereoWav(path, samples);
 }
-
-// A command run on a thread of its own until it ends (paplay, parec).
-class Background {
-public:
-    explicit Background(std::string command)
-        : thread_([command = std::move(command)] { testsupport::RunCommand(command); })
-    {
-    }
-    ~Background() { thread_.join(); }
-
-private:
-    std::thread thread_;
-};
 
 std::vector<int16_t> ReadRaw(const std::string& path)
 {
@@ -112,10 +84,11 @@ TEST_F(MeasureLevels, ASineThroughALoopbackReadsItsLoudnessAndLevel)
     WriteSineWav(wav, -23.0, 16);
     Outcome run;
     {
-        Background recorder("timeout 13 parec --raw --format=s16le --rate=44100 --channels=2 --latency-msec=50"
-                            " --device=test_headset.monitor > '" +
-                            raw + "'");
-        Background player("paplay --device=test_headset '" + wav + "'");
+        testsupport::BackgroundCommand recorder(
+            "timeout 13 parec --raw --format=s16le --rate=44100 --channels=2 --latency-msec=50"
+            " --device=test_headset.monitor > '" +
+            raw + "'");
+        testsupport::BackgroundCommand player("paplay --device=test_headset '" + wav + "'");
         std::this_thread::sleep_for(std::chrono::milliseconds(800)); // the tone on its way
         run = testsupport::RunMeasurer({"levels", "--record", "test_headset.monitor", "--seconds", "10"});
     }
@@ -147,7 +120,7 @@ TEST_F(MeasureLevels, SilenceReadsNullLoudnessAndSucceeds)
     WriteSineWav(wav, -INFINITY, 5);
     Outcome run;
     {
-        Background player("paplay --device=test_headset '" + wav + "'");
+        testsupport::BackgroundCommand player("paplay --device=test_headset '" + wav + "'");
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         run = testsupport::RunMeasurer({"levels", "--record", "Test Headset", "--seconds", "2"});
     }
@@ -166,7 +139,7 @@ TEST_F(MeasureLevels, ACalibratedDeviceReadsInDbSpl)
     ASSERT_EQ(platform::SaveCalibration("Test Headset", {117.0, ""}), "");
     Outcome run;
     {
-        Background player("paplay --device=test_headset '" + wav + "'");
+        testsupport::BackgroundCommand player("paplay --device=test_headset '" + wav + "'");
         std::this_thread::sleep_for(std::chrono::milliseconds(800));
         run = testsupport::RunMeasurer(
             {"levels", "--record", "test_headset.monitor", "--seconds", "3", "--weighting", "A"});

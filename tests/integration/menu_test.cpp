@@ -31,7 +31,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 
 using testsupport::Pactl;
 
@@ -96,26 +95,11 @@ private:
 void WriteToneFile(const QString& path, double hertz, int seconds)
 {
     const uint32_t frames = 44100u * seconds;
-    std::ofstream out(path.toStdString(), std::ios::binary);
-    auto put32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto put16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    out.write("RIFF", 4);
-    put32(36 + frames * 4);
-    out.write("WAVEfmt ", 8);
-    put32(16);
-    put16(1);
-    put16(2);
-    put32(44100);
-    put32(176400);
-    put16(4);
-    put16(16);
-    out.write("data", 4);
-    put32(frames * 4);
-    for (uint32_t n = 0; n < frames; ++n) {
-        const auto v = static_cast<int16_t>(std::lround(30000 * std::sin(2 * M_PI * hertz * n / 44100)));
-        put16(static_cast<uint16_t>(v));
-        put16(static_cast<uint16_t>(v));
-    }
+    std::vector<int16_t> samples(2 * frames);
+    for (uint32_t n = 0; n < frames; ++n)
+        samples[2 * n] = samples[2 * n + 1] = static_cast<int16_t>(
+            std::lround(30000 * std::sin(2 * M_PI * hertz * n / 44100)));
+    testsupport::WriteStereoWav(path.toStdString(), samples);
 }
 
 class MainMenu : public LiveProgram {
