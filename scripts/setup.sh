@@ -15,6 +15,7 @@ SONALYX_PACKAGES=(
     fonts-wine # metric-compatible Tahoma and MS Sans Serif for the view frames
     libgtest-dev libbenchmark-dev libfftw3-dev
     libebur128-dev # loudness after EBU R128 / ITU-R BS.1770
+    libsndfile1-dev # impulse responses as WAV files
 )
 
 missing_packages() {
