@@ -255,7 +255,8 @@ ResponsePeak FindPeak(const DeconvolvedResponse& response)
     // The envelope's maximum within a sample either side of the peak sample.
     const int middle = (length / 2) * EnvelopeUpsampling;
     int best = middle;
-    for (int j = middle - EnvelopeUpsampling; j <= middle + EnvelopeUpsampling; ++j)
+    const int last = static_cast<int>(envelope.size()) - 2;
+    for (int j = std::max(1, middle - EnvelopeUpsampling); j <= std::min(last, middle + EnvelopeUpsampling); ++j)
         if (envelope[j] > envelope[best])
             best = j;
     const auto [offset, height] = ParabolaPeak(envelope[best - 1], envelope[best], envelope[best + 1]);
