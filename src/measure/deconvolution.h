@@ -29,7 +29,9 @@ struct DeconvolvedResponse {
 // Divides the recording's spectrum by the reference's, both zero-padded to
 // at least twice the recording. Inside bandLowHz ... bandHighHz the division
 // is nearly exact; outside it a regularisation rising over half an octave
-// drives the response to zero. Throws std::invalid_argument on empty input,
+// (above the band: squeezed below half the sample rate) drives the response
+// to zero, and below the band the response also falls smoothly over an
+// octave so that its edge rings only briefly. Throws std::invalid_argument on empty input,
 // a recording shorter than the reference or a band outside 0 ... rate / 2.
 DeconvolvedResponse Deconvolve(const std::vector<double>& reference, const std::vector<double>& recording,
                                double sampleRate, double bandLowHz, double bandHighHz);
