@@ -1,4 +1,5 @@
 #include "measure/micresponse.h"
+#include "measure/textfields.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,40 +21,6 @@ std::string_view TrimStart(std::string_view s)
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);
     return s;
-}
-
-bool IsSeparator(char c)
-{
-    return c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\v' || c == '\f';
-}
-
-std::vector<std::string_view> Fields(std::string_view line)
-{
-    std::vector<std::string_view> fields;
-    std::size_t at = 0;
-    while (at < line.size()) {
-        while (at < line.size() && IsSeparator(line[at]))
-            ++at;
-        const std::size_t start = at;
-        while (at < line.size() && !IsSeparator(line[at]))
-            ++at;
-        if (at > start)
-            fields.push_back(line.substr(start, at - start));
-    }
-    return fields;
-}
-
-// The whole field as a number (NaN and infinity included), whatever the
-// program's locale; none when anything else is in it.
-std::optional<double> Number(std::string_view field)
-{
-    if (field.size() > 1 && field.front() == '+' && field[1] != '-')
-        field.remove_prefix(1);
-    double value = 0.0;
-    const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
-    if (error != std::errc() || end != field.data() + field.size())
-        return std::nullopt;
-    return value;
 }
 
 // A line of words (a header) begins with something that is no number and

@@ -1,4 +1,5 @@
 #include "measure/responsefile.h"
+#include "measure/textfields.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -86,40 +87,6 @@ std::string PointLines(const std::vector<double>& hz, const std::vector<double>&
         text += frequency + " " + Fixed(std::clamp(db[i], FloorDb, -FloorDb), 3) + " " + Fixed(phase, 2) + "\n";
     }
     return text;
-}
-
-bool IsSeparator(char c)
-{
-    return c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\v' || c == '\f';
-}
-
-std::vector<std::string_view> Fields(std::string_view line)
-{
-    std::vector<std::string_view> fields;
-    std::size_t at = 0;
-    while (at < line.size()) {
-        while (at < line.size() && IsSeparator(line[at]))
-            ++at;
-        const std::size_t start = at;
-        while (at < line.size() && !IsSeparator(line[at]))
-            ++at;
-        if (at > start)
-            fields.push_back(line.substr(start, at - start));
-    }
-    return fields;
-}
-
-// The whole field as a number, whatever the locale; none when anything else
-// is in it.
-std::optional<double> Number(std::string_view field)
-{
-    if (field.size() > 1 && field.front() == '+' && field[1] != '-')
-        field.remove_prefix(1);
-    double value = 0.0;
-    const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
-    if (error != std::errc() || end != field.data() + field.size())
-        return std::nullopt;
-    return value;
 }
 
 std::string Quoted(std::string_view field)
