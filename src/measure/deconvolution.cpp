@@ -1,4 +1,5 @@
 #include "measure/deconvolution.h"
+#include "measure/fftwplanner.h"
 
 #include "measure/sweep.h"
 
@@ -18,21 +19,13 @@ namespace {
 constexpr double Pi = std::numbers::pi;
 using Complex = std::complex<double>;
 
-// FFTW's planner keeps global state; plans are made and destroyed one at a
-// time. Executing distinct plans needs no lock.
-std::mutex& PlannerMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
-
 // A real transform of one length with its buffers, both directions,
 // unnormalised.
 class RealTransform {
 public:
     explicit RealTransform(int size) : size_(size)
     {
-        std::lock_guard lock(PlannerMutex());
+        std::lock_guard lock(FftwPlannerLock());
         real_ = fftw_alloc_real(static_cast<std::size_t>(size));
         complex_ = fftw_alloc_complex(static_cast<std::size_t>(size / 2 + 1));
         forward_ = fftw_plan_dft_r2c_1d(size, real_, complex_, FFTW_ESTIMATE);
@@ -40,7 +33,7 @@ public:
     }
     ~RealTransform()
     {
-        std::lock_guard lock(PlannerMutex());
+        std::lock_guard lock(FftwPlannerLock());
         fftw_destroy_plan(forward_);
         fftw_destroy_plan(backward_);
         fftw_free(complex_);
@@ -154,7 +147,7 @@ std::vector<double> UpsampledEnvelope(const std::vector<double>& segment)
     const int size = static_cast<int>(segment.size());
     const int fine = size * EnvelopeUpsampling;
     std::vector<double> envelope(static_cast<std::size_t>(fine));
-    std::lock_guard lock(PlannerMutex()); // a short job: planned and run in one go
+    std::lock_guard lock(FftwPlannerLock()); // a short job: planned and run in one go
     fftw_complex* buffer = fftw_alloc_complex(static_cast<std::size_t>(fine));
     fftw_plan forward = fftw_plan_dft_1d(size, buffer, buffer, FFTW_FORWARD, FFTW_ESTIMATE);
     fftw_plan backward = fftw_plan_dft_1d(fine, buffer, buffer, FFTW_BACKWARD, FFTW_ESTIMATE);

@@ -1,4 +1,5 @@
 #include "measure/distortion.h"
+#include "measure/fftwplanner.h"
 
 #include <fftw3.h>
 
@@ -16,14 +17,6 @@ namespace {
 // The 7-term Blackman-Harris window's coefficients.
 constexpr std::array<double, 7> WindowTerms = {0.27105140069342, 0.43329793923448, 0.21812299954311, 0.06592544638803,
                                                0.01081174209837, 0.00077658482522, 0.00001388721735};
-
-// FFTW's planner keeps global state; plans are made and destroyed one at a
-// time. Executing distinct plans needs no lock.
-std::mutex& PlannerMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
 
 // Ratios far below anything measurable read this rather than minus infinity.
 constexpr double SmallestRatio = 1e-15;
@@ -273,14 +266,14 @@ struct DistortionAnalyzer::Plan {
 
     explicit Plan(int size)
     {
-        std::lock_guard lock(PlannerMutex());
+        std::lock_guard lock(FftwPlannerLock());
         input = fftw_alloc_real(static_cast<std::size_t>(size));
         output = fftw_alloc_complex(static_cast<std::size_t>(size / 2 + 1));
         plan = fftw_plan_dft_r2c_1d(size, input, output, FFTW_ESTIMATE);
     }
     ~Plan()
     {
-        std::lock_guard lock(PlannerMutex());
+        std::lock_guard lock(FftwPlannerLock());
         fftw_destroy_plan(plan);
         fftw_free(output);
         fftw_free(input);
