@@ -385,7 +385,9 @@ bool TFormDistortion::Analyse()
         const std::vector<double>& averaged = analysis->average[channel].Add(std::move(power), own);
         ChannelResult result;
         result.channel = channel;
-        result.reading = measure::ReadPowerSpectrum(averaged, size, SampleRate);
+        // One spectrum held: the average is that spectrum, already read.
+        result.reading = analysis->average[channel].Held() > 1 ? measure::ReadPowerSpectrum(averaged, size, SampleRate)
+                                                               : own;
         result.reading.clipped = measure::HasClippedRun(data.data(), data.size());
         result.spectrumDb = measure::SpectrumDbfs(averaged, size);
         result.binHz = analyzer.BinHz();
@@ -645,6 +647,12 @@ void TFormDistortion::DrawDistortionFrame()
     painter.end();
     SetFrameMarker(Canvas());
     update(QRegion(rect()) - panel);
+}
+
+void TFormDistortion::FollowCalibration()
+{
+    calibratedDevice.reset();
+    InvRectDistortion();
 }
 
 void TFormDistortion::InvRectDistortion()

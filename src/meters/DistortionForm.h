@@ -75,6 +75,9 @@ public:
     distortionview::SectionPlaces Places(int index) const;
     // The calibration of the recording device (read when it changes).
     distortionview::Calibration DeviceCalibration();
+    // The stored calibration changed: read it again and show the readings
+    // in it.
+    void FollowCalibration();
     // The CSV of the last readings written to `path`; empty on success,
     // else why not.
     std::string SaveCsv(const QString& path);

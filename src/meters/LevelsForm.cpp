@@ -1,4 +1,5 @@
 #include "meters/LevelsForm.h"
+#include "meters/DistortionForm.h"
 
 #include "analysis/plotgeometry.h"
 #include "measure/calibration.h"
@@ -193,9 +194,12 @@ Meters& TheMeters()
 }
 
 // The octave and spectrum views read the stored calibration and microphone
-// file of the device at each frame: new ones are drawn when they change.
+// file of the device at each frame: new ones are drawn when they change; the
+// distortion analyzer reads it again.
 void RedrawBandsFrame()
 {
+    if (FormDistortion && FormDistortion->isVisible())
+        FormDistortion->FollowCalibration();
     if (FormBands && FormBands->isVisible()) {
         FormBands->DrawBandsFrame();
         FormBands->InvRectBands();

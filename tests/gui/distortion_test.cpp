@@ -13,6 +13,7 @@
 #include "generator/Generator.h"
 #include "meters/DistortionForm.h"
 #include "meters/distortionresult.h"
+#include "platform/calibrations.h"
 #include "platform/wavedev.h"
 #include "playback/WaveOut.h"
 #include "state/global.h"
@@ -205,6 +206,22 @@ TEST_F(DistortionView, ReadsKnownHarmonicsMarksThemAndExportsThem)
     EXPECT_NEAR(number(rows[11][5]), 20.0 * std::log10(ThdPercent(KnownTone) / 100.0), 0.2);
     for (const auto& row : rows)
         EXPECT_EQ(row.size(), 8);
+}
+
+TEST_F(DistortionView, ACalibrationChangedForTheSameDeviceIsReadAgain)
+{
+    DeviceName = "Test Microphone";
+    ShowDistortion(); // reads the device as not calibrated
+    ASSERT_EQ(platform::SaveCalibration(DeviceName, {114.0, ""}), "");
+    FormDistortion->FollowCalibration();
+    EXPECT_EQ(FormDistortion->DeviceCalibration(), std::optional<double>(114.0));
+    ASSERT_EQ(platform::SaveCalibration(DeviceName, {100.0, ""}), "");
+    FormDistortion->FollowCalibration();
+    EXPECT_EQ(FormDistortion->DeviceCalibration(), std::optional<double>(100.0));
+    ASSERT_EQ(platform::SaveCalibration(DeviceName, {std::nullopt, ""}), "");
+    FormDistortion->FollowCalibration();
+    EXPECT_EQ(FormDistortion->DeviceCalibration(), std::nullopt);
+    DeviceName.clear();
 }
 
 TEST_F(DistortionView, SaysNoToneOnSilenceAndNoiseAndClippedOnAClippedTone)
