@@ -69,13 +69,6 @@ std::vector<double> ChannelSpectra::Average() const
     return average;
 }
 
-std::vector<double> AveragedPowerSpectrum(const std::vector<int16_t>& samples, double sampleRate)
-{
-    ChannelSpectra spectra(sampleRate);
-    spectra.Add(samples.data(), samples.size(), 1, 0);
-    return spectra.Average();
-}
-
 Outcome RunDistortion(const Options& options)
 {
     Outcome failure;

@@ -37,10 +37,6 @@ private:
     bool clipped_ = false;
 };
 
-// The averaged power spectrum of one channel's samples, as ChannelSpectra
-// takes it.
-std::vector<double> AveragedPowerSpectrum(const std::vector<int16_t>& samples, double sampleRate);
-
 // Needs the sound server connected (the caller checks).
 Outcome RunDistortion(const Options& options);
 

@@ -20,6 +20,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// One channel's samples delivered at once, averaged as the command averages.
+std::vector<double> AveragedPowerSpectrum(const std::vector<int16_t>& samples, double sampleRate)
+{
+    cli::ChannelSpectra spectra(sampleRate);
+    spectra.Add(samples.data(), samples.size(), 1, 0);
+    return spectra.Average();
+}
+
 std::optional<double> Number(const std::string& json, const std::string& key)
 {
     std::smatch match;
@@ -204,14 +212,14 @@ TEST(DistortionAveraging, SpectraOfHalfOverlappedTransformsAreAveraged)
 {
     // Two and a half transforms: four of them, at 0, 1/2, 1 and 3/2.
     std::vector<int16_t> samples(cli::DistortionFrames * 5 / 2, 0);
-    EXPECT_TRUE(cli::AveragedPowerSpectrum(std::vector<int16_t>(cli::DistortionFrames - 1, 1), 44100).empty());
+    EXPECT_TRUE(AveragedPowerSpectrum(std::vector<int16_t>(cli::DistortionFrames - 1, 1), 44100).empty());
     // A click in the last quarter falls only in the last transform, near
     // its window's peak: its power there is the average's times four.
     samples[cli::DistortionFrames * 2] = 10000;
-    const auto averaged = cli::AveragedPowerSpectrum(samples, 44100);
+    const auto averaged = AveragedPowerSpectrum(samples, 44100);
     ASSERT_EQ(averaged.size(), static_cast<std::size_t>(cli::DistortionFrames / 2 + 1));
     std::vector<int16_t> last(samples.end() - cli::DistortionFrames, samples.end());
-    const auto alone = cli::AveragedPowerSpectrum(last, 44100);
+    const auto alone = AveragedPowerSpectrum(last, 44100);
     for (std::size_t b : {10u, 1000u, 20000u})
         EXPECT_NEAR(averaged[b] * 4, alone[b], 1e-9 * alone[b]) << b;
 
