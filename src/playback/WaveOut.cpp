@@ -3,6 +3,8 @@
 #include "measure/pinknoise.h"
 #include "state/global.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <mutex>
@@ -24,6 +26,8 @@ std::mutex waveOutLock;
 HWaveOut OutHandle = nullptr;
 WaveHeader OutHeaders[2];
 uintptr_t SubmissionCount = 0;
+std::shared_ptr<const std::vector<int16_t>> SweepSignal; // under waveOutLock
+std::atomic<uint64_t> SweepQueued{0};
 
 uint32_t ClockState()
 {
@@ -67,6 +71,22 @@ void FillPink(int16_t* out, int frames)
         out[2 * i] = PinkLeft.NextSample();
         out[2 * i + 1] = PinkRight.NextSample();
     }
+}
+
+// The sweep from the frame counter on, the same on both channels; past its
+// end, silence.
+void FillSweep(int16_t* out, int frames)
+{
+    const uint32_t start = GenSampleCounter;
+    const std::size_t length = SweepSignal ? SweepSignal->size() : 0;
+    for (int i = 0; i < frames; ++i) {
+        const std::size_t n = static_cast<std::size_t>(start) + static_cast<std::size_t>(i);
+        const int16_t value = n < length ? (*SweepSignal)[n] : int16_t{0};
+        out[2 * i] = value;
+        out[2 * i + 1] = value;
+    }
+    GenSampleCounter = start + static_cast<uint32_t>(frames);
+    SweepQueued = std::min<uint64_t>(length, static_cast<uint64_t>(start) + static_cast<uint64_t>(frames));
 }
 
 void FillAndQueueLocked(int k)
@@ -130,6 +150,10 @@ void FillBuffer(int k)
 {
     int16_t* out = GenBuffer + GenBufSamples * k;
     const int frames = BlockLen;
+    if (GenSweep) { // the measurement's sweep alone, whatever else is set
+        FillSweep(out, frames);
+        return;
+    }
     if (GenSine)
         FillSine(out, frames);
     if (GenNoise) // after the sine: with both flags the output is noise
@@ -157,6 +181,7 @@ bool OpenWaveOut(int deviceId, std::string* error)
     if (WaveOutIsOpen)
         return true;
     GenSampleCounter = 0;
+    SweepQueued = 0;
     BlockLen = 4410;
     const MMResult result = WaveOutOpen(&OutHandle, deviceId, StereoFormat());
     if (result != MMSYSERR_NOERROR) {
@@ -201,6 +226,17 @@ void RefillWaveOut()
     uint64_t underruns = 0;
     if (WaveOutGetUnderruns(OutHandle, &underruns) == MMSYSERR_NOERROR)
         GenUnderruns = underruns;
+}
+
+void SetSweepSignal(std::shared_ptr<const std::vector<int16_t>> mono)
+{
+    std::lock_guard<std::mutex> guard(waveOutLock);
+    SweepSignal = std::move(mono);
+}
+
+uint64_t SweepFramesQueued()
+{
+    return SweepQueued;
 }
 
 std::string UnderrunText(uint64_t underruns)

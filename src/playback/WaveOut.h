@@ -15,6 +15,7 @@
 #include "platform/wavedev.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -71,6 +72,14 @@ void SetNoiseState(uint32_t state);
 // start-up, one per channel, so that the channels are independent; a test
 // sets them. Capture tick thread, or a test.
 void SetPinkKeys(uint32_t left, uint32_t right);
+
+// The signal GenSweep plays, mono in 16-bit units, on both channels; null
+// plays silence. UI thread; takes the engine's lock, so it may be called
+// while the device plays.
+void SetSweepSignal(std::shared_ptr<const std::vector<int16_t>> mono);
+// Frames of the sweep signal handed to the device since its open (its
+// length once it has all gone, silence following).
+uint64_t SweepFramesQueued();
 
 // The peak of the generator's sine: full scale, 0 dBFS.
 inline constexpr double FullScaleSine = 32767.0;

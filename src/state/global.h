@@ -89,6 +89,10 @@ inline int32_t GenSignal = GenSignalSine; // UI thread
 inline std::atomic<bool> GenTestTone{false};
 inline std::atomic<float> ToneFreq{997.0f};
 inline std::atomic<double> ToneAmplitude{16422.0};
+// The response measurement's sweep: while GenSweep is set, both channels
+// play the signal handed to SetSweepSignal from the device's open on (frame
+// 0 of the stream is the signal's first sample), then silence.
+inline std::atomic<bool> GenSweep{false};
 // Times the server ran out of the generator's sound since its device opened.
 inline std::atomic<uint64_t> GenUnderruns{0};
 

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
@@ -56,8 +57,30 @@ protected:
     {
         GenPink = false;
         GenTestTone = false;
+        GenSweep = false;
+        SetSweepSignal(nullptr);
     }
 };
+
+TEST_F(GeneratorFill, SweepPlaysItsSamplesOnBothChannelsFromTheOpenThenSilence)
+{
+    auto signal = std::make_shared<std::vector<int16_t>>(Frames + 590);
+    for (std::size_t i = 0; i < signal->size(); ++i)
+        (*signal)[i] = static_cast<int16_t>(static_cast<int>(i % 2001) - 1000);
+    SetSweepSignal(signal);
+    GenSweep = true; // over the sine the fixture switched on
+    FillBuffer(0);
+    EXPECT_EQ(SweepFramesQueued(), uint64_t(Frames));
+    FillBuffer(1);
+    EXPECT_EQ(SweepFramesQueued(), signal->size());
+    for (int f = 0; f < Frames; ++f) {
+        ASSERT_EQ(Left(0, f), (*signal)[f]) << "frame " << f;
+        ASSERT_EQ(Right(0, f), (*signal)[f]) << "frame " << f;
+        const int16_t after = f < 590 ? (*signal)[Frames + f] : int16_t{0};
+        ASSERT_EQ(Left(1, f), after) << "frame " << Frames + f;
+        ASSERT_EQ(Right(1, f), after) << "frame " << Frames + f;
+    }
+}
 
 TEST_F(GeneratorFill, SinesMatchQuadPrecisionAndRunOnAcrossBuffers)
 {
