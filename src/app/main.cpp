@@ -16,6 +16,7 @@
 #include "meters/BandsForm.h"
 #include "meters/DistortionForm.h"
 #include "meters/LevelsForm.h"
+#include "meters/ResponseForm.h"
 #include "platform/dialogs.h"
 #include "platform/reclib.h"
 #include "platform/soundserver.h"
@@ -293,6 +294,8 @@ void TFormMain::TimerInfoTimer()
         FormLevels->DrawLevelsFrame();
     if (FormDistortion && FormDistortion->isVisible() && !FormDistortion->FrameIntact())
         FormDistortion->DrawDistortionFrame();
+    if (FormResponse && FormResponse->isVisible() && !FormResponse->FrameIntact())
+        FormResponse->DrawResponseFrame();
     if (Paused || Started)
         return;
     // First activation, one view per tick.
@@ -314,6 +317,8 @@ void TFormMain::TimerInfoTimer()
         FormLevels->show();
     if (DistortionShow && FormDistortion && FormDistortion->isEnabled() && !FormDistortion->isVisible())
         FormDistortion->show();
+    if (ResponseShow && FormResponse && FormResponse->isEnabled() && !FormResponse->isVisible())
+        FormResponse->show();
     Started = true;
     if (!IsInstalled)
         for (int i = 0; i < 4; ++i)
@@ -331,9 +336,10 @@ void TFormMain::TakeLiveGeometry()
     if (!Started || isMinimized())
         return;
     IsInstalled = true; // the views have been placed, by the default layout or the user
-    for (TViewForm* view : {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect),
-                            static_cast<TViewForm*>(FormSpTm), static_cast<TViewForm*>(FormBands),
-                            static_cast<TViewForm*>(FormLevels), static_cast<TViewForm*>(FormDistortion)})
+    for (TViewForm* view :
+         {static_cast<TViewForm*>(FormWave), static_cast<TViewForm*>(FormSpect), static_cast<TViewForm*>(FormSpTm),
+          static_cast<TViewForm*>(FormBands), static_cast<TViewForm*>(FormLevels),
+          static_cast<TViewForm*>(FormDistortion), static_cast<TViewForm*>(FormResponse)})
         if (view && view->isVisible())
             view->KeepGeometry();
 }
@@ -389,6 +395,8 @@ void TFormMain::SetRestore()
         FormLevels->DrawLevelsFrame();
     if (DistortionShow && FormDistortion)
         FormDistortion->DrawDistortionFrame();
+    if (ResponseShow && FormResponse)
+        FormResponse->DrawResponseFrame();
 }
 
 void TFormMain::changeEvent(QEvent* event)
@@ -503,6 +511,8 @@ bool TFormMain::FormCloseQuery()
         FormLevels->FormCloseQuery();
     if (FormDistortion)
         FormDistortion->FormCloseQuery();
+    if (FormResponse)
+        FormResponse->FormCloseQuery();
     if (FormWave)
         FormWave->FormCloseQuery();
     IsInstalled = true;
@@ -519,6 +529,8 @@ bool TFormMain::FormCloseQuery()
         FormLevels->close();
     if (FormDistortion)
         FormDistortion->close();
+    if (FormResponse)
+        FormResponse->close();
     if (FormWave)
         FormWave->close();
     CloseWaveOut();
@@ -558,13 +570,15 @@ void CreateForms()
     FormBands = new TFormBands;
     FormLevels = new TFormLevels;
     FormDistortion = new TFormDistortion;
+    FormResponse = new TFormResponse;
     FormAbout = new TFormAbout(FormMain);
     FGenerator = new TFGenerator;
     // What the views showed came from the old device.
     QObject::connect(FGenerator, &TFGenerator::OutputDeviceChanged, FGenerator, [] { ClearBlock(); });
     for (QWidget* view :
          {static_cast<QWidget*>(FormWave), static_cast<QWidget*>(FormSpect), static_cast<QWidget*>(FormSpTm),
-          static_cast<QWidget*>(FormBands), static_cast<QWidget*>(FormLevels), static_cast<QWidget*>(FormDistortion)})
+          static_cast<QWidget*>(FormBands), static_cast<QWidget*>(FormLevels), static_cast<QWidget*>(FormDistortion),
+          static_cast<QWidget*>(FormResponse)})
         FormMain->AddPauseKey(view);
 }
 
@@ -584,6 +598,8 @@ void DestroyForms()
     FormLevels = nullptr;
     delete FormDistortion; // stops its tone, through the generator still there
     FormDistortion = nullptr;
+    delete FormResponse; // stops a measurement, through the generator still there
+    FormResponse = nullptr;
     CloseWaveOut(); // done by the close sequence already, unless a test skipped it
     GenPlaying = false;
     delete FGenerator;

@@ -64,6 +64,7 @@ public:
     QMenu* menuOptions = nullptr;
     QAction* menuGenerator = nullptr;
     QAction* menuDistortion = nullptr;
+    QAction* menuResponse = nullptr;
     QAction* menuIsDark = nullptr;
     QAction* menuAIn = nullptr;
     QAction* menuPlaybackDevice = nullptr;
@@ -109,6 +110,7 @@ public slots:
     void menuFilterClick();
     void menuGeneratorClick();
     void menuDistortionClick();
+    void menuResponseClick();
     void menuIsDarkClick();
     void menuAInClick();
     void menuPlaybackDeviceClick();

@@ -10,6 +10,7 @@
 #include "meters/BandsForm.h"
 #include "meters/DistortionForm.h"
 #include "meters/LevelsForm.h"
+#include "meters/ResponseForm.h"
 #include "platform/dialogs.h"
 #include "state/global.h"
 #include "views/SpTmForm.h"
@@ -114,6 +115,7 @@ void TFormMain::BuildMenus()
     connect(menuOptions, &QMenu::aboutToShow, this, &TFormMain::menuOptionsClick);
     menuGenerator = AddItem(menuOptions, "Generator", this, &TFormMain::menuGeneratorClick);
     menuDistortion = AddItem(menuOptions, "Distortion Analyzer...", this, &TFormMain::menuDistortionClick);
+    menuResponse = AddItem(menuOptions, "Frequency Response...", this, &TFormMain::menuResponseClick);
     menuOptions->addSeparator();
     menuIsDark = AddCheckItem(menuOptions, "Dark Color Scheme", this, &TFormMain::menuIsDarkClick);
     menuOptions->addSeparator();
@@ -274,6 +276,13 @@ void TFormMain::menuDistortionClick()
     FormDistortion->activateWindow();
 }
 
+void TFormMain::menuResponseClick()
+{
+    FormResponse->show();
+    FormResponse->raise();
+    FormResponse->activateWindow();
+}
+
 void TFormMain::menuIsDarkClick()
 {
     LightBackground = !LightBackground;
@@ -283,6 +292,8 @@ void TFormMain::menuIsDarkClick()
     FormSpTm->DrawSpTmFrame();
     if (FormDistortion && FormDistortion->isVisible())
         FormDistortion->InvRectDistortion();
+    if (FormResponse && FormResponse->isVisible())
+        FormResponse->InvRectResponse();
     ClearBlock(); // the views start again in the new colours
 }
 

@@ -10,6 +10,7 @@
 #include "measure/weighting.h"
 #include "meters/bandsgeometry.h"
 #include "meters/distortiongeometry.h"
+#include "meters/responsegeometry.h"
 #include "platform/dialogs.h"
 #include "platform/keystore.h"
 #include "state/global.h"
@@ -105,6 +106,12 @@ bool IsToneLevel(double value)
     return value >= distortionview::MinToneDbfs && value <= distortionview::MaxToneDbfs;
 }
 
+// The sweep's level in dBFS.
+bool IsSweepLevel(double value)
+{
+    return value >= responseview::MinLevelDbfs && value <= responseview::MaxLevelDbfs;
+}
+
 // A playback device's place in the list; whether that device is still
 // there is decided when the list is made.
 bool IsDeviceIndex(double value)
@@ -121,7 +128,7 @@ struct Setting {
 // In the order in which they are saved. The names are stored exactly like
 // this, "Hight" included. Values added later come after the first 24, so
 // an older file (without them) loads as before and keeps their defaults.
-const std::array<Setting, 61> Settings{{
+const std::array<Setting, 76> Settings{{
     {"IsInstalled", &IsInstalled, IsBool},
     {"Light Background", &LightBackground, IsBool},
     {"Window Function", &WindowFunction, IsWindowFunction},
@@ -183,14 +190,29 @@ const std::array<Setting, 61> Settings{{
     {"FormDistortion Frequency", &DistortionToneHz, IsToneFrequency},
     {"FormDistortion Level", &DistortionToneDbfs, IsToneLevel},
     {"FormDistortion Device", &DistortionDevice, IsDeviceIndex},
+    {"FormResponse X", &ResponseX, IsCoordinate},
+    {"FormResponse Y", &ResponseY, IsCoordinate},
+    {"FormResponse Width", &ResponseW, IsExtent},
+    {"FormResponse Height", &ResponseH, IsExtent},
+    {"FormResponse Show", &ResponseShow, IsBool},
+    {"FormResponse Length", &ResponseLength, IsInTable<responseview::LengthChoices>},
+    {"FormResponse Level", &ResponseLevel, IsSweepLevel},
+    {"FormResponse Reference", &ResponseReferenceChoice, IsChoice<responseview::ReferenceChoiceCount>},
+    {"FormResponse Channel", &ResponseChannel, IsChoice<responseview::ChannelChoiceCount>},
+    {"FormResponse View", &ResponseView, IsChoice<responseview::ViewChoiceCount>},
+    {"FormResponse Smoothing", &ResponseSmoothing, IsChoice<responseview::SmoothingChoiceCount>},
+    {"FormResponse Phase", &ResponsePhaseMode, IsChoice<responseview::PhaseChoiceCount>},
+    {"FormResponse Impulse", &ResponseImpulseMode, IsChoice<responseview::ImpulseChoiceCount>},
+    {"FormResponse Playback Device", &ResponsePlayDevice, IsDeviceIndex},
+    {"FormResponse Recording Device", &ResponseRecordDevice, IsDeviceIndex},
 }};
 
 // The load reads "Window Function" before "Light Background"; otherwise it
 // follows the save order.
-constexpr std::array<size_t, 61> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15,
-                                           16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31,
-                                           32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47,
-                                           48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60};
+constexpr std::array<size_t, 76> ReadOrder{0,  2,  1,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18,
+                                           19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37,
+                                           38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56,
+                                           57, 58, 59, 60, 61, 62, 63, 64, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74, 75};
 
 template <class... Fs>
 struct Overloaded : Fs... {
@@ -219,6 +241,11 @@ void SetDefaultDistortionGeometry()
     DistortionX = 380, DistortionY = 140, DistortionW = 820, DistortionH = 560;
 }
 
+void SetDefaultResponseGeometry()
+{
+    ResponseX = 400, ResponseY = 120, ResponseW = 900, ResponseH = 620;
+}
+
 void SetDefaults()
 {
     // IsInstalled and LightBackground keep their start values.
@@ -244,6 +271,13 @@ void SetDefaults()
     DistortionAverage = 1, DistortionDevice = 0;
     DistortionToneHz = static_cast<float>(distortionview::DefaultToneHz);
     DistortionToneDbfs = static_cast<float>(distortionview::DefaultToneDbfs);
+    SetDefaultResponseGeometry();
+    ResponseShow = false, ResponseLength = responseview::DefaultLengthSeconds;
+    ResponseLevel = static_cast<float>(responseview::DefaultLevelDbfs);
+    ResponseReferenceChoice = responseview::ReferenceGenerated, ResponseChannel = 0;
+    ResponseView = responseview::ViewMagnitude, ResponseSmoothing = 0;
+    ResponsePhaseMode = responseview::PhaseWrapped, ResponseImpulseMode = responseview::ImpulseLinear;
+    ResponsePlayDevice = 0, ResponseRecordDevice = 0;
 }
 
 // Cuts one view's stored geometry to the screens; false when no screen holds it.
@@ -431,6 +465,8 @@ bool FitStoredGeometry(const std::vector<ScreenRect>& screens)
         SetDefaultLevelsGeometry();
     if (!FitView(DistortionX, DistortionY, DistortionW, DistortionH, screens))
         SetDefaultDistortionGeometry();
+    if (!FitView(ResponseX, ResponseY, ResponseW, ResponseH, screens))
+        SetDefaultResponseGeometry();
     if (wave && spect && sptm)
         return true;
     SetDefaultGeometry();

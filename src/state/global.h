@@ -165,6 +165,25 @@ inline float DistortionToneHz = 997.0f;
 inline float DistortionToneDbfs = -6.0f;
 inline int32_t DistortionDevice = 0;
 
+// The response window: closed until the user opens it, its own geometry, the
+// sweep's length (s) and level (dBFS), the reference (0 generated, 1 left
+// input, 2 right input), the measured channel (0 left, 1 right), the view
+// (magnitude, phase, impulse, distortion), the smoothing (0 none ... 5 1/3
+// octave), the phase wrapped (0) or unwrapped (1), the impulse linear (0) or
+// in dB (1), and the playback and recording devices (indexes of their lists).
+inline bool ResponseShow = false;
+inline int32_t ResponseX = 400, ResponseY = 120, ResponseW = 900, ResponseH = 620;
+inline int32_t ResponseLength = 4;
+inline float ResponseLevel = -6.0f;
+inline int32_t ResponseReferenceChoice = 0;
+inline int32_t ResponseChannel = 0;
+inline int32_t ResponseView = 0;
+inline int32_t ResponseSmoothing = 0;
+inline int32_t ResponsePhaseMode = 0;
+inline int32_t ResponseImpulseMode = 0;
+inline int32_t ResponsePlayDevice = 0;
+inline int32_t ResponseRecordDevice = 0;
+
 // ---- plot-geometry scratch and drag state (UI thread only) -------------
 inline int32_t PlotLeft = 0, PlotRight = 0, PlotTop = 0, PlotBottom = 0;
 inline int32_t GridX = 0, GridY = 0;

@@ -133,9 +133,10 @@ TEST_F(MainMenu, HasItsMenusAndItemsAsCaptioned)
               QStringList({"Waveform", "   - Waveform Scales", "Spectrum", "     - Spectrum Scales", "Spectrogram",
                            "    - Spectrogram Scale", "Octave Bands", "    - Octave Bands Scales", "Levels", "-",
                            "Show and Arrange All Windows", "-", "Filter..."}));
-    EXPECT_EQ(Captions(FormMain->menuOptions),
-              QStringList({"Generator", "Distortion Analyzer...", "-", "Dark Color Scheme", "-", "Recording Device...",
-                           "Playback Device...", "Sound Volume Mixer...", "-", "Thick Lines"}));
+    EXPECT_EQ(
+        Captions(FormMain->menuOptions),
+        QStringList({"Generator", "Distortion Analyzer...", "Frequency Response...", "-", "Dark Color Scheme", "-",
+                     "Recording Device...", "Playback Device...", "Sound Volume Mixer...", "-", "Thick Lines"}));
     EXPECT_EQ(Captions(FormMain->menuHelp), QStringList({"Help Contents", "-", "About"}));
     EXPECT_FALSE(FormMain->menuFilter->isVisible());
     EXPECT_FALSE(FormMain->menuThickLines->isVisible());

@@ -41,6 +41,10 @@ const std::vector<std::string> SavedNames = {
     "FormDistortion X", "FormDistortion Y", "FormDistortion Width", "FormDistortion Height", "FormDistortion Show",
     "FormDistortion Size", "FormDistortion Average", "FormDistortion Channel", "FormDistortion Frequency",
     "FormDistortion Level", "FormDistortion Device",
+    "FormResponse X", "FormResponse Y", "FormResponse Width", "FormResponse Height", "FormResponse Show",
+    "FormResponse Length", "FormResponse Level", "FormResponse Reference", "FormResponse Channel",
+    "FormResponse View", "FormResponse Smoothing", "FormResponse Phase", "FormResponse Impulse",
+    "FormResponse Playback Device", "FormResponse Recording Device",
 };
 // clang-format on
 
@@ -749,7 +753,7 @@ TEST_F(SettingsTest, TheDistortionWindowsValuesRoundTripAndFallBack)
     RegistryWrite();
     const auto lines = valueLines();
     ASSERT_EQ(lines.size(), SavedNames.size());
-    EXPECT_EQ(lines.back(), "\"FormDistortion Device\"=dword:00000003") << "stored last";
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "\"FormDistortion Device\"=dword:00000003"), lines.end());
     Defaults.apply();
     DistortionShow = false, DistortionX = DistortionY = DistortionW = DistortionH = 1;
     DistortionSize = 16384, DistortionAverage = 1, DistortionChannel = 0;
@@ -784,4 +788,53 @@ TEST_F(SettingsTest, TheDistortionWindowsValuesRoundTripAndFallBack)
     RegistryRead();
     EXPECT_EQ(DistortionToneHz, 997.0f);
     EXPECT_EQ(DistortionToneDbfs, -6.0f);
+}
+
+TEST_F(SettingsTest, TheResponseWindowsValuesRoundTripAndFallBack)
+{
+    ResponseShow = true, ResponseX = 30, ResponseY = 60, ResponseW = 1000, ResponseH = 700;
+    ResponseLength = 16, ResponseLevel = -12.5f, ResponseReferenceChoice = 2, ResponseChannel = 1;
+    ResponseView = 3, ResponseSmoothing = 5, ResponsePhaseMode = 1, ResponseImpulseMode = 1;
+    ResponsePlayDevice = 2, ResponseRecordDevice = 4;
+    RegistryWrite();
+    const auto lines = valueLines();
+    ASSERT_EQ(lines.size(), SavedNames.size());
+    EXPECT_EQ(lines.back(), "\"FormResponse Recording Device\"=dword:00000004") << "stored last";
+    Defaults.apply();
+    ResponseShow = false, ResponseX = ResponseY = ResponseW = ResponseH = 1;
+    ResponseLength = 4, ResponseLevel = -6.0f, ResponseReferenceChoice = 0, ResponseChannel = 0;
+    ResponseView = 0, ResponseSmoothing = 0, ResponsePhaseMode = 0, ResponseImpulseMode = 0;
+    ResponsePlayDevice = 0, ResponseRecordDevice = 0;
+    RegistryRead();
+    EXPECT_TRUE(ResponseShow);
+    EXPECT_EQ(std::vector<int32_t>({ResponseX, ResponseY, ResponseW, ResponseH}),
+              std::vector<int32_t>({30, 60, 1000, 700}));
+    EXPECT_EQ(
+        std::vector<int32_t>({ResponseLength, ResponseReferenceChoice, ResponseChannel, ResponseView, ResponseSmoothing,
+                              ResponsePhaseMode, ResponseImpulseMode, ResponsePlayDevice, ResponseRecordDevice}),
+        std::vector<int32_t>({16, 2, 1, 3, 5, 1, 1, 2, 4}));
+    EXPECT_EQ(ResponseLevel, -12.5f);
+
+    // Values no control offers: each falls back to its default alone.
+    writeKey("\"FormResponse Length\"=dword:00000003\n\"FormResponse Reference\"=dword:00000003\n"
+             "\"FormResponse Channel\"=dword:00000002\n\"FormResponse View\"=dword:00000004\n"
+             "\"FormResponse Smoothing\"=dword:00000006\n\"FormResponse Phase\"=dword:00000002\n"
+             "\"FormResponse Impulse\"=dword:ffffffff\n\"FormResponse Playback Device\"=dword:ffffffff\n"
+             "\"FormResponse Recording Device\"=dword:00100000\n\"FormResponse Show\"=dword:00000001\n");
+    RegistryRead();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(
+        std::vector<int32_t>({ResponseLength, ResponseReferenceChoice, ResponseChannel, ResponseView, ResponseSmoothing,
+                              ResponsePhaseMode, ResponseImpulseMode, ResponsePlayDevice, ResponseRecordDevice}),
+        std::vector<int32_t>({4, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_TRUE(ResponseShow) << "the valid value beside them loads";
+
+    // A level above 0 or below -40 dBFS: the default.
+    for (float level : {0.5f, -40.5f}) {
+        ResponseLevel = level;
+        RegistryWrite();
+        ResponseLevel = -20.0f;
+        RegistryRead();
+        EXPECT_EQ(ResponseLevel, -6.0f) << level;
+    }
 }
