@@ -79,6 +79,11 @@ bool SweepRecording::Start(platform::SoundServer& server, const std::string& sou
         return false;
     }
     lastArrival_ = Clock::now();
+    const std::vector<platform::SinkInfo> sinks = platform::WaveOutDeviceList();
+    const int sinkIndex = outDeviceId == platform::WAVE_MAPPER ? 0 : outDeviceId;
+    sink_ = sinkIndex >= 0 && static_cast<std::size_t>(sinkIndex) < sinks.size()
+                ? sinks[static_cast<std::size_t>(sinkIndex)].name
+                : "playback device " + std::to_string(outDeviceId);
     monitorSource_ = false;
     for (const platform::SourceInfo& info : server.sources())
         if (info.name == source)
@@ -189,7 +194,7 @@ SweepRecording::State SweepRecording::Poll()
         frames = recorded_.size() / 2;
     }
     if (const std::string why = EngineEndedBecause(); !why.empty())
-        return Fail("the playback ended: " + why);
+        return Fail("the playback to '" + sink_ + "' ended: " + why);
     const auto now = Clock::now();
     if (frames > framesSeen_) {
         framesSeen_ = frames;

@@ -86,6 +86,7 @@ private:
     void StopRefilling();
 
     std::string source_;
+    std::string sink_;           // the playback device's server name, for messages
     bool monitorSource_ = false; // a sink's monitor: see ReadClocks()
     std::unique_ptr<platform::CaptureStream> capture_;
     uint64_t totalFrames_ = 0; // the sweep with its silence
