@@ -7,6 +7,7 @@
 #include "cli/distortion.h"
 #include "cli/levels.h"
 #include "cli/options.h"
+#include "cli/response.h"
 #include "platform/soundserver.h"
 
 #include <cstdio>
@@ -28,6 +29,7 @@ cli::Outcome RunRecording(const cli::Options& options)
     switch (options.command) {
     case cli::Command::Levels: return cli::RunLevels(options);
     case cli::Command::Distortion: return cli::RunDistortion(options);
+    case cli::Command::Response: return cli::RunResponse(options);
     default: return cli::RunBands(options);
     }
 }
@@ -45,11 +47,12 @@ int Run(const cli::Options& options)
         return cli::ExitOk;
     }
     const cli::Outcome outcome = RunRecording(options);
+    // A clipped response is still printed: the script decides what it is worth.
+    std::fputs(outcome.json.c_str(), stdout);
     if (outcome.exitCode != cli::ExitOk)
         return Fail(outcome.exitCode, outcome.error);
     if (!outcome.warning.empty())
         std::fprintf(stderr, "sonalyx-measure: %s\n", outcome.warning.c_str());
-    std::fputs(outcome.json.c_str(), stdout);
     return cli::ExitOk;
 }
 

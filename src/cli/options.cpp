@@ -16,6 +16,9 @@ const char* const UsageText =
     "       sonalyx-measure levels --record DEVICE [--seconds 10] [--weighting Z|A|C]\n"
     "       sonalyx-measure distortion --record DEVICE [--channel left|right] [--seconds 3]\n"
     "                                  [--play DEVICE [--freq 997] [--level -6]]\n"
+    "       sonalyx-measure response --play DEVICE --record DEVICE [--seconds 4] [--level -6]\n"
+    "                                [--reference generated|left|right] [--channel left|right]\n"
+    "                                [--out FILE.txt] [--ir FILE.wav]\n"
     "       sonalyx-measure --help\n"
     "\n"
     "devices     lists the playback and recording devices (loopbacks included) as JSON\n"
@@ -29,10 +32,17 @@ const char* const UsageText =
     "            harmonics H2 up to H10 below 20 kHz (dB relative to the fundamental, null\n"
     "            below the noise; those above 20 kHz left out) as JSON; --play plays the\n"
     "            test tone (--freq 20 to 20000 Hz, --level 0 to -60 dBFS) meanwhile\n"
+    "response    plays a 20 Hz - 20 kHz sweep (--seconds 1 to 16, --level 0 to -40 dBFS) and\n"
+    "            prints the delay, the impulse response's peak (dB) and the magnitude (dB) and\n"
+    "            phase (degrees, delay removed) at 1/48-octave points as JSON; --reference\n"
+    "            left|right divides the other channel by the one carrying the played signal;\n"
+    "            --out writes the points as \"frequency dB phase\" text, --ir the impulse\n"
+    "            response as a 32-bit float WAV whose first sample is at zero delay\n"
     "DEVICE      a server name (alsa_output....monitor) or a description as listed\n"
     "\n"
     "exit codes: 0 done, 1 device or stream failed, 2 wrong arguments, 3 no sound server,\n"
-    "            4 no such device, 5 no samples within 5 s, 6 no test tone found\n";
+    "            4 no such device, 5 no samples within 5 s, 6 no test tone found,\n"
+    "            7 no sweep found, 8 the recording clipped (the JSON is printed all the same)\n";
 
 namespace {
 
@@ -103,6 +113,7 @@ const char* CommandName(Command command)
     case Command::Bands: return "bands";
     case Command::Levels: return "levels";
     case Command::Distortion: return "distortion";
+    case Command::Response: return "response";
     default: return "";
     }
 }
@@ -180,6 +191,87 @@ Parsed ParseRecording(Command command, const std::vector<std::string>& args)
     return {options, {}};
 }
 
+std::optional<measure::ResponseReference> ParseReference(const std::string& text)
+{
+    if (text == "generated")
+        return measure::ResponseReference::Generated;
+    if (text == "left")
+        return measure::ResponseReference::Left;
+    if (text == "right")
+        return measure::ResponseReference::Right;
+    return std::nullopt;
+}
+
+// One option of "response" with its value into `options`; the reason when
+// it is wrong.
+std::optional<std::string> TakeResponseOption(const std::string& option, const std::string& value, Options& options,
+                                              bool& channelGiven)
+{
+    if (option == "--record") {
+        options.record = value;
+    } else if (option == "--play") {
+        options.play = value;
+    } else if (option == "--seconds") {
+        const std::optional<double> seconds = ParseWithin(value, MinSweepSeconds, MaxSweepSeconds);
+        if (!seconds)
+            return "--seconds wants a sweep of 1 to 16 s, not '" + value + "'";
+        options.seconds = *seconds;
+    } else if (option == "--level") {
+        const std::optional<double> dbfs = ParseWithin(value, MinSweepDbfs, MaxSweepDbfs);
+        if (!dbfs)
+            return "--level wants a level from -40 to 0 dBFS, not '" + value + "'";
+        options.sweepDbfs = *dbfs;
+    } else if (option == "--reference") {
+        const std::optional<measure::ResponseReference> reference = ParseReference(value);
+        if (!reference)
+            return "--reference wants generated, left or right, not '" + value + "'";
+        options.reference = *reference;
+    } else if (option == "--channel") {
+        const std::optional<int> channel = ParseChannel(value);
+        if (!channel)
+            return "--channel wants left or right, not '" + value + "'";
+        options.channel = *channel;
+        channelGiven = true;
+    } else if (option == "--out" && !value.empty()) {
+        options.responseFile = value;
+    } else if (option == "--ir" && !value.empty()) {
+        options.impulseFile = value;
+    } else if (option == "--out" || option == "--ir") {
+        return option + " wants a file name";
+    } else {
+        return "unknown option '" + option + "'";
+    }
+    return std::nullopt;
+}
+
+// The options of "response", from args[1] on.
+Parsed ParseResponse(const std::vector<std::string>& args)
+{
+    Options options;
+    options.command = Command::Response;
+    options.seconds = 4.0;
+    bool channelGiven = false;
+    for (size_t i = 1; i < args.size(); i += 2) {
+        const std::string& option = args[i];
+        if (i + 1 >= args.size())
+            return Wrong(option.starts_with("--") ? option + " needs a value" : "unexpected argument '" + option + "'");
+        if (const std::optional<std::string> wrong = TakeResponseOption(option, args[i + 1], options, channelGiven))
+            return Wrong(*wrong);
+    }
+    if (options.record.empty() || options.play.empty())
+        return Wrong("response needs --play DEVICE and --record DEVICE");
+    if (options.reference != measure::ResponseReference::Generated) {
+        // With a recorded reference the measured channel is the other one.
+        const int referenceChannel = options.reference == measure::ResponseReference::Left ? 0 : 1;
+        if (channelGiven && options.channel == referenceChannel)
+            return Wrong("--channel names the reference channel; the measured channel is the other one");
+        options.channel = 1 - referenceChannel;
+    }
+    if (!options.responseFile.empty() && options.responseFile == options.impulseFile)
+        return Wrong("--out and --ir name the same file");
+    return {options, {}};
+}
+
 } // namespace
 
 Parsed ParseArguments(const std::vector<std::string>& args)
@@ -202,6 +294,11 @@ Parsed ParseArguments(const std::vector<std::string>& args)
         if (std::find(args.begin(), args.end(), "--help") != args.end())
             return {Options{}, {}};
         return ParseRecording(recording, args);
+    }
+    if (command == CommandName(Command::Response)) {
+        if (std::find(args.begin(), args.end(), "--help") != args.end())
+            return {Options{}, {}};
+        return ParseResponse(args);
     }
     return Wrong("unknown command '" + command + "'");
 }

@@ -2,6 +2,7 @@
 // codes and the usage text.
 #pragma once
 
+#include "measure/response.h"
 #include "measure/weighting.h"
 
 #include <optional>
@@ -20,9 +21,11 @@ enum ExitCode {
     ExitNoDevice = 4,  // no device of that name or description
     ExitNoSamples = 5, // the recording device delivered nothing for 5 s
     ExitNoTone = 6,    // distortion: no test tone in the recording
+    ExitNoSweep = 7,   // response: no sweep in the recording
+    ExitClipped = 8,   // response: the recording clipped (the answer is printed all the same)
 };
 
-enum class Command { Help, Devices, Bands, Levels, Distortion };
+enum class Command { Help, Devices, Bands, Levels, Distortion, Response };
 enum class Signal { Pink, White };
 
 struct Options {
@@ -36,6 +39,12 @@ struct Options {
     int channel = 0;        // distortion: 0 left, 1 right
     double toneHz = 997.0;  // distortion: the played test tone's frequency
     double toneDbfs = -6.0; // and its level
+    // response: the sweep's level (its seconds are `seconds`, 4 by default),
+    // what the recording is divided by, and the files to write
+    double sweepDbfs = -6.0;
+    measure::ResponseReference reference = measure::ResponseReference::Generated;
+    std::string responseFile; // --out: the response as "frequency dB phase" text
+    std::string impulseFile;  // --ir: the impulse response as a 32-bit float WAV
 };
 
 struct Parsed {
@@ -55,5 +64,9 @@ inline constexpr double MaxSeconds = 86400.0;
 // The test tone the distortion command can play.
 inline constexpr double MinToneHz = 20.0, MaxToneHz = 20000.0;
 inline constexpr double MinToneDbfs = -60.0, MaxToneDbfs = 0.0;
+
+// The sweep the response command plays.
+inline constexpr double MinSweepSeconds = 1.0, MaxSweepSeconds = 16.0;
+inline constexpr double MinSweepDbfs = -40.0, MaxSweepDbfs = 0.0;
 
 } // namespace cli

@@ -1,6 +1,7 @@
 #include "platform/pulsestreams.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <sys/time.h>
@@ -90,6 +91,37 @@ protected:
 
     std::string failureText() const { return StreamErrorText(context_, device_, kind_); }
 
+    // The stream's position from the server's last timing report: its own
+    // index (what the server has taken from a playback stream, or put into a
+    // capture stream) and its device's latency at the moment the server
+    // answered. Every reading asks for a fresh report, so only the streams
+    // whose clock is read cause any traffic. Empty until the first report.
+    std::optional<StreamClock> readClock(bool playback)
+    {
+        if (loop_->inLoopThread())
+            return std::nullopt;
+        LoopLock lock(*loop_);
+        if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY)
+            return std::nullopt;
+        requestTimingReport();
+        const pa_timing_info* info = pa_stream_get_timing_info(stream_);
+        if (!info)
+            return std::nullopt;
+        const int64_t index = playback ? info->read_index : info->write_index;
+        const bool corrupt = playback ? info->read_index_corrupt : info->write_index_corrupt;
+        if (corrupt)
+            return std::nullopt;
+        StreamClock clock;
+        clock.queueFrame = static_cast<double>(index) / FrameBytes;
+        const pa_usec_t latency = playback ? info->sink_usec : info->source_usec;
+        const double latencyFrames = static_cast<double>(latency) * StreamRate / 1e6;
+        clock.frame = playback ? clock.queueFrame - latencyFrames : clock.queueFrame + latencyFrames;
+        // The report's moment is on the wall clock; carried over to the steady one.
+        const pa_usec_t age = pa_timeval_age(&info->timestamp);
+        clock.at = std::chrono::steady_clock::now() - std::chrono::microseconds(static_cast<int64_t>(age));
+        return clock;
+    }
+
     // A read or write refused by the server: the stream delivers nothing
     // more, and its owner learns why. Trying the same call again would only
     // fail again (the stream is in error), so the stream ends here. When the
@@ -171,8 +203,22 @@ private:
 
     // Clears every callback and disconnects, under the loop lock: once this
     // returns no callback of this stream runs again.
+    void requestTimingReport()
+    {
+        if (timingReport_ && pa_operation_get_state(timingReport_) == PA_OPERATION_RUNNING)
+            return;
+        if (timingReport_)
+            pa_operation_unref(timingReport_);
+        timingReport_ = pa_stream_update_timing_info(stream_, nullptr, nullptr);
+    }
+
     void detach()
     {
+        if (timingReport_) {
+            pa_operation_cancel(timingReport_);
+            pa_operation_unref(timingReport_);
+            timingReport_ = nullptr;
+        }
         if (kick_) {
             loop_->api()->defer_free(kick_);
             kick_ = nullptr;
@@ -203,6 +249,7 @@ private:
     bool failed_ = false;
     pa_defer_event* kick_ = nullptr;
     pa_time_event* retry_ = nullptr;
+    pa_operation* timingReport_ = nullptr;
 };
 
 class PulseCapture final : public CaptureStream, private StreamBase {
@@ -240,6 +287,7 @@ public:
     }
 
     uint64_t droppedFrames() const override { return dropped_.load(std::memory_order_relaxed); }
+    std::optional<StreamClock> clock() override { return readClock(false); }
 
 private:
     void pump() override { onReadable(stream_, 0, this); }
@@ -398,6 +446,7 @@ public:
     }
 
     uint64_t underruns() const override { return underruns_.load(std::memory_order_relaxed); }
+    std::optional<StreamClock> clock() override { return readClock(true); }
 
 private:
     bool ready() const { return stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY; }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -55,6 +56,20 @@ using StreamFailureCallback = std::function<void(const std::string& why)>;
 // counts an underrun.
 using PlaybackCallback = std::function<size_t(int16_t* frames, size_t maxFrames)>;
 
+// One reading of a stream's clock, as the server reported it at the moment
+// `at`. `queueFrame` is the stream's own position: frames the server has
+// taken from a playback stream, or put into a capture stream (the first frame
+// is frame 0). `frame` is the frame the device plays or records at that
+// moment: the queue position less the sink's latency for playback, plus the
+// source's latency for capture. A sink's monitor gets each frame when the sink
+// takes it, not when it is heard, so the queue position is what relates a
+// playback stream to a capture of its sink's monitor.
+struct StreamClock {
+    double frame = 0;
+    double queueFrame = 0;
+    std::chrono::steady_clock::time_point at;
+};
+
 // Closing a stream = destroying it. After the destructor returns no callback
 // of that stream runs any more.
 class CaptureStream {
@@ -64,6 +79,10 @@ public:
     // (its buffer overflowed, or it skipped ahead and left a hole); never
     // goes back. Any thread.
     virtual uint64_t droppedFrames() const { return 0; }
+    // The frame being recorded at the source now; empty while the server has
+    // not told yet, and for servers that cannot tell. Not on the server's
+    // thread.
+    virtual std::optional<StreamClock> clock() { return std::nullopt; }
 };
 
 class PlaybackStream {
@@ -75,6 +94,10 @@ public:
     // Times the server ran out of this stream's data and played silence in
     // its place; never goes back. Any thread.
     virtual uint64_t underruns() const { return 0; }
+    // The frame being played at the sink now (the first frame written is
+    // frame 0); empty as for CaptureStream::clock(). Not on the server's
+    // thread.
+    virtual std::optional<StreamClock> clock() { return std::nullopt; }
 };
 
 class SoundServer {

@@ -357,7 +357,7 @@ public:
             sink, [this](int16_t* frames, size_t maxFrames) { return fill(frames, maxFrames); },
             // A sink that goes away just stops pulling: queued headers stay
             // queued. A write the server refused is told to the user.
-            [](const std::string& why) { ReportStreamFailure(why); }, error);
+            [this](const std::string& why) { onFailure(why); }, error);
         if (!stream)
             return MMSYSERR_ERROR;
         std::lock_guard<std::mutex> guard(streamUse_);
@@ -417,6 +417,19 @@ public:
         return stream_ ? stream_->underruns() : 0;
     }
 
+    std::optional<StreamClock> clock()
+    {
+        std::lock_guard<std::mutex> guard(streamUse_);
+        return stream_ ? stream_->clock() : std::nullopt;
+    }
+
+    // Why the stream ended on its own; empty while it runs.
+    std::string endedBecause()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return ended_ ? (endedWhy_.empty() ? std::string("the stream ended") : endedWhy_) : std::string();
+    }
+
     MMResult getVolume(uint32_t* packed)
     {
         float left = 0, right = 0;
@@ -466,10 +479,22 @@ private:
         return given / FrameBytes;
     }
 
+    void onFailure(const std::string& why)
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            ended_ = true;
+            endedWhy_ = why;
+        }
+        ReportStreamFailure(why);
+    }
+
     std::mutex lock_;
     std::deque<WaveHeader*> queue_;
     size_t frontOffset_ = 0; // bytes of the front header already played
     bool closed_ = false;
+    bool ended_ = false;
+    std::string endedWhy_;
     std::mutex streamUse_;
     std::unique_ptr<PlaybackStream> stream_; // last: destroyed first, before what its callbacks use
 };
@@ -700,6 +725,26 @@ MMResult WaveOutGetUnderruns(HWaveOut h, uint64_t* count)
         return MMSYSERR_INVALHANDLE;
     *count = device->underruns();
     return MMSYSERR_NOERROR;
+}
+
+MMResult WaveOutGetClock(HWaveOut h, StreamClock* clock)
+{
+    if (!clock)
+        return MMSYSERR_INVALPARAM;
+    auto device = WaveOuts().find(h);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    const std::optional<StreamClock> reading = device->clock();
+    if (!reading)
+        return MMSYSERR_ERROR;
+    *clock = *reading;
+    return MMSYSERR_NOERROR;
+}
+
+std::string WaveOutEndedBecause(HWaveOut h)
+{
+    auto device = WaveOuts().find(h);
+    return device ? device->endedBecause() : std::string();
 }
 
 std::string WaveOutGetErrorText(MMResult result)

@@ -132,6 +132,13 @@ MMResult WaveOutGetVolume(HWaveOut h, uint32_t* volume);
 // late) and played silence in the middle of the sound, since the open.
 // Never goes back.
 MMResult WaveOutGetUnderruns(HWaveOut h, uint64_t* count);
+// The device's stream clock: the frame of the written sound being played
+// now (the first frame written is frame 0). MMSYSERR_ERROR while the server
+// has not told it yet.
+MMResult WaveOutGetClock(HWaveOut h, StreamClock* clock);
+// Why the device's stream ended on its own (sink removed, server gone);
+// empty while it runs.
+std::string WaveOutEndedBecause(HWaveOut h);
 // As WaveInGetErrorText, for wave-out opens.
 std::string WaveOutGetErrorText(MMResult result);
 

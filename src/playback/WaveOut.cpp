@@ -239,6 +239,21 @@ uint64_t SweepFramesQueued()
     return SweepQueued;
 }
 
+std::optional<StreamClock> EngineClock()
+{
+    std::lock_guard<std::mutex> guard(waveOutLock);
+    StreamClock clock;
+    if (!WaveOutIsOpen || WaveOutGetClock(OutHandle, &clock) != MMSYSERR_NOERROR)
+        return std::nullopt;
+    return clock;
+}
+
+std::string EngineEndedBecause()
+{
+    std::lock_guard<std::mutex> guard(waveOutLock);
+    return WaveOutIsOpen ? WaveOutEndedBecause(OutHandle) : std::string();
+}
+
 std::string UnderrunText(uint64_t underruns)
 {
     return underruns == 0 ? std::string() : "Underruns: " + std::to_string(underruns);

@@ -81,6 +81,14 @@ void SetSweepSignal(std::shared_ptr<const std::vector<int16_t>> mono);
 // length once it has all gone, silence following).
 uint64_t SweepFramesQueued();
 
+// The engine's stream clock (see WaveOutGetClock): frame 0 is the first
+// frame played after the open. Empty when closed or not known yet. Takes the
+// engine's lock; not on the server's thread.
+std::optional<platform::StreamClock> EngineClock();
+// Why the engine's stream ended on its own (its device removed, the server
+// gone); empty while it plays or when closed.
+std::string EngineEndedBecause();
+
 // The peak of the generator's sine: full scale, 0 dBFS.
 inline constexpr double FullScaleSine = 32767.0;
 // The test tone's peak for a level in dBFS (0 dBFS: FullScaleSine); levels
