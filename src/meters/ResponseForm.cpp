@@ -148,7 +148,8 @@ ViewCurves CurvesOf(const responseview::KeptList& kept, int view)
                 continue;
             for (const measure::HarmonicLevels& harmonic : entry.measurement->harmonics)
                 out.curves.push_back({entry.name + " H" + std::to_string(harmonic.order),
-                                      PaletteColor(harmonic.order - 2 + entry.colour), &harmonic.hz,
+                                      PaletteColor((entry.colour + harmonic.order - 2) % responseview::PaletteSize),
+                                      &harmonic.hz,
                                       responseview::CorrectedMagnitude(harmonic.hz, harmonic.levelDb, {}, smoothing)});
             break;
         }
@@ -861,7 +862,21 @@ QString TFormResponse::ReadoutText(QPoint pointer)
     if (ResponseView == responseview::ViewImpulse) {
         const responseview::TimeRange times = ImpulseTimes(kept);
         const double ms = responseview::ColumnTime(x, times, places.plot);
-        return QString::fromStdString(responseview::Fixed(ms, 2) + " ms");
+        const bool inDb = ResponseImpulseMode == responseview::ImpulseDb;
+        std::string text = responseview::Fixed(ms, 2) + " ms";
+        for (const responseview::Kept& entry : kept.Entries()) {
+            if (!entry.shown || !entry.measurement)
+                continue;
+            const ImpulseTrace trace = TraceOf(entry, inDb);
+            const double at = std::round((ms - trace.startMs) / trace.msPerSample);
+            text += "\n" + entry.name + ": ";
+            if (at >= 0 && at < static_cast<double>(trace.values.size()))
+                text += responseview::Fixed(trace.values[static_cast<std::size_t>(at)], inDb ? 1 : 5) +
+                        (inDb ? " dB" : "");
+            else
+                text += "-";
+        }
+        return QString::fromStdString(text);
     }
     const ViewCurves view = CurvesOf(kept, ResponseView);
     const double hz = responseview::ColumnFrequency(x, places.plot);

@@ -1,0 +1,217 @@
+// The response window on the private sound server: a sweep played to the
+// headset (a null sink) and recorded from its monitor comes back with a flat
+// magnitude, 0 dB within 0.1 dB from 20 Hz to 20 kHz, since the loopback
+// carries the samples as they are; a second measurement at another level
+// lies over the first; the text export parses back to the kept values and
+// the WAV export to the kept impulse; a second "Measure" while one runs is
+// refused; a muted loopback gives "No sweep found in the recording" and no
+// curve; the choices reach the stored settings.
+#include "common/live_program.h"
+#include "common/pulse_support.h"
+
+#include "app/settings.h"
+#include "generator/Generator.h"
+#include "measure/responsefile.h"
+#include "meters/ResponseForm.h"
+#include "platform/wavfile.h"
+#include "state/global.h"
+#include "views/plotsurface.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace {
+
+class ResponseLoop : public LiveProgram {
+protected:
+    void SetUp() override
+    {
+        // The loopback carries the played samples as they are.
+        if (testsupport::HavePrivateServer()) {
+            testsupport::Pactl("set-sink-volume test_headset 100%");
+            testsupport::Pactl("set-sink-mute test_headset 0");
+            testsupport::Pactl("set-source-mute test_headset.monitor 0");
+            testsupport::Pactl("set-source-volume test_headset.monitor 100%");
+        }
+        LiveProgram::SetUp();
+        if (!Running())
+            return;
+        FormResponse->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(FormResponse));
+        const int output = FormResponse->ComboPlay->findText("Test Headset");
+        ASSERT_GE(output, 0);
+        FormResponse->ComboPlay->setCurrentIndex(output);
+        const int input = FormResponse->ComboRecord->findData("test_headset.monitor");
+        ASSERT_GE(input, 0) << "the headset's loopback is listed";
+        FormResponse->ComboRecord->setCurrentIndex(input);
+        FormResponse->ComboLength->setCurrentIndex(0); // 1 s: the shortest sweep
+    }
+    void TearDown() override
+    {
+        TViewForm::SaveFileHook = nullptr;
+        if (FormResponse)
+            FormResponse->CancelMeasurement();
+        if (testsupport::HavePrivateServer()) {
+            testsupport::Pactl("set-sink-mute test_headset 0");
+            testsupport::Pactl("set-source-mute test_headset.monitor 0");
+        }
+        LiveProgram::TearDown();
+    }
+    // Measures and waits for the end; false when it did not start or end.
+    static bool Measure(double levelDbfs)
+    {
+        FormResponse->EditLevel->setValue(levelDbfs);
+        if (!FormResponse->StartMeasurement().empty())
+            return false;
+        return WaitFor([] { return !FormResponse->Measuring(); }, 15000);
+    }
+    const std::vector<std::string>& Messages() { return app->messages; }
+};
+
+TEST_F(ResponseLoop, TheHeadsetsLoopbackIsFlatAndTwoMeasurementsOverlay)
+{
+    ASSERT_TRUE(Measure(-6.0));
+    ASSERT_EQ(FormResponse->Kept().Size(), 1u) << (Messages().empty() ? "" : Messages().back());
+    const responseview::Kept& first = FormResponse->Kept()[0];
+    ASSERT_TRUE(first.measurement);
+    EXPECT_FALSE(first.measurement->clipped);
+    double low = 1e9, high = -1e9;
+    for (const measure::ResponsePoint& point : first.measurement->points) {
+        EXPECT_NEAR(point.magnitudeDb, 0.0, 0.1) << point.hz << " Hz";
+        low = std::min(low, point.magnitudeDb), high = std::max(high, point.magnitudeDb);
+    }
+    EXPECT_EQ(first.measurement->points.front().hz, 20.0);
+    EXPECT_NEAR(first.measurement->points.back().hz, 20000.0, 1e-6);
+    std::printf("magnitude %.3f ... %.3f dB, delay %.3f ms (%.1f samples), peak %.2f dB\n", low, high,
+                first.measurement->delayMs, first.measurement->delaySamples, first.measurement->peakDb);
+    EXPECT_FALSE(GenSweep) << "the engine is handed back";
+    EXPECT_TRUE(FormResponse->BtnMeasure->isEnabled());
+
+    // 20 dB lower: the same unity gain, a second curve over the first.
+    ASSERT_TRUE(Measure(-26.0));
+    ASSERT_EQ(FormResponse->Kept().Size(), 2u);
+    const responseview::Kept& second = FormResponse->Kept()[1];
+    EXPECT_EQ(FormResponse->Current(), &second);
+    EXPECT_EQ(second.name, "Measurement 2");
+    EXPECT_NE(second.colour, first.colour);
+    ASSERT_EQ(second.magnitudeDb.size(), first.magnitudeDb.size());
+    for (std::size_t i = 0; i < second.magnitudeDb.size(); ++i)
+        EXPECT_NEAR(second.magnitudeDb[i], first.magnitudeDb[i], 0.1) << second.hz[i] << " Hz";
+    // The readout names both curves at the pointer.
+    const responseview::PanelPlaces places = FormResponse->Places();
+    const double ratio = FormResponse->PanelResponse->devicePixelRatioF();
+    const QPoint at(static_cast<int>((places.plot.left + places.plot.width / 2) / ratio),
+                    static_cast<int>((places.plot.top + places.plot.height / 2) / ratio));
+    const QString readout = FormResponse->ReadoutText(at);
+    EXPECT_TRUE(readout.contains("Measurement 1: ") && readout.contains("Measurement 2: ")) << readout.toStdString();
+    // Hidden, a curve leaves the readout.
+    FormResponse->SetKeptShown(0, false);
+    EXPECT_FALSE(FormResponse->ReadoutText(at).contains("Measurement 1"));
+}
+
+TEST_F(ResponseLoop, ExportsReadBackAsTheKeptValues)
+{
+    ASSERT_TRUE(Measure(-6.0));
+    ASSERT_NE(FormResponse->Current(), nullptr);
+    const responseview::Kept& kept = *FormResponse->Current();
+    QTemporaryDir dir;
+    const QString text = dir.filePath("room.txt"), wav = dir.filePath("room.wav");
+    ASSERT_EQ(FormResponse->SaveText(text), "");
+    QFile file(text);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const std::string written = file.readAll().toStdString();
+    EXPECT_NE(written.find("Measurement 1"), std::string::npos) << "the header names it";
+    const measure::ResponseParse parse = measure::ParseResponseFile(written);
+    ASSERT_TRUE(parse.ok) << parse.message;
+    ASSERT_EQ(parse.curve.Size(), kept.hz.size());
+    for (std::size_t i = 0; i < kept.hz.size(); ++i) {
+        // Six significant digits, three and two decimals.
+        EXPECT_NEAR(parse.curve.hz[i], kept.hz[i], 5e-6 * kept.hz[i]);
+        EXPECT_NEAR(parse.curve.db[i], kept.magnitudeDb[i], 0.0005 + 1e-12);
+        EXPECT_NEAR(parse.curve.degrees[i], kept.phaseDegrees[i], 0.005 + 1e-12);
+    }
+
+    ASSERT_EQ(FormResponse->SaveImpulse(wav), "");
+    const platform::WavRead read = platform::ReadMonoWav(wav.toStdString());
+    ASSERT_TRUE(read.ok) << read.message;
+    EXPECT_EQ(read.sampleRate, 44100);
+    const std::vector<double>& impulse = kept.measurement->impulse.samples;
+    ASSERT_EQ(read.samples.size(), impulse.size());
+    for (std::size_t i = 0; i < impulse.size(); ++i)
+        ASSERT_EQ(read.samples[i], static_cast<float>(impulse[i])) << i;
+
+    // Loaded back, the text is an overlay named after its file.
+    ASSERT_EQ(FormResponse->LoadText(text), "");
+    ASSERT_EQ(FormResponse->Kept().Size(), 2u);
+    const responseview::Kept& loaded = FormResponse->Kept()[1];
+    EXPECT_EQ(loaded.name, "room");
+    EXPECT_TRUE(loaded.fromFile);
+    ASSERT_EQ(loaded.magnitudeDb.size(), kept.magnitudeDb.size());
+    EXPECT_NEAR(loaded.magnitudeDb[100], FormResponse->Kept()[0].magnitudeDb[100], 0.0005 + 1e-12);
+    EXPECT_NE(FormResponse->SaveImpulse(wav), "") << "a file's curve has no impulse";
+
+    // An unwritable place: a reason, and no file.
+    const QString nowhere = dir.filePath("missing/room.txt");
+    EXPECT_NE(FormResponse->SaveText(nowhere), "");
+    EXPECT_NE(FormResponse->SaveImpulse(dir.filePath("missing/room.wav")), "");
+    EXPECT_FALSE(QFile::exists(nowhere));
+    EXPECT_NE(FormResponse->LoadText(dir.filePath("none.txt")), "");
+}
+
+TEST_F(ResponseLoop, ASecondMeasureIsRefusedWhileOneRuns)
+{
+    FormResponse->ComboLength->setCurrentIndex(1); // 2 s
+    ASSERT_EQ(FormResponse->StartMeasurement(), "");
+    EXPECT_TRUE(FormResponse->Measuring());
+    EXPECT_FALSE(FormResponse->BtnMeasure->isEnabled());
+    EXPECT_NE(FormResponse->StartMeasurement(), "");
+    QTest::mouseClick(FormResponse->BtnMeasure, Qt::LeftButton); // disabled: nothing
+    ASSERT_TRUE(WaitFor([] { return !FormResponse->Measuring(); }, 15000));
+    EXPECT_EQ(FormResponse->Kept().Size(), 1u) << "one measurement, not two";
+    EXPECT_TRUE(FormResponse->BtnMeasure->isEnabled());
+}
+
+TEST_F(ResponseLoop, AMutedLoopbackHasNoSweepAndKeepsNoCurve)
+{
+    testsupport::Pactl("set-sink-mute test_headset 1");
+    testsupport::Pactl("set-source-mute test_headset.monitor 1");
+    ASSERT_TRUE(Measure(-6.0));
+    EXPECT_TRUE(FormResponse->Kept().Empty());
+    ASSERT_FALSE(Messages().empty());
+    EXPECT_EQ(Messages().back().rfind("No sweep found in the recording", 0), 0u) << Messages().back();
+    EXPECT_TRUE(FormResponse->LabStatus->text().startsWith("No sweep found"));
+    EXPECT_FALSE(GenSweep);
+}
+
+TEST_F(ResponseLoop, ChoicesReachTheStoredSettings)
+{
+    FormResponse->ComboLength->setCurrentIndex(3);
+    FormResponse->EditLevel->setValue(-18.5);
+    FormResponse->ComboReference->setCurrentIndex(2);
+    FormResponse->ComboView->setCurrentIndex(2);
+    FormResponse->ComboSmoothing->setCurrentIndex(4);
+    FormResponse->ComboPhase->setCurrentIndex(1);
+    FormResponse->ComboImpulse->setCurrentIndex(1);
+    EXPECT_EQ(ResponseLength, 8);
+    EXPECT_EQ(ResponseLevel, -18.5f);
+    EXPECT_EQ(ResponseReferenceChoice, 2);
+    EXPECT_FALSE(FormResponse->ComboChannel->isEnabled()) << "the channel matters against the generated sweep only";
+    EXPECT_EQ(ResponseView, 2);
+    EXPECT_EQ(ResponseSmoothing, 4);
+    EXPECT_EQ(ResponsePhaseMode, 1);
+    EXPECT_EQ(ResponseImpulseMode, 1);
+    RegistryWrite();
+    ResponseLength = 4, ResponseLevel = -6.0f, ResponseView = 0;
+    RegistryRead();
+    EXPECT_EQ(ResponseLength, 8);
+    EXPECT_EQ(ResponseLevel, -18.5f);
+    EXPECT_EQ(ResponseView, 2);
+}
+
+} // namespace
