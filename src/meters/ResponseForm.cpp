@@ -37,7 +37,7 @@ using responseview::Box;
 
 // The two rows of controls above the panel, the list's column at the right.
 constexpr int StripHeight = 58;
-constexpr int ListWidth = 270;
+constexpr int ListWidth = 330;
 
 QColor SchemeColor(int entry)
 {
@@ -389,9 +389,9 @@ void TFormResponse::BuildStrip()
     ListKept->setHeaderLabels({"Measurement", "Delay", "Peak"});
     ListKept->setRootIsDecorated(false);
     ListKept->header()->setStretchLastSection(false);
-    ListKept->setColumnWidth(0, 110);
-    ListKept->setColumnWidth(1, 96);
-    ListKept->setColumnWidth(2, 56);
+    ListKept->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    ListKept->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    ListKept->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
     BtnDelete = new QPushButton("Delete", this);
     LabStatus = new QLabel(this);
     LabStatus->setWordWrap(true);

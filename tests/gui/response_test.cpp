@@ -24,10 +24,47 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace {
+
+// The window's curve colours, as drawn (see ResponseForm.cpp).
+QColor CurveColour(int index)
+{
+    static const QColor Colours[] = {QColor(0, 150, 255), QColor(255, 130, 0),  QColor(40, 180, 60),
+                                     QColor(220, 40, 40), QColor(160, 90, 255), QColor(0, 190, 190),
+                                     QColor(200, 170, 0), QColor(240, 80, 190)};
+    return Colours[index];
+}
+
+// Antialiased lines blend into the background: a pixel counts as the
+// curve's when each channel is near.
+bool Near(const QColor& pixel, const QColor& colour)
+{
+    return std::abs(pixel.red() - colour.red()) < 40 && std::abs(pixel.green() - colour.green()) < 40 &&
+           std::abs(pixel.blue() - colour.blue()) < 40;
+}
+
+int CountColour(const QImage& picture, const QColor& colour, const responseview::Box& box)
+{
+    int count = 0;
+    for (int y = box.top; y <= box.Bottom(); ++y)
+        for (int x = box.left; x <= box.Right(); ++x)
+            count += Near(picture.pixelColor(x, y), colour) ? 1 : 0;
+    return count;
+}
+
+QImage Render()
+{
+    FormResponse->InvRectResponse();
+    QCoreApplication::processEvents();
+    QImage picture = FormResponse->PanelResponse->grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+    if (const char* folder = std::getenv("SONALYX_RESPONSE_PICTURES"))
+        picture.save(QString(folder) + "/view-" + QString::number(ResponseView) + ".png");
+    return picture;
+}
 
 class ResponseLoop : public LiveProgram {
 protected:
@@ -111,6 +148,28 @@ TEST_F(ResponseLoop, TheHeadsetsLoopbackIsFlatAndTwoMeasurementsOverlay)
                     static_cast<int>((places.plot.top + places.plot.height / 2) / ratio));
     const QString readout = FormResponse->ReadoutText(at);
     EXPECT_TRUE(readout.contains("Measurement 1: ") && readout.contains("Measurement 2: ")) << readout.toStdString();
+    // Each view draws the newest curve inside the plot; the flat magnitude
+    // lies along the 0 dB row from the 20 Hz column to the 20 kHz one.
+    const QColor newest = CurveColour(second.colour);
+    for (int view = 0; view < responseview::ViewChoiceCount; ++view) {
+        FormResponse->ComboView->setCurrentIndex(view);
+        const QImage picture = Render();
+        const responseview::PanelPlaces shown = FormResponse->Places();
+        EXPECT_GT(CountColour(picture, newest, shown.plot), 20) << "view " << view;
+        if (view != responseview::ViewMagnitude)
+            continue;
+        const responseview::ValueRange range = responseview::MagnitudeRange(second.magnitudeDb);
+        const int zero = static_cast<int>(std::lround(responseview::ValueRow(0.0, range, shown.plot)));
+        int covered = 0;
+        for (int x = shown.plot.left + 1; x < shown.plot.Right(); ++x)
+            for (int y = zero - 1; y <= zero + 1; ++y)
+                if (Near(picture.pixelColor(x, y), newest)) {
+                    ++covered;
+                    break;
+                }
+        EXPECT_GE(covered, shown.plot.width - 4) << "the 0 dB row";
+    }
+    FormResponse->ComboView->setCurrentIndex(responseview::ViewMagnitude);
     // Hidden, a curve leaves the readout.
     FormResponse->SetKeptShown(0, false);
     EXPECT_FALSE(FormResponse->ReadoutText(at).contains("Measurement 1"));
