@@ -8,7 +8,8 @@
 #   bash scripts/screenshots.sh [OUTDIR [GROUP...]]
 #
 # OUTDIR defaults to docs/screenshots; GROUPs (views, menus, readouts,
-# instruments, levels, distortion, manual) choose what to take, all by default.
+# instruments, levels, distortion, response, manual) choose what to take, all
+# by default.
 #
 # Writes OUTDIR/{waveform,spectrum,spectrogram}-{dark,light}.png and
 # OUTDIR/screen-{dark,light}.png (the whole screen); then, used as a user
@@ -24,8 +25,9 @@
 # bands-menu.png, generator-pink.png); the Levels window reading the test
 # microphone's tone and its calibration dialog (levels.png, calibrate.png);
 # the Distortion Analyzer reading its own test tone played on the default
-# playback device and heard by the test microphone (distortion.png);
-# and the manual's first page as a
+# playback device and heard by the test microphone (distortion.png); the
+# Response window measuring the headset's loopback at two levels, the curves
+# over each other (response.png); and the manual's first page as a
 # headless browser shows it (manual.png). Tools: xwd (x11-apps), xwininfo (x11-utils),
 # convert (imagemagick), xdotool, chromium; installed when missing.
 # BUILD_DIR: the build to run (default build-release/, built if needed, as
@@ -44,7 +46,7 @@ build=${BUILD_DIR:-$root/build-release}
 SONALYX_PACKAGES+=(x11-apps x11-utils imagemagick xdotool chromium)
 ensure_packages
 if [[ -z ${BUILD_DIR:-} ]]; then
-    configure_and_build "$build" sonalyx -- -DCMAKE_BUILD_TYPE=Release -DSONALYX_BENCH=OFF -DBUILD_TESTING=OFF
+    configure_and_build "$build" sonalyx sonalyx-measure -- -DCMAKE_BUILD_TYPE=Release -DSONALYX_BENCH=OFF -DBUILD_TESTING=OFF
 fi
 
 work=$(mktemp -d -t sonalyx-shots.XXXXXX)
@@ -321,6 +323,49 @@ shoot_distortion() {
     restore_room_tone
 }
 
+# The place of a device in one of the program's lists (playback or
+# recording), by its server name, from `sonalyx-measure devices`.
+device_index() { # LIST NAME
+    "$build/sonalyx-measure" devices | python3 -c '
+import json, sys
+entries = json.load(sys.stdin)[sys.argv[1]]
+print(next(i for i, entry in enumerate(entries) if entry["name"] == sys.argv[2]))' "$1" "$2"
+}
+
+# The Response window alone, measuring the headset (a null sink) through its
+# monitor with a 2 s sweep at -6 dBFS and again at -30 dBFS, both curves
+# shown (response.png).
+shoot_response() {
+    local config=$work/config-response play record
+    play=$(device_index playback test_headset)
+    record=$(device_index recording test_headset.monitor)
+    mkdir -p "$config"
+    xsession_settings "$config" "IsInstalled=1" "FormWave Show=0" "FormSpect Show=0" "FormSpTm Show=0" \
+        "FormResponse X=0" "FormResponse Y=100" "FormResponse Width=1000" "FormResponse Height=620" \
+        "FormResponse Show=1" "FormResponse Length=2" "FormResponse Playback Device=$play" \
+        "FormResponse Recording Device=$record"
+    XDG_CONFIG_HOME=$config "$build/sonalyx" >"$work/response.log" 2>&1 &
+    app_pid=$!
+    sleep 4
+    local window
+    window=$(xsession_window_id '^Response')
+    [[ -n $window ]] || { echo "the response window is missing" >&2; return 1; }
+    # "Measure" in the first row of the strip; the sweep, its silence and
+    # the analysis.
+    xdotool mousemove --window "$window" 742 15 click 1
+    sleep 5
+    # The level box left of it: -30 dBFS, and measure again.
+    xdotool mousemove --window "$window" 630 15 click 1 key ctrl+a type -- "-30"
+    xdotool key Tab
+    xdotool mousemove --window "$window" 742 15 click 1
+    sleep 5
+    xdotool mousemove 1200 900
+    sleep 0.5
+    window_shot '^Response' "$out/response.png"
+    xsession_end_app "$app_pid"
+    app_pid=
+}
+
 shoot_manual() {
     chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking \
         --disable-component-update --disable-sync --user-data-dir="$work/chromium" --hide-scrollbars \
@@ -329,7 +374,7 @@ shoot_manual() {
 }
 
 groups=("${@:2}")
-[[ ${#groups[@]} -gt 0 ]] || groups=(views menus readouts instruments levels distortion manual)
+[[ ${#groups[@]} -gt 0 ]] || groups=(views menus readouts instruments levels distortion response manual)
 xsession_start "$work"
 for group in "${groups[@]}"; do
     case $group in
@@ -339,8 +384,12 @@ for group in "${groups[@]}"; do
     instruments) shoot_instruments ;;
     levels) shoot_levels ;;
     distortion) shoot_distortion ;;
+    response) shoot_response ;;
     manual) shoot_manual ;;
-    *) echo "unknown group '$group' (views, menus, readouts, instruments, levels, distortion, manual)" >&2 && exit 2 ;;
+    *)
+        echo "unknown group '$group' (views, menus, readouts, instruments, levels, distortion, response, manual)" >&2
+        exit 2
+        ;;
     esac
 done
 ls -1 "$out"
