@@ -417,6 +417,14 @@ void TFormResponse::BuildStrip()
             kept[index].name = name;
         SetKeptShown(index, item->checkState(0) == Qt::Checked);
     });
+    // Devices that come or go show in the boxes; not while a measurement
+    // runs, whose own devices are watched by the recorder.
+    TimerDevices = new QTimer(this);
+    TimerDevices->setInterval(1000);
+    connect(TimerDevices, &QTimer::timeout, this, [this] {
+        if (!recording && platform::Server().changeCount() != devicesSeen)
+            FillDeviceBoxes();
+    });
     TimerPoll = new QTimer(this);
     TimerPoll->setInterval(50);
     connect(TimerPoll, &QTimer::timeout, this, &TFormResponse::PollMeasurement);
@@ -424,11 +432,16 @@ void TFormResponse::BuildStrip()
 
 void TFormResponse::FillDeviceBoxes()
 {
+    devicesSeen = platform::Server().changeCount();
+    // The devices chosen stay chosen where they still are.
+    const QString playing = ComboPlay->currentText(), recording = ComboRecord->currentData().toString();
     {
         const QSignalBlocker quiet(ComboPlay);
         ComboPlay->clear();
         for (const std::string& name : ListWaveOutDevices())
             ComboPlay->addItem(QString::fromStdString(name));
+        if (const int kept = playing.isEmpty() ? -1 : ComboPlay->findText(playing); kept >= 0)
+            ResponsePlayDevice = kept;
         if (ResponsePlayDevice >= ComboPlay->count())
             ResponsePlayDevice = 0;
         ComboPlay->setCurrentIndex(ComboPlay->count() > 0 ? ResponsePlayDevice : -1);
@@ -440,6 +453,8 @@ void TFormResponse::FillDeviceBoxes()
     platform::rec::DeviceInfo info;
     for (int device = 1; platform::rec::RecordGetDeviceInfo(device, &info); ++device)
         ComboRecord->addItem(QString::fromStdString(info.name), QString::fromStdString(info.driver));
+    if (const int kept = recording.isEmpty() ? -1 : ComboRecord->findData(recording); kept >= 0)
+        ResponseRecordDevice = kept;
     if (ResponseRecordDevice >= ComboRecord->count())
         ResponseRecordDevice = 0;
     ComboRecord->setCurrentIndex(ComboRecord->count() > 0 ? ResponseRecordDevice : -1);
@@ -917,13 +932,16 @@ void TFormResponse::FormShow()
     setWindowTitle("Response");
     if (!recording)
         FillDeviceBoxes();
+    TimerDevices->start();
     ChoiceChange();
     DrawResponseFrame();
 }
 
 void TFormResponse::hideEvent(QHideEvent* event)
 {
-    if (!isMinimized()) // closed: nothing more is played or recorded
+    if (!isMinimized()) { // closed: nothing more is played or recorded
         CancelMeasurement();
+        TimerDevices->stop();
+    }
     TViewForm::hideEvent(event);
 }

@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,7 +55,8 @@ public:
     QLabel* LabStatus = nullptr;
     QTreeWidget* ListKept = nullptr; // name (editable, check: shown), delay, peak
     QPushButton* BtnDelete = nullptr;
-    QTimer* TimerPoll = nullptr; // 50 ms while a measurement runs
+    QTimer* TimerPoll = nullptr;    // 50 ms while a measurement runs
+    QTimer* TimerDevices = nullptr; // follows the server's device lists while shown
 
     void DrawResponseFrame();
     void DrawFrame() override { DrawResponseFrame(); }
@@ -126,6 +128,7 @@ private:
         bool playing, sine, noise, pink, generatorShown;
     } before{};
     bool fillingList = false;
+    uint64_t devicesSeen = 0; // the server's change count the boxes were filled at
 };
 
 inline TFormResponse* FormResponse = nullptr;

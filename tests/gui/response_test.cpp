@@ -1,11 +1,15 @@
 // The response window on the private sound server: a sweep played to the
 // headset (a null sink) and recorded from its monitor comes back with a flat
 // magnitude, 0 dB within 0.1 dB from 20 Hz to 20 kHz, since the loopback
-// carries the samples as they are; a second measurement at another level
-// lies over the first; the text export parses back to the kept values and
-// the WAV export to the kept impulse; a second "Measure" while one runs is
-// refused; a muted loopback gives "No sweep found in the recording" and no
-// curve; the choices reach the stored settings.
+// carries the samples as they are, and every view draws it; a second
+// measurement at another level lies over the first; the text export parses
+// back to the kept values and the WAV export to the kept impulse; with the
+// left input as the reference the right one reads unity and coherence near
+// 1; a microphone file is taken off and a calibration reads dB SPL; a
+// second "Measure" while one runs is refused; a muted loopback gives "No
+// sweep found in the recording" and no curve; a sink doubled in volume clips
+// and is flagged; a device taken away stops the measurement with a message;
+// the choices reach the stored settings.
 #include "common/live_program.h"
 #include "common/pulse_support.h"
 
@@ -13,6 +17,7 @@
 #include "generator/Generator.h"
 #include "measure/responsefile.h"
 #include "meters/ResponseForm.h"
+#include "platform/calibrations.h"
 #include "platform/wavfile.h"
 #include "state/global.h"
 #include "views/plotsurface.h"
@@ -23,6 +28,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -274,6 +280,97 @@ TEST_F(ResponseLoop, ChoicesReachTheStoredSettings)
     EXPECT_EQ(ResponseLength, 8);
     EXPECT_EQ(ResponseLevel, -18.5f);
     EXPECT_EQ(ResponseView, 2);
+}
+
+TEST_F(ResponseLoop, AnInputCarryingTheReferenceCancelsThePathAndIsCoherent)
+{
+    // Both channels of the loopback carry the sweep: the right divided by
+    // the left is unity at no delay, and the two are fully coherent.
+    FormResponse->ComboReference->setCurrentIndex(responseview::ReferenceLeft);
+    ASSERT_TRUE(Measure(-6.0));
+    ASSERT_EQ(FormResponse->Kept().Size(), 1u);
+    const measure::ResponseMeasurement& m = *FormResponse->Kept()[0].measurement;
+    EXPECT_NEAR(m.delaySamples, 0.0, 0.05);
+    for (const measure::ResponsePoint& point : m.points)
+        EXPECT_NEAR(point.magnitudeDb, 0.0, 0.1) << point.hz << " Hz";
+    ASSERT_EQ(m.coherence.size(), m.points.size());
+    for (std::size_t i = 0; i < m.points.size(); ++i)
+        if (m.points[i].hz >= 50 && m.points[i].hz <= 16000)
+            EXPECT_GT(m.coherence[i], 0.99) << m.points[i].hz << " Hz";
+    ASSERT_TRUE(FormResponse->Places().coherence) << "the strip under the magnitude";
+}
+
+TEST_F(ResponseLoop, TheMicrophoneAndCalibrationOfTheRecordingDeviceApply)
+{
+    // A microphone 3 dB hot above 1 kHz: the loopback's flat response reads
+    // 3 dB low there once the file is taken off; 94 dB SPL at 0 dBFS puts
+    // the axis in dB SPL.
+    QTemporaryDir dir;
+    const QString mic = dir.filePath("mic.txt");
+    QFile file(mic);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("* test microphone\n10 0\n1000 0\n1001 3\n30000 3\n");
+    file.close();
+    const std::string device = FormResponse->ComboRecord->currentText().toStdString();
+    ASSERT_EQ(platform::SaveCalibration(device, {94.0, mic.toStdString()}), "");
+    ASSERT_TRUE(Measure(-6.0));
+    ASSERT_EQ(platform::SaveCalibration(device, {std::nullopt, ""}), "");
+    ASSERT_EQ(FormResponse->Kept().Size(), 1u);
+    const responseview::Kept& kept = FormResponse->Kept()[0];
+    for (std::size_t i = 0; i < kept.hz.size(); ++i)
+        EXPECT_NEAR(kept.magnitudeDb[i], kept.hz[i] > 1001 ? -3.0 : 0.0, 0.1) << kept.hz[i] << " Hz";
+    EXPECT_EQ(kept.calibrationDb, 94.0);
+    // The pointer at 100 Hz reads 0 dB of gain + -6 dBFS + 94: 88 dB SPL.
+    const responseview::PanelPlaces places = FormResponse->Places();
+    const double ratio = FormResponse->PanelResponse->devicePixelRatioF();
+    const QPoint at(static_cast<int>(std::lround(responseview::FrequencyColumn(100.0, places.plot) / ratio)),
+                    static_cast<int>((places.plot.top + 10) / ratio));
+    const std::string readout = FormResponse->ReadoutText(at).toStdString();
+    const std::size_t value = readout.find("Measurement 1: ");
+    ASSERT_NE(value, std::string::npos) << readout;
+    EXPECT_NEAR(std::stod(readout.substr(value + 15)), 88.0, 0.15) << readout;
+    EXPECT_NE(readout.find("dB SPL"), std::string::npos) << readout;
+}
+
+TEST_F(ResponseLoop, AClippedRecordingIsFlagged)
+{
+    // The sink's volume doubles a full-scale sweep on its way to the
+    // monitor, which cuts it at full scale.
+    testsupport::Pactl("set-sink-volume test_headset 200%");
+    ASSERT_TRUE(Measure(0.0));
+    testsupport::Pactl("set-sink-volume test_headset 100%");
+    ASSERT_EQ(FormResponse->Kept().Size(), 1u) << (Messages().empty() ? "" : Messages().back());
+    EXPECT_TRUE(FormResponse->Kept()[0].measurement->clipped);
+    EXPECT_TRUE(FormResponse->LabStatus->text().contains("clipped"));
+    EXPECT_TRUE(FormResponse->ListKept->topLevelItem(0)->text(2).contains("clipped"));
+}
+
+TEST_F(ResponseLoop, ADeviceThatGoesAwayStopsTheMeasurementWithAMessage)
+{
+    testsupport::LoadedModule sink("module-null-sink",
+                                   "sink_name=passing_sink sink_properties=device.description=Passing");
+    ASSERT_TRUE(sink.loaded());
+    // Listed while the window is open, the devices chosen staying chosen.
+    ASSERT_TRUE(WaitFor([] { return FormResponse->ComboRecord->findData("passing_sink.monitor") >= 0; }, 3000));
+    EXPECT_EQ(FormResponse->ComboRecord->currentData().toString(), "test_headset.monitor");
+    EXPECT_EQ(FormResponse->ComboPlay->currentText(), "Test Headset");
+    FormResponse->ComboPlay->setCurrentIndex(FormResponse->ComboPlay->findText("Passing"));
+    FormResponse->ComboRecord->setCurrentIndex(FormResponse->ComboRecord->findData("passing_sink.monitor"));
+    FormResponse->ComboLength->setCurrentIndex(2); // 4 s: time to take it away
+    ASSERT_EQ(FormResponse->StartMeasurement(), "");
+    QTest::qWait(800);
+    ASSERT_TRUE(sink.unload());
+    ASSERT_TRUE(WaitFor([] { return !FormResponse->Measuring(); }, 8000));
+    EXPECT_TRUE(FormResponse->Kept().Empty());
+    // The program's device watch says its own words too.
+    const auto told = std::find_if(Messages().begin(), Messages().end(), [](const std::string& message) {
+        return message.rfind("The measurement stopped: ", 0) == 0;
+    });
+    ASSERT_NE(told, Messages().end());
+    std::printf("%s\n", told->c_str());
+    EXPECT_TRUE(FormResponse->LabStatus->text().startsWith("The measurement stopped: "));
+    EXPECT_FALSE(GenSweep);
+    EXPECT_TRUE(FormResponse->BtnMeasure->isEnabled());
 }
 
 } // namespace
