@@ -568,6 +568,12 @@ std::string TFormDistortion::StartTone()
         platform::ShowMessage("Enable any playback device!");
         return "no playback device";
     }
+    // One owner of the generator's engine at a time.
+    if (GenSweep) {
+        const std::string why = "A frequency response is being measured: the test tone can play when it has ended.";
+        platform::ShowMessage(why);
+        return why;
+    }
     // The generator steps aside: its device closes (it opens again after
     // the tone) and its choices stay as they are.
     if (FGenerator)

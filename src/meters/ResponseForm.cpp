@@ -509,6 +509,12 @@ std::string TFormResponse::StartMeasurement()
         platform::ShowMessage("There is no recording device to measure with.");
         return "no recording device";
     }
+    // One owner of the generator's engine at a time.
+    if (GenTestTone) {
+        const std::string why = "The Distortion Analyzer's test tone is playing: stop it before measuring.";
+        platform::ShowMessage(why);
+        return why;
+    }
     sweep = std::make_unique<measure::ExponentialSweep>(parameters);
     running = {ResponseLevel, ResponseReferenceChoice, ResponseChannel, RecordingDeviceDescription()};
     // The generator steps aside: its device closes (it opens again after

@@ -16,6 +16,7 @@
 #include "app/settings.h"
 #include "generator/Generator.h"
 #include "measure/responsefile.h"
+#include "meters/DistortionForm.h"
 #include "meters/ResponseForm.h"
 #include "platform/calibrations.h"
 #include "platform/wavfile.h"
@@ -243,6 +244,20 @@ TEST_F(ResponseLoop, ASecondMeasureIsRefusedWhileOneRuns)
     ASSERT_TRUE(WaitFor([] { return !FormResponse->Measuring(); }, 15000));
     EXPECT_EQ(FormResponse->Kept().Size(), 1u) << "one measurement, not two";
     EXPECT_TRUE(FormResponse->BtnMeasure->isEnabled());
+}
+
+TEST_F(ResponseLoop, TheDistortionAnalyzersToneAndTheSweepDoNotShareTheEngine)
+{
+    ASSERT_EQ(FormDistortion->StartTone(), "");
+    EXPECT_NE(FormResponse->StartMeasurement(), "");
+    EXPECT_FALSE(FormResponse->Measuring());
+    EXPECT_TRUE(WaveOutIsOpen) << "the tone plays on";
+    FormDistortion->StopTone();
+    ASSERT_EQ(FormResponse->StartMeasurement(), "");
+    EXPECT_NE(FormDistortion->StartTone(), "");
+    EXPECT_FALSE(FormDistortion->TonePlaying());
+    ASSERT_TRUE(WaitFor([] { return !FormResponse->Measuring(); }, 15000));
+    EXPECT_EQ(FormResponse->Kept().Size(), 1u) << "the sweep went on undisturbed";
 }
 
 TEST_F(ResponseLoop, AMutedLoopbackHasNoSweepAndKeepsNoCurve)
