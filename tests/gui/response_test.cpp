@@ -13,6 +13,7 @@
 #include "common/live_program.h"
 #include "common/pulse_support.h"
 
+#include "analysis/plotgeometry.h"
 #include "app/settings.h"
 #include "generator/Generator.h"
 #include "measure/responsefile.h"
@@ -52,6 +53,11 @@ bool Near(const QColor& pixel, const QColor& colour)
 {
     return std::abs(pixel.red() - colour.red()) < 40 && std::abs(pixel.green() - colour.green()) < 40 &&
            std::abs(pixel.blue() - colour.blue()) < 40;
+}
+
+int Distance(const QColor& a, const QColor& b)
+{
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
 }
 
 int CountColour(const QImage& picture, const QColor& colour, const responseview::Box& box)
@@ -167,10 +173,14 @@ TEST_F(ResponseLoop, TheHeadsetsLoopbackIsFlatAndTwoMeasurementsOverlay)
             continue;
         const responseview::ValueRange range = responseview::MagnitudeRange(second.magnitudeDb);
         const int zero = static_cast<int>(std::lround(responseview::ValueRow(0.0, range, shown.plot)));
+        // A line that falls between two rows is blended into both: a pixel
+        // counts when it lies nearer the curve's colour than the background's.
+        const PlotRgba clear = SchemeClearColor(LightBackground);
+        const QColor background = QColor::fromRgbF(clear.r, clear.g, clear.b);
         int covered = 0;
         for (int x = shown.plot.left + 1; x < shown.plot.Right(); ++x)
-            for (int y = zero - 1; y <= zero + 1; ++y)
-                if (Near(picture.pixelColor(x, y), newest)) {
+            for (int y = zero - 2; y <= zero + 2; ++y)
+                if (Distance(picture.pixelColor(x, y), newest) < Distance(picture.pixelColor(x, y), background)) {
                     ++covered;
                     break;
                 }
