@@ -16,6 +16,7 @@ SONALYX_PACKAGES=(
     libgtest-dev libbenchmark-dev libfftw3-dev
     libebur128-dev # loudness after EBU R128 / ITU-R BS.1770
     libsndfile1-dev # impulse responses as WAV files
+    ladspa-sdk      # a LADSPA filter of known response for the response measurement's tests
 )
 
 missing_packages() {
