@@ -12,6 +12,9 @@ namespace {
 // Clock readings needed before the offset is trusted: the first reports of
 // a stream that has just started can still be settling.
 constexpr std::size_t MinOffsetReadings = 5;
+// Both streams' reports are asked for at once; the server answers them
+// within a fraction of a millisecond of each other.
+constexpr double PairedReportsSeconds = 0.002;
 constexpr auto RefillPeriod = std::chrono::milliseconds(20);
 // How long Start waits for the capture's first frames before it plays anyway
 // (a source that delivers nothing fails by its time-out then).
@@ -152,14 +155,18 @@ void SweepRecording::ReadClocks()
     if (!recorded || !played || played->queueFrame <= 0.0 || recorded->frame <= 0.0)
         return;
     double offset = 0.0;
+    const double apartSeconds = SecondsBetween(recorded->at, played->at);
     if (monitorSource_) {
         // The sink hands each block to its monitor as it takes it from the
         // stream: both positions move together, in blocks, so no carrying
-        // over from one report's moment to the other's.
+        // over from one report's moment to the other's. Reports the server
+        // did not give together (one came late) say nothing.
+        if (std::fabs(apartSeconds) > PairedReportsSeconds)
+            return;
         offset = recorded->frame - played->queueFrame;
     } else {
         // Both clocks brought to the playback report's moment.
-        offset = recorded->frame + SecondsBetween(recorded->at, played->at) * platform::StreamRate - played->frame;
+        offset = recorded->frame + apartSeconds * platform::StreamRate - played->frame;
     }
     offsets_.push_back(offset);
 }
