@@ -3,8 +3,8 @@
 // so it reads flat and, from one run to the next, with the same delay; filters
 // whose response is known in closed form (PipeWire's builtin biquads, a
 // LADSPA one-pole low-pass) read that response; a delay put into the chain
-// adds its samples; a wrong device, silence and a source that delivers
-// nothing each end with their own line and code.
+// adds its samples; a wrong device, silence, a source that delivers nothing
+// and a clipped recording each end with their own line and code.
 #include "common/measurer_support.h"
 #include "common/pulse_support.h"
 #include "measure/responsefile.h"
@@ -271,6 +271,19 @@ TEST_F(MeasureResponse, WrongDeviceSilenceAndNoSamplesEachEndWithTheirLine)
     const Outcome run = Measure({"--play", "test_headset", "--record", "Test Line In", "--seconds", "1"});
     testsupport::Pactl("suspend-source test_line_in 0");
     ExpectFailure(run, 5, "no samples from 'Test Line In' within 5 s");
+}
+
+TEST_F(MeasureResponse, ClippedRecordingPrintsItsAnswerAndExitsWithEight)
+{
+    // A tone of 0.9 of full scale under the sweep's 0.7: their sum clips.
+    testsupport::TonePlayer tone("test_headset", 1000.0, 1000.0, 0.9);
+    ASSERT_TRUE(tone.playing());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const Outcome run = Measure(
+        {"--play", "test_headset", "--record", "test_headset.monitor", "--seconds", "1", "--level", "-3"});
+    EXPECT_EQ(run.exitCode, 8) << run.err.constData();
+    EXPECT_TRUE(run.err.startsWith("sonalyx-measure: the recording clipped")) << run.err.constData();
+    EXPECT_TRUE(testsupport::MeasurerAnswer(run)["clipped"].toBool()) << run.out.constData();
 }
 
 TEST_F(MeasureResponse, PipeWireBiquadsReadTheirClosedFormAndADelayAddsItsSamples)
