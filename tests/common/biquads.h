@@ -1,6 +1,6 @@
 // Second-order filters with their analytic responses, for tests that send a
 // sweep through a known system: the audio EQ cookbook's (R. Bristow-Johnson)
-// peaking and low-pass sections, run sample by sample and evaluated as
+// peaking, low-pass and high-shelf sections, run sample by sample and evaluated as
 // H(e^jw) from their coefficients.
 #pragma once
 
@@ -48,6 +48,15 @@ inline Biquad LowPassBiquad(double hz, double q, double rate)
 {
     const double w = 2 * std::numbers::pi * hz / rate, alpha = std::sin(w) / (2 * q), c = std::cos(w);
     return NormalisedBiquad((1 - c) / 2, 1 - c, (1 - c) / 2, 1 + alpha, -2 * c, 1 - alpha);
+}
+
+inline Biquad HighShelfBiquad(double hz, double q, double gainDb, double rate)
+{
+    const double A = std::pow(10.0, gainDb / 40), w = 2 * std::numbers::pi * hz / rate;
+    const double c = std::cos(w), root = 2 * std::sqrt(A) * std::sin(w) / (2 * q);
+    return NormalisedBiquad(A * ((A + 1) + (A - 1) * c + root), -2 * A * ((A - 1) + (A + 1) * c),
+                            A * ((A + 1) + (A - 1) * c - root), (A + 1) - (A - 1) * c + root,
+                            2 * ((A - 1) - (A + 1) * c), (A + 1) - (A - 1) * c - root);
 }
 
 } // namespace testsupport
