@@ -54,6 +54,18 @@ bool SweepRecording::Start(platform::SoundServer& server, const std::string& sou
             *error = "the generator is playing; stop it first";
         return false;
     }
+    Reset(source, sweep);
+    // The recording first: PipeWire delivered nothing to a monitor's capture
+    // opened while one of our streams already played to its sink.
+    if (!OpenCapture(server, error))
+        return false;
+    sink_ = SinkName(outDeviceId);
+    AwaitFirstFrames();
+    return PlaySweep(outDeviceId, sweep, refillOwnThread, error);
+}
+
+void SweepRecording::Reset(const std::string& source, const measure::ExponentialSweep& sweep)
+{
     source_ = source;
     totalFrames_ = static_cast<uint64_t>(sweep.TotalSampleCount());
     {
@@ -69,30 +81,39 @@ bool SweepRecording::Start(platform::SoundServer& server, const std::string& sou
     state_ = State::Recording;
     error_.clear();
     timedOut_ = false;
+}
 
-    // The recording first: PipeWire delivered nothing to a monitor's capture
-    // opened while one of our streams already played to its sink.
+bool SweepRecording::OpenCapture(platform::SoundServer& server, std::string* error)
+{
     std::string why;
     capture_ = server.openCapture(
-        source, [this](const int16_t* frames, std::size_t count) { OnFrames(frames, count); },
+        source_, [this](const int16_t* frames, std::size_t count) { OnFrames(frames, count); },
         [this](const std::string& reason) { OnCaptureEnded(reason); }, &why);
     if (!capture_) {
         if (error)
-            *error = "the recording device '" + source + "' could not be opened: " + why;
+            *error = "the recording device '" + source_ + "' could not be opened: " + why;
         return false;
     }
     lastArrival_ = Clock::now();
-    const std::vector<platform::SinkInfo> sinks = platform::WaveOutDeviceList();
-    const int sinkIndex = outDeviceId == platform::WAVE_MAPPER ? 0 : outDeviceId;
-    sink_ = sinkIndex >= 0 && static_cast<std::size_t>(sinkIndex) < sinks.size()
-                ? sinks[static_cast<std::size_t>(sinkIndex)].name
-                : "playback device " + std::to_string(outDeviceId);
     monitorSource_ = false;
     for (const platform::SourceInfo& info : server.sources())
-        if (info.name == source)
+        if (info.name == source_)
             monitorSource_ = info.isMonitor;
+    return true;
+}
 
-    AwaitFirstFrames();
+std::string SweepRecording::SinkName(int outDeviceId)
+{
+    const std::vector<platform::SinkInfo> sinks = platform::WaveOutDeviceList();
+    const int index = outDeviceId == platform::WAVE_MAPPER ? 0 : outDeviceId;
+    if (index >= 0 && static_cast<std::size_t>(index) < sinks.size())
+        return sinks[static_cast<std::size_t>(index)].name;
+    return "playback device " + std::to_string(outDeviceId);
+}
+
+bool SweepRecording::PlaySweep(int outDeviceId, const measure::ExponentialSweep& sweep, bool refillOwnThread,
+                               std::string* error)
+{
     SetSweepSignal(std::make_shared<const std::vector<int16_t>>(sweep.Samples16()));
     GenSweep = true;
     GenPlaying = true;
@@ -101,6 +122,7 @@ bool SweepRecording::Start(platform::SoundServer& server, const std::string& sou
         std::lock_guard<std::mutex> guard(lock_);
         framesAtEngineOpen_ = recorded_.size() / 2;
     }
+    std::string why;
     if (!OpenWaveOut(outDeviceId, &why)) {
         Stop();
         if (error)
