@@ -3,10 +3,12 @@
 // inverse), the peak's location, and the linear response on the 1/48-octave
 // grid with the harmonics' distortion levels.
 #include "measure/deconvolution.h"
+#include "measure/response.h"
 #include "measure/sweep.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -50,6 +52,23 @@ void BM_ResponseAndDistortion(benchmark::State& state)
     }
 }
 BENCHMARK(BM_ResponseAndDistortion)->Unit(benchmark::kMillisecond);
+
+// The whole measurement as the window and the command make it once the
+// recording is in: a 16-bit stereo recording, both deconvolutions (the
+// recording's and the sweep's own mark), the curves.
+void BM_WholeMeasurement(benchmark::State& state)
+{
+    const auto sweep = DefaultSweep();
+    const auto recorded = Recording(sweep.Samples());
+    std::vector<int16_t> stereo(2 * (recorded.size() + 22050), 0);
+    for (std::size_t n = 0; n < recorded.size(); ++n)
+        stereo[2 * n] = stereo[2 * n + 1] = static_cast<int16_t>(recorded[n]);
+    for (auto _ : state) {
+        const auto outcome = measure::AnalyseResponse(sweep, stereo, measure::ResponseReference::Generated, 0);
+        benchmark::DoNotOptimize(outcome.measurement->delaySamples);
+    }
+}
+BENCHMARK(BM_WholeMeasurement)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -16,6 +16,8 @@ SONALYX_PACKAGES=(
     libgtest-dev libbenchmark-dev libfftw3-dev
     libebur128-dev # loudness after EBU R128 / ITU-R BS.1770
     libsndfile1-dev # impulse responses as WAV files
+    ccache          # a rebuild of unchanged sources is taken from the cache
+    ladspa-sdk      # a LADSPA filter of known response for the response measurement's tests
 )
 
 missing_packages() {
@@ -46,6 +48,19 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# The compiler cache, shared by every checkout of the tree: paths below the
+# checkout are hashed relative to it, so a fresh clone elsewhere (as CI
+# makes) finds what an earlier build compiled. Nothing when ccache is
+# missing or SONALYX_CCACHE=0. Sets compiler_cache_args for cmake.
+use_compiler_cache() {
+    compiler_cache_args=()
+    if [[ ${SONALYX_CCACHE:-1} == 0 ]] || ! command -v ccache >/dev/null; then
+        return 0
+    fi
+    export CCACHE_BASEDIR="$SONALYX_ROOT" CCACHE_NOHASHDIR=true
+    compiler_cache_args=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+}
+
 # configure_and_build BUILD_DIR TARGET... -- CMAKE_ARGS...
 # Ninja, two jobs: the machines this runs on have two cores.
 configure_and_build() {
@@ -57,7 +72,8 @@ configure_and_build() {
         shift
     done
     [[ ${1:-} == -- ]] && shift
-    cmake -S "$SONALYX_ROOT" -B "$dir" -G Ninja "$@"
+    use_compiler_cache
+    cmake -S "$SONALYX_ROOT" -B "$dir" -G Ninja "${compiler_cache_args[@]}" "$@"
     cmake --build "$dir" -j 2 ${targets:+--target "${targets[@]}"}
 }
 

@@ -12,6 +12,9 @@ namespace {
 // Clock readings needed before the offset is trusted: the first reports of
 // a stream that has just started can still be settling.
 constexpr std::size_t MinOffsetReadings = 5;
+// Both streams' reports are asked for at once; the server answers them
+// within a fraction of a millisecond of each other.
+constexpr double PairedReportsSeconds = 0.002;
 constexpr auto RefillPeriod = std::chrono::milliseconds(20);
 // How long Start waits for the capture's first frames before it plays anyway
 // (a source that delivers nothing fails by its time-out then).
@@ -51,6 +54,18 @@ bool SweepRecording::Start(platform::SoundServer& server, const std::string& sou
             *error = "the generator is playing; stop it first";
         return false;
     }
+    Reset(source, sweep);
+    // The recording first: PipeWire delivered nothing to a monitor's capture
+    // opened while one of our streams already played to its sink.
+    if (!OpenCapture(server, error))
+        return false;
+    sink_ = SinkName(outDeviceId);
+    AwaitFirstFrames();
+    return PlaySweep(outDeviceId, sweep, refillOwnThread, error);
+}
+
+void SweepRecording::Reset(const std::string& source, const measure::ExponentialSweep& sweep)
+{
     source_ = source;
     totalFrames_ = static_cast<uint64_t>(sweep.TotalSampleCount());
     {
@@ -66,30 +81,39 @@ bool SweepRecording::Start(platform::SoundServer& server, const std::string& sou
     state_ = State::Recording;
     error_.clear();
     timedOut_ = false;
+}
 
-    // The recording first: PipeWire delivered nothing to a monitor's capture
-    // opened while one of our streams already played to its sink.
+bool SweepRecording::OpenCapture(platform::SoundServer& server, std::string* error)
+{
     std::string why;
     capture_ = server.openCapture(
-        source, [this](const int16_t* frames, std::size_t count) { OnFrames(frames, count); },
+        source_, [this](const int16_t* frames, std::size_t count) { OnFrames(frames, count); },
         [this](const std::string& reason) { OnCaptureEnded(reason); }, &why);
     if (!capture_) {
         if (error)
-            *error = "the recording device '" + source + "' could not be opened: " + why;
+            *error = "the recording device '" + source_ + "' could not be opened: " + why;
         return false;
     }
     lastArrival_ = Clock::now();
-    const std::vector<platform::SinkInfo> sinks = platform::WaveOutDeviceList();
-    const int sinkIndex = outDeviceId == platform::WAVE_MAPPER ? 0 : outDeviceId;
-    sink_ = sinkIndex >= 0 && static_cast<std::size_t>(sinkIndex) < sinks.size()
-                ? sinks[static_cast<std::size_t>(sinkIndex)].name
-                : "playback device " + std::to_string(outDeviceId);
     monitorSource_ = false;
     for (const platform::SourceInfo& info : server.sources())
-        if (info.name == source)
+        if (info.name == source_)
             monitorSource_ = info.isMonitor;
+    return true;
+}
 
-    AwaitFirstFrames();
+std::string SweepRecording::SinkName(int outDeviceId)
+{
+    const std::vector<platform::SinkInfo> sinks = platform::WaveOutDeviceList();
+    const int index = outDeviceId == platform::WAVE_MAPPER ? 0 : outDeviceId;
+    if (index >= 0 && static_cast<std::size_t>(index) < sinks.size())
+        return sinks[static_cast<std::size_t>(index)].name;
+    return "playback device " + std::to_string(outDeviceId);
+}
+
+bool SweepRecording::PlaySweep(int outDeviceId, const measure::ExponentialSweep& sweep, bool refillOwnThread,
+                               std::string* error)
+{
     SetSweepSignal(std::make_shared<const std::vector<int16_t>>(sweep.Samples16()));
     GenSweep = true;
     GenPlaying = true;
@@ -98,6 +122,7 @@ bool SweepRecording::Start(platform::SoundServer& server, const std::string& sou
         std::lock_guard<std::mutex> guard(lock_);
         framesAtEngineOpen_ = recorded_.size() / 2;
     }
+    std::string why;
     if (!OpenWaveOut(outDeviceId, &why)) {
         Stop();
         if (error)
@@ -152,14 +177,18 @@ void SweepRecording::ReadClocks()
     if (!recorded || !played || played->queueFrame <= 0.0 || recorded->frame <= 0.0)
         return;
     double offset = 0.0;
+    const double apartSeconds = SecondsBetween(recorded->at, played->at);
     if (monitorSource_) {
         // The sink hands each block to its monitor as it takes it from the
         // stream: both positions move together, in blocks, so no carrying
-        // over from one report's moment to the other's.
+        // over from one report's moment to the other's. Reports the server
+        // did not give together (one came late) say nothing.
+        if (std::fabs(apartSeconds) > PairedReportsSeconds)
+            return;
         offset = recorded->frame - played->queueFrame;
     } else {
         // Both clocks brought to the playback report's moment.
-        offset = recorded->frame + SecondsBetween(recorded->at, played->at) * platform::StreamRate - played->frame;
+        offset = recorded->frame + apartSeconds * platform::StreamRate - played->frame;
     }
     offsets_.push_back(offset);
 }

@@ -49,7 +49,9 @@ public:
     // playing `sweep` (both channels). `refillOwnThread`: the recorder
     // refills the engine itself (the command); false when something else
     // does (the program's tick). False with *error set (a text for the user)
-    // on failure; nothing is left open then.
+    // on failure; nothing is left open then. Waits for the capture's first
+    // frames (up to half a second) before the sweep starts, so that the
+    // recording holds all of it.
     bool Start(platform::SoundServer& server, const std::string& source, int outDeviceId,
                const measure::ExponentialSweep& sweep, bool refillOwnThread, std::string* error);
 
@@ -76,6 +78,10 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    void Reset(const std::string& source, const measure::ExponentialSweep& sweep);
+    bool OpenCapture(platform::SoundServer& server, std::string* error);
+    static std::string SinkName(int outDeviceId);
+    bool PlaySweep(int outDeviceId, const measure::ExponentialSweep& sweep, bool refillOwnThread, std::string* error);
     void AwaitFirstFrames();
     void OnFrames(const int16_t* frames, std::size_t count);
     void OnCaptureEnded(const std::string& why);

@@ -85,9 +85,7 @@ for field in Package:sonalyx Version:2.0 Architecture:"$arch" Section:sound; do
 done
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "    Depends: $depends"
-# libsndfile1 joins the list when the programs save impulse responses; until
-# then the linker leaves the unused library out and Depends rightly omits it.
-for dep in libqt6widgets6 libpulse0 libebur128-1 libfftw3-double3 qt6-qpa-plugins libgl1-mesa-dri; do
+for dep in libqt6widgets6 libpulse0 libebur128-1 libfftw3-double3 libsndfile1 qt6-qpa-plugins libgl1-mesa-dri; do
     [[ ", $depends," =~ ,\ ${dep}[\ ,] ]] || problem "Depends does not name $dep"
 done
 recommends=$(dpkg-deb -f "$deb" Recommends)

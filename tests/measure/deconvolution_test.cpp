@@ -1,3 +1,4 @@
+#include "common/biquads.h"
 #include "measure/deconvolution.h"
 #include "measure/sweep.h"
 
@@ -28,42 +29,9 @@ SweepParameters ShortSweep(double rate = 44100.0)
 
 // ---- Systems the sweep is sent through, with their known answers --------------------
 
-struct Biquad {
-    double b0, b1, b2, a1, a2; // normalised to a0 = 1
-
-    std::vector<double> Run(const std::vector<double>& x) const
-    {
-        std::vector<double> y(x.size());
-        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-        for (std::size_t n = 0; n < x.size(); ++n) {
-            y[n] = b0 * x[n] + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
-            x2 = x1, x1 = x[n], y2 = y1, y1 = y[n];
-        }
-        return y;
-    }
-    // H(e^jw) from the coefficients.
-    Complex At(double hz, double rate) const
-    {
-        const Complex z1 = std::polar(1.0, -2 * Pi * hz / rate);
-        return (b0 + b1 * z1 + b2 * z1 * z1) / (1.0 + a1 * z1 + a2 * z1 * z1);
-    }
-};
-
-// The audio EQ cookbook's (R. Bristow-Johnson) peaking and low-pass filters.
-Biquad Normalised(double b0, double b1, double b2, double a0, double a1, double a2)
-{
-    return {b0 / a0, b1 / a0, b2 / a0, a1 / a0, a2 / a0};
-}
-Biquad Peaking(double hz, double q, double gainDb, double rate)
-{
-    const double A = std::pow(10.0, gainDb / 40), w = 2 * Pi * hz / rate, alpha = std::sin(w) / (2 * q);
-    return Normalised(1 + alpha * A, -2 * std::cos(w), 1 - alpha * A, 1 + alpha / A, -2 * std::cos(w), 1 - alpha / A);
-}
-Biquad LowPass(double hz, double q, double rate)
-{
-    const double w = 2 * Pi * hz / rate, alpha = std::sin(w) / (2 * q), c = std::cos(w);
-    return Normalised((1 - c) / 2, 1 - c, (1 - c) / 2, 1 + alpha, -2 * c, 1 - alpha);
-}
+using testsupport::Biquad;
+const auto Peaking = testsupport::PeakingBiquad;
+const auto LowPass = testsupport::LowPassBiquad;
 
 // x delayed by `delay` samples (fractional), by a linear phase over a
 // transform long enough that nothing wraps around.

@@ -1,10 +1,13 @@
 #include "measure/response.h"
 #include "measure/sweep.h"
 
+#include "common/biquads.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <numbers>
 #include <random>
@@ -102,6 +105,39 @@ TEST(ResponseMeasurement, RecordedReferenceGivesTheRatioOfTheChannelsAndTheirCoh
     ASSERT_TRUE(inverse.measurement) << inverse.error;
     EXPECT_NEAR(inverse.measurement->delaySamples, -150, 0.05);
     ExpectFlat(*inverse.measurement, GainDb(4.0), 0.01);
+}
+
+// The played (16-bit) sweep through the filters, on the left channel of a
+// 16-bit recording, against their analytic response.
+TEST(ResponseMeasurement, KnownFiltersReadTheirAnalyticMagnitudeAndPhase)
+{
+    SweepParameters parameters = ShortSweep();
+    parameters.levelDbfs = -12; // the peaking filter's +6 dB stays below full scale
+    const ExponentialSweep sweep(parameters);
+    const std::vector<int16_t> played = sweep.Samples16();
+    std::vector<double> x(played.begin(), played.end());
+    x.resize(x.size() + 22050, 0.0);
+    for (const testsupport::Biquad& filter :
+         {testsupport::PeakingBiquad(1000, 1, 6, 44100), testsupport::LowPassBiquad(5000, std::sqrt(0.5), 44100)}) {
+        const std::vector<double> y = filter.Run(x);
+        std::vector<int16_t> stereo(2 * y.size(), 0);
+        for (std::size_t n = 0; n < y.size(); ++n)
+            stereo[2 * n] = static_cast<int16_t>(std::lround(y[n]));
+        const ResponseOutcome outcome = AnalyseResponse(sweep, stereo, ResponseReference::Generated, 0);
+        ASSERT_TRUE(outcome.measurement) << outcome.error;
+        EXPECT_NEAR(outcome.measurement->delaySamples, 0, 2.0); // a biquad's peak lies within its first two samples
+        for (const ResponsePoint& p : outcome.measurement->points) {
+            if (p.hz < 30 || p.hz > 15000)
+                continue;
+            const std::complex<double> h = filter.At(p.hz, 44100);
+            // The phase is read against the found peak's delay: put it back.
+            const double phase = std::arg(
+                h * std::polar(1.0, 2 * std::numbers::pi * p.hz * outcome.measurement->delaySamples / 44100));
+            ASSERT_NEAR(p.magnitudeDb, 20 * std::log10(std::abs(h)), 0.05) << p.hz << " Hz";
+            ASSERT_NEAR(std::remainder(p.phaseDegrees - phase * 180 / std::numbers::pi, 360.0), 0, 1.0)
+                << p.hz << " Hz";
+        }
+    }
 }
 
 TEST(ResponseMeasurement, NoSweepAndClippingAreReported)
