@@ -55,8 +55,7 @@ std::string ResponseText(const measure::ResponseMeasurement& m, const Options& o
 }
 
 // Writes the files the options ask for; the reason of the first that fails.
-std::optional<std::string> WriteFiles(const measure::ResponseMeasurement& m, double offsetFrames,
-                                      const Options& options)
+std::optional<std::string> WriteFiles(const measure::ResponseMeasurement& m, const Options& options)
 {
     if (!options.responseFile.empty()) {
         const std::string why = platform::ReplaceFileAtomically(options.responseFile, ResponseText(m, options));
@@ -64,8 +63,8 @@ std::optional<std::string> WriteFiles(const measure::ResponseMeasurement& m, dou
             return "the response could not be written to '" + options.responseFile + "': " + why;
     }
     if (!options.impulseFile.empty()) {
-        const std::string why = platform::WriteFloatWav(
-            options.impulseFile, ImpulseFromZeroDelay(m.impulse, offsetFrames), static_cast<int>(m.sampleRate));
+        const std::string why = platform::WriteFloatWav(options.impulseFile, measure::ImpulseFromZeroDelay(m),
+                                                        static_cast<int>(m.sampleRate));
         if (!why.empty())
             return "the impulse response could not be written to '" + options.impulseFile + "': " + why;
     }
@@ -107,20 +106,6 @@ std::string ResponseJson(const measure::ResponseMeasurement& m)
            ", \"points\": [" + points + "], \"clipped\": " + (m.clipped ? "true" : "false") + "}\n";
 }
 
-std::vector<float> ImpulseFromZeroDelay(const measure::WindowedImpulse& impulse, double offsetFrames)
-{
-    const long long zero = std::llround(offsetFrames);
-    const long long first = impulse.startLag - zero; // the window's first sample, counted from zero delay
-    const long long length = first + static_cast<long long>(impulse.samples.size());
-    std::vector<float> out(static_cast<std::size_t>(std::max(0LL, length)), 0.0f);
-    for (std::size_t i = 0; i < impulse.samples.size(); ++i) {
-        const long long at = first + static_cast<long long>(i);
-        if (at >= 0)
-            out[static_cast<std::size_t>(at)] = static_cast<float>(impulse.samples[i]);
-    }
-    return out;
-}
-
 Outcome RunResponse(const Options& options)
 {
     Outcome failure;
@@ -148,7 +133,7 @@ Outcome RunResponse(const Options& options)
     if (!analysed.measurement)
         return Failure(ExitNoSweep, analysed.error);
     const measure::ResponseMeasurement& m = *analysed.measurement;
-    if (const std::optional<std::string> why = WriteFiles(m, offset, options))
+    if (const std::optional<std::string> why = WriteFiles(m, options))
         return Failure(ExitFailed, *why);
 
     Outcome outcome;

@@ -19,12 +19,6 @@ namespace cli {
 // removed.
 std::string ResponseJson(const measure::ResponseMeasurement& m);
 
-// The impulse response with its first sample at zero delay: `offsetFrames`
-// is the recording frame the played signal's first frame would arrive at
-// with no delay. What lies before zero delay is left out; zeros lead up to
-// the window when it starts later.
-std::vector<float> ImpulseFromZeroDelay(const measure::WindowedImpulse& impulse, double offsetFrames);
-
 // Needs the sound server connected (the caller checks).
 Outcome RunResponse(const Options& options);
 

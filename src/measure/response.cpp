@@ -122,6 +122,21 @@ std::vector<double> Coherence(const std::vector<double>& x, const std::vector<do
     return coherence;
 }
 
+std::vector<float> ImpulseFromZeroDelay(const ResponseMeasurement& m)
+{
+    const WindowedImpulse& impulse = m.impulse;
+    const long long zero = m.delaySamples < 0 ? impulse.startLag : std::llround(m.offsetFrames);
+    const long long first = impulse.startLag - zero; // the window's first sample, counted from zero delay
+    const long long length = first + static_cast<long long>(impulse.samples.size());
+    std::vector<float> out(static_cast<std::size_t>(std::max(0LL, length)), 0.0f);
+    for (std::size_t i = 0; i < impulse.samples.size(); ++i) {
+        const long long at = first + static_cast<long long>(i);
+        if (at >= 0)
+            out[static_cast<std::size_t>(at)] = static_cast<float>(impulse.samples[i]);
+    }
+    return out;
+}
+
 ResponseOutcome AnalyseResponse(const ExponentialSweep& sweep, const std::vector<int16_t>& stereoRecording,
                                 ResponseReference reference, int measuredChannel, double offsetFrames)
 {
@@ -145,6 +160,7 @@ ResponseOutcome AnalyseResponse(const ExponentialSweep& sweep, const std::vector
     ResponseMeasurement m;
     m.sampleRate = parameters.sampleRate;
     m.delaySamples = peak.delaySamples - offsetFrames;
+    m.offsetFrames = offsetFrames;
     m.delayMs = 1000.0 * m.delaySamples / m.sampleRate;
     m.peakDb = peak.levelDb;
     m.peakToNoiseDb = peak.peakToNoiseDb;

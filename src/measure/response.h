@@ -26,6 +26,7 @@ struct ResponseMeasurement {
     double sampleRate = 44100.0;
     double delaySamples = 0; // the main peak's lag after the recording's own offset
     double delayMs = 0;
+    double offsetFrames = 0;               // the recording frame of zero delay, as given
     double peakDb = -300;                  // the impulse response's peak, dB of gain
     double peakToNoiseDb = 0;              // how far it stands above the response's noise
     bool clipped = false;                  // a recorded channel in use reached full scale
@@ -48,6 +49,14 @@ struct ResponseOutcome {
 // recording without the sweep gives the DetectSweep message.
 ResponseOutcome AnalyseResponse(const ExponentialSweep& sweep, const std::vector<int16_t>& stereoRecording,
                                 ResponseReference reference, int measuredChannel, double offsetFrames = 0);
+
+// The impulse response as it is saved to a file: its first sample at zero
+// delay, so that the peak lies at the delay; what lies before zero delay is
+// left out, zeros lead up to the window when it starts later. When the peak
+// itself comes before zero delay (a recorded reference that arrives after
+// the measured channel) the file starts where the window does instead, so
+// that the response is not lost.
+std::vector<float> ImpulseFromZeroDelay(const ResponseMeasurement& m);
 
 // Magnitude-squared coherence |Sxy|^2 / (Sxx Syy) of two equally long
 // signals by Welch's method (Hann windows of `segment` samples, half

@@ -740,9 +740,9 @@ std::string TFormResponse::SaveImpulse(const QString& path)
     const responseview::Kept* current = Current();
     if (!current || !current->measurement)
         return "the current curve has no impulse response (nothing measured, or read from a file)";
-    const measure::WindowedImpulse& impulse = current->measurement->impulse;
-    const std::vector<float> samples(impulse.samples.begin(), impulse.samples.end());
-    return platform::WriteFloatWav(path.toStdString(), samples, static_cast<int>(std::lround(impulse.sampleRate)));
+    const measure::ResponseMeasurement& m = *current->measurement;
+    return platform::WriteFloatWav(path.toStdString(), measure::ImpulseFromZeroDelay(m),
+                                   static_cast<int>(std::lround(m.sampleRate)));
 }
 
 void TFormResponse::SaveTextClick()

@@ -256,22 +256,4 @@ TEST(SweepRecordingMedian, MiddleValueOrMeanOfTheMiddleTwo)
     EXPECT_EQ(SweepRecording::Median({4.0, 1.0, 3.0, 2.0}), 2.5);
 }
 
-TEST(ResponseImpulse, FirstSampleIsAtZeroDelay)
-{
-    measure::WindowedImpulse impulse;
-    impulse.startLag = 100;
-    impulse.samples = {0.25, 1.0, -0.5};
-    // The played frame 0 arrives at recording frame 90.4: the window starts
-    // ten samples after zero delay.
-    const std::vector<float> later = cli::ImpulseFromZeroDelay(impulse, 90.4);
-    ASSERT_EQ(later.size(), 13u);
-    EXPECT_EQ(later[9], 0.0f);
-    EXPECT_EQ(later[11], 1.0f);
-    // Arrival at frame 101: what came before it is left out.
-    const std::vector<float> earlier = cli::ImpulseFromZeroDelay(impulse, 101);
-    ASSERT_EQ(earlier.size(), 2u);
-    EXPECT_EQ(earlier[0], 1.0f);
-    EXPECT_EQ(earlier[1], -0.5f);
-}
-
 } // namespace

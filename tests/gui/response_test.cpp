@@ -218,10 +218,18 @@ TEST_F(ResponseLoop, ExportsReadBackAsTheKeptValues)
     const platform::WavRead read = platform::ReadMonoWav(wav.toStdString());
     ASSERT_TRUE(read.ok) << read.message;
     EXPECT_EQ(read.sampleRate, 44100);
-    const std::vector<double>& impulse = kept.measurement->impulse.samples;
-    ASSERT_EQ(read.samples.size(), impulse.size());
-    for (std::size_t i = 0; i < impulse.size(); ++i)
-        ASSERT_EQ(read.samples[i], static_cast<float>(impulse[i])) << i;
+    // The file starts at zero delay: the kept impulse's samples from there
+    // on, its peak at the measured delay.
+    const measure::WindowedImpulse& impulse = kept.measurement->impulse;
+    const long long zero = std::llround(kept.measurement->offsetFrames);
+    ASSERT_LE(impulse.startLag, zero + 1);
+    const auto skipped = static_cast<std::size_t>(zero - impulse.startLag);
+    ASSERT_EQ(read.samples.size(), impulse.samples.size() - skipped);
+    for (std::size_t i = 0; i < read.samples.size(); ++i)
+        ASSERT_EQ(read.samples[i], static_cast<float>(impulse.samples[i + skipped])) << i;
+    const auto peak = std::max_element(read.samples.begin(), read.samples.end(),
+                                       [](float a, float b) { return std::fabs(a) < std::fabs(b); });
+    EXPECT_NEAR(static_cast<double>(peak - read.samples.begin()), kept.measurement->delaySamples, 1.0);
 
     // Loaded back, the text is an overlay named after its file.
     ASSERT_EQ(FormResponse->LoadText(text), "");
@@ -320,8 +328,9 @@ TEST_F(ResponseLoop, AnInputCarryingTheReferenceCancelsThePathAndIsCoherent)
         EXPECT_NEAR(point.magnitudeDb, 0.0, 0.1) << point.hz << " Hz";
     ASSERT_EQ(m.coherence.size(), m.points.size());
     for (std::size_t i = 0; i < m.points.size(); ++i)
-        if (m.points[i].hz >= 50 && m.points[i].hz <= 16000)
+        if (m.points[i].hz >= 50 && m.points[i].hz <= 16000) {
             EXPECT_GT(m.coherence[i], 0.99) << m.points[i].hz << " Hz";
+        }
     ASSERT_TRUE(FormResponse->Places().coherence) << "the strip under the magnitude";
 }
 

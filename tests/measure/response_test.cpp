@@ -57,8 +57,9 @@ double GainDb(double gain)
 void ExpectFlat(const ResponseMeasurement& m, double expectedDb, double toleranceDb)
 {
     for (const ResponsePoint& p : m.points)
-        if (p.hz >= 20 && p.hz <= 20000)
+        if (p.hz >= 20 && p.hz <= 20000) {
             ASSERT_NEAR(p.magnitudeDb, expectedDb, toleranceDb) << p.hz << " Hz";
+        }
 }
 
 TEST(ResponseMeasurement, GeneratedReferenceReadsTheChannelsGainAndDelay)
@@ -97,8 +98,9 @@ TEST(ResponseMeasurement, RecordedReferenceGivesTheRatioOfTheChannelsAndTheirCoh
     ExpectFlat(*outcome.measurement, GainDb(0.25), 0.01);
     ASSERT_EQ(outcome.measurement->coherence.size(), outcome.measurement->points.size());
     for (std::size_t i = 0; i < outcome.measurement->points.size(); ++i)
-        if (outcome.measurement->points[i].hz >= 100 && outcome.measurement->points[i].hz <= 15000)
+        if (outcome.measurement->points[i].hz >= 100 && outcome.measurement->points[i].hz <= 15000) {
             ASSERT_GT(outcome.measurement->coherence[i], 0.95) << outcome.measurement->points[i].hz;
+        }
 
     // The other way round the ratio inverts.
     const ResponseOutcome inverse = AnalyseResponse(sweep, recording, ResponseReference::Right, 0);
@@ -179,6 +181,41 @@ TEST(ResponseCoherence, IsOneForALinearPathAndFallsWithUnrelatedNoise)
         EXPECT_NEAR(c, 1.0, 1e-4);
     for (double c : Coherence(x, half, 44100, hz, 4096))
         EXPECT_NEAR(c, 0.5, 0.1);
+}
+
+} // namespace
+
+namespace {
+
+measure::ResponseMeasurement ShortImpulse(double offsetFrames, double delaySamples)
+{
+    measure::ResponseMeasurement m;
+    m.impulse.startLag = 100; // peak at 101
+    m.impulse.samples = {0.25, 1.0, -0.5};
+    m.offsetFrames = offsetFrames;
+    m.delaySamples = delaySamples;
+    return m;
+}
+
+TEST(ResponseImpulseFile, FirstSampleIsAtZeroDelayUnlessThePeakComesBeforeIt)
+{
+    // The played frame 0 arrives at recording frame 90.4: the window starts
+    // ten samples after zero delay and the peak lies at the delay.
+    const std::vector<float> later = measure::ImpulseFromZeroDelay(ShortImpulse(90.4, 10.6));
+    ASSERT_EQ(later.size(), 13u);
+    EXPECT_EQ(later[9], 0.0f);
+    EXPECT_EQ(later[10], 0.25f);
+    EXPECT_EQ(later[11], 1.0f);
+    // Arrival at frame 101: what came before it is left out.
+    const std::vector<float> earlier = measure::ImpulseFromZeroDelay(ShortImpulse(101, 0));
+    ASSERT_EQ(earlier.size(), 2u);
+    EXPECT_EQ(earlier[0], 1.0f);
+    EXPECT_EQ(earlier[1], -0.5f);
+    // A peak before zero delay (a recorded reference arriving late): the
+    // file starts with the window, the response whole.
+    const std::vector<float> whole = measure::ImpulseFromZeroDelay(ShortImpulse(0, -20));
+    ASSERT_EQ(whole.size(), 3u);
+    EXPECT_EQ(whole[1], 1.0f);
 }
 
 } // namespace

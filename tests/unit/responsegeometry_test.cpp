@@ -172,8 +172,9 @@ TEST(ResponseLayout, PlotStripAndLegendLieInsideThePanel)
                 EXPECT_GT(places.coherence->top, places.plot.Bottom()) << "the strip under the plot";
                 EXPECT_LE(places.coherence->Bottom(), height - 1);
             }
-            if (width >= 120)
+            if (width >= 120) {
                 EXPECT_LE(places.plot.Right(), width - 1);
+            }
         }
     }
     const Box plot{52, 22, 500, 100};
@@ -184,8 +185,9 @@ TEST(ResponseLayout, PlotStripAndLegendLieInsideThePanel)
         EXPECT_GE(rows[i].left, plot.left);
         EXPECT_LE(rows[i].Right(), plot.Right());
         EXPECT_LE(rows[i].Bottom(), plot.Bottom());
-        if (i > 0)
+        if (i > 0) {
             EXPECT_EQ(rows[i].top, rows[i - 1].top + 16) << "rows do not overlap";
+        }
     }
     EXPECT_TRUE(LegendRows(3, Box{0, 0, 5, 5}, 200, 16).empty());
 }
