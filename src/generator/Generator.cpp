@@ -503,3 +503,24 @@ void TFGenerator::Timer1Timer()
     ShowDeviceOpen(false);
     platform::ShowMessage(OutputDevicesChangedMessage);
 }
+
+BorrowedEngine BorrowEngine(const QString& by)
+{
+    if (FGenerator)
+        FGenerator->Hold(by);
+    return {GenPlaying, GenSine, GenNoise, GenPink, FGenerator && FGenerator->isVisible()};
+}
+
+void ReturnEngine(const BorrowedEngine& borrowed)
+{
+    GenSine = borrowed.sine;
+    GenNoise = borrowed.noise;
+    GenPink = borrowed.pink;
+    GenPlaying = borrowed.playing;
+    if (FGenerator && FGenerator->isVisible() && !borrowed.generatorShown) {
+        GenPlaying = true;
+        GenSine = true;
+    }
+    if (FGenerator)
+        FGenerator->Release();
+}

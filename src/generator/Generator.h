@@ -126,6 +126,19 @@ private:
 
 inline TFGenerator* FGenerator = nullptr;
 
+// Another window borrowing the engine (the distortion analyzer's tone, the
+// response measurement's sweep): what the engine played and whether the
+// generator window showed, as they were when it was borrowed.
+struct BorrowedEngine {
+    bool playing = false, sine = false, noise = false, pink = false, generatorShown = false;
+};
+// Holds the generator window for `by` (its device closes; it opens again on
+// return) and saves the engine's flags.
+BorrowedEngine BorrowEngine(const QString& by);
+// Puts the flags back and releases the generator window. A generator window
+// shown meanwhile gets the engine set up as its show does.
+void ReturnEngine(const BorrowedEngine& borrowed);
+
 // Where the generator's outer top-left goes: just below `keepClear`, its
 // right edge at keepClear's, moved back into `screen` where it would stick out.
 QPoint GeneratorPlace(const QRect& keepClear, const QSize& outer, const QRect& screen);

@@ -576,9 +576,7 @@ std::string TFormDistortion::StartTone()
     }
     // The generator steps aside: its device closes (it opens again after
     // the tone) and its choices stay as they are.
-    if (FGenerator)
-        FGenerator->Hold("Distortion Analyzer");
-    before = {GenPlaying, GenSine, GenNoise, GenPink, FGenerator && FGenerator->isVisible()};
+    before = BorrowEngine("Distortion Analyzer");
     ToneFreq = DistortionToneHz;
     ToneAmplitude = ToneAmplitudeFor(DistortionToneDbfs);
     GenTestTone = true;
@@ -608,18 +606,8 @@ void TFormDistortion::StopTone()
     TimerTone->stop();
     CloseWaveOut();
     GenTestTone = false;
-    GenSine = before.sine;
-    GenNoise = before.noise;
-    GenPink = before.pink;
-    GenPlaying = before.playing;
-    // A generator window shown meanwhile set the engine up as its show does.
-    if (FGenerator && FGenerator->isVisible() && !before.generatorShown) {
-        GenPlaying = true;
-        GenSine = true;
-    }
     BtnPlay->setText("Play");
-    if (FGenerator)
-        FGenerator->Release();
+    ReturnEngine(before);
 }
 
 void TFormDistortion::BtnPlayClick()

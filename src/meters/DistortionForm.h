@@ -11,6 +11,7 @@
 // timer, on a copy taken under the ring's lock.
 #pragma once
 
+#include "generator/Generator.h"
 #include "meters/distortiongeometry.h"
 #include "views/viewform.h"
 
@@ -120,9 +121,7 @@ private:
     // The tone, and what the engine held before it, restored when it stops.
     bool tonePlaying = false;
     int toneDeviceCount = 0;
-    struct EngineFlags {
-        bool playing, sine, noise, pink, generatorShown;
-    } before{};
+    BorrowedEngine before;
 };
 
 inline TFormDistortion* FormDistortion = nullptr;

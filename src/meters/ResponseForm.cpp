@@ -519,10 +519,8 @@ std::string TFormResponse::StartMeasurement()
     running = {ResponseLevel, ResponseReferenceChoice, ResponseChannel, RecordingDeviceDescription()};
     // The generator steps aside: its device closes (it opens again after
     // the measurement) and its choices stay as they are.
-    if (FGenerator)
-        FGenerator->Hold("Frequency Response");
+    before = BorrowEngine("Frequency Response");
     generatorHeld = true;
-    before = {GenPlaying, GenSine, GenNoise, GenPink, FGenerator && FGenerator->isVisible()};
     GenSine = GenNoise = GenPink = false;
     recording = std::make_unique<SweepRecording>();
     std::string error;
@@ -550,17 +548,7 @@ void TFormResponse::EndMeasurement()
     }
     if (generatorHeld) {
         generatorHeld = false;
-        GenSine = before.sine;
-        GenNoise = before.noise;
-        GenPink = before.pink;
-        GenPlaying = before.playing;
-        // A generator window shown meanwhile set the engine up as its show does.
-        if (FGenerator && FGenerator->isVisible() && !before.generatorShown) {
-            GenPlaying = true;
-            GenSine = true;
-        }
-        if (FGenerator)
-            FGenerator->Release();
+        ReturnEngine(before);
     }
     BtnMeasure->setEnabled(true);
     Progress->hide();

@@ -12,6 +12,7 @@
 // window polls it on its timer and analyses the take on the UI thread.
 #pragma once
 
+#include "generator/Generator.h"
 #include "meters/responsegeometry.h"
 #include "views/viewform.h"
 
@@ -124,9 +125,7 @@ private:
     } running;
     // What the engine held before the measurement, restored after it.
     bool generatorHeld = false;
-    struct EngineFlags {
-        bool playing, sine, noise, pink, generatorShown;
-    } before{};
+    BorrowedEngine before;
     bool fillingList = false;
     uint64_t devicesSeen = 0; // the server's change count the boxes were filled at
 };
