@@ -125,7 +125,8 @@ std::vector<double> Coherence(const std::vector<double>& x, const std::vector<do
 std::vector<float> ImpulseFromZeroDelay(const ResponseMeasurement& m)
 {
     const WindowedImpulse& impulse = m.impulse;
-    const long long zero = m.delaySamples < 0 ? impulse.startLag : std::llround(m.offsetFrames);
+    // A peak within half a sample of zero delay (a loopback) still lies at zero.
+    const long long zero = std::llround(m.delaySamples) < 0 ? impulse.startLag : std::llround(m.offsetFrames);
     const long long first = impulse.startLag - zero; // the window's first sample, counted from zero delay
     const long long length = first + static_cast<long long>(impulse.samples.size());
     std::vector<float> out(static_cast<std::size_t>(std::max(0LL, length)), 0.0f);

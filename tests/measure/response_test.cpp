@@ -206,8 +206,9 @@ TEST(ResponseImpulseFile, FirstSampleIsAtZeroDelayUnlessThePeakComesBeforeIt)
     EXPECT_EQ(later[9], 0.0f);
     EXPECT_EQ(later[10], 0.25f);
     EXPECT_EQ(later[11], 1.0f);
-    // Arrival at frame 101: what came before it is left out.
-    const std::vector<float> earlier = measure::ImpulseFromZeroDelay(ShortImpulse(101, 0));
+    // Arrival at frame 101 (the peak a hair before it, as a loopback reads):
+    // what came before zero delay is left out.
+    const std::vector<float> earlier = measure::ImpulseFromZeroDelay(ShortImpulse(101, -0.003));
     ASSERT_EQ(earlier.size(), 2u);
     EXPECT_EQ(earlier[0], 1.0f);
     EXPECT_EQ(earlier[1], -0.5f);
