@@ -57,6 +57,11 @@ use_compiler_cache() {
     if [[ ${SONALYX_CCACHE:-1} == 0 ]] || ! command -v ccache >/dev/null; then
         return 0
     fi
+    # A cache that cannot be written would fail every compile: build without.
+    local dir=${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/ccache}
+    if ! mkdir -p "$dir" 2>/dev/null || [[ ! -w $dir ]]; then
+        return 0
+    fi
     export CCACHE_BASEDIR="$SONALYX_ROOT" CCACHE_NOHASHDIR=true
     compiler_cache_args=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 }
