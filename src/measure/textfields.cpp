@@ -1,6 +1,7 @@
 #include "measure/textfields.h"
 
 #include <charconv>
+#include <cmath>
 #include <system_error>
 
 namespace measure {
@@ -38,6 +39,18 @@ std::optional<double> Number(std::string_view field)
     if (error != std::errc() || end != field.data() + field.size())
         return std::nullopt;
     return value;
+}
+
+std::string FixedText(double value, int decimals)
+{
+    if (!std::isfinite(value))
+        return value > 0 ? "inf" : (value < 0 ? "-inf" : "nan");
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr;
+    std::string result(text, end);
+    if (result.front() == '-' && result.find_first_not_of("-0.") == std::string::npos)
+        result.erase(0, 1);
+    return result;
 }
 
 } // namespace measure

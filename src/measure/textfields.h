@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -16,5 +17,9 @@ std::vector<std::string_view> Fields(std::string_view line);
 // decimal point whatever the locale, a leading '+' allowed; none when
 // anything else is in it.
 std::optional<double> Number(std::string_view field);
+
+// A number with `decimals` decimals for a reader or a program, '.' whatever
+// the locale, never "-0.0"; "inf", "-inf" or "nan" when not finite.
+std::string FixedText(double value, int decimals);
 
 } // namespace measure

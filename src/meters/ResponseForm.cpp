@@ -1,5 +1,7 @@
 #include "meters/ResponseForm.h"
 
+#include "measure/textfields.h"
+
 #include "analysis/plotgeometry.h"
 #include "generator/Generator.h"
 #include "measure/micresponse.h"
@@ -623,7 +625,7 @@ void TFormResponse::KeepResult(responseview::Kept result)
     if (newest.measurement) {
         const measure::ResponseMeasurement& m = *newest.measurement;
         status += ": delay " + responseview::DelayText(m.delayMs, m.delaySamples) + ", peak " +
-                  responseview::Fixed(m.peakDb, 1) + " dB";
+                  measure::FixedText(m.peakDb, 1) + " dB";
         if (m.clipped)
             status += ", clipped: lower the level";
     }
@@ -655,7 +657,7 @@ void TFormResponse::RefreshList()
             const measure::ResponseMeasurement& m = *entry.measurement;
             item->setText(1, QString::fromStdString(responseview::DelayText(m.delayMs, m.delaySamples)));
             item->setText(
-                2, QString::fromStdString(responseview::Fixed(m.peakDb, 1) + " dB" + (m.clipped ? " clipped" : "")));
+                2, QString::fromStdString(measure::FixedText(m.peakDb, 1) + " dB" + (m.clipped ? " clipped" : "")));
             if (m.clipped)
                 item->setForeground(2, QColor(220, 30, 30));
         } else {
@@ -872,7 +874,7 @@ QString TFormResponse::ReadoutText(QPoint pointer)
         const responseview::TimeRange times = ImpulseTimes(kept);
         const double ms = responseview::ColumnTime(x, times, places.plot);
         const bool inDb = ResponseImpulseMode == responseview::ImpulseDb;
-        std::string text = responseview::Fixed(ms, 2) + " ms";
+        std::string text = measure::FixedText(ms, 2) + " ms";
         for (const responseview::Kept& entry : kept.Entries()) {
             if (!entry.shown || !entry.measurement)
                 continue;
@@ -880,7 +882,7 @@ QString TFormResponse::ReadoutText(QPoint pointer)
             const double at = std::round((ms - trace.startMs) / trace.msPerSample);
             text += "\n" + entry.name + ": ";
             if (at >= 0 && at < static_cast<double>(trace.values.size()))
-                text += responseview::Fixed(trace.values[static_cast<std::size_t>(at)], inDb ? 1 : 5) +
+                text += measure::FixedText(trace.values[static_cast<std::size_t>(at)], inDb ? 1 : 5) +
                         (inDb ? " dB" : "");
             else
                 text += "-";

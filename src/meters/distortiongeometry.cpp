@@ -1,5 +1,7 @@
 #include "meters/distortiongeometry.h"
 
+#include "measure/textfields.h"
+
 #include "measure/distortion.h"
 
 #include <algorithm>
@@ -15,20 +17,6 @@ static_assert(SizeChoices[0] == measure::DistortionSizes[0] && SizeChoices[1] ==
 
 namespace {
 
-// A number with `decimals` decimals and '.' whatever the locale says (the
-// CSV is read by programs), never "-0.0".
-std::string Fixed(double value, int decimals)
-{
-    if (!std::isfinite(value))
-        return value > 0 ? "inf" : (value < 0 ? "-inf" : "nan");
-    char text[64];
-    const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr;
-    std::string result(text, end);
-    if (result.front() == '-' && result.find_first_not_of("-0.") == std::string::npos)
-        result.erase(0, 1);
-    return result;
-}
-
 double Percent(double db)
 {
     return 100.0 * std::pow(10.0, db / 20.0);
@@ -39,9 +27,9 @@ double Percent(double db)
 std::string PercentText(double percent)
 {
     if (!(percent > 0.0) || !std::isfinite(percent))
-        return Fixed(percent, 2);
+        return measure::FixedText(percent, 2);
     const int decimals = percent >= 1.0 ? 2 : std::clamp(3 - static_cast<int>(std::floor(std::log10(percent))), 2, 8);
-    return Fixed(percent, decimals);
+    return measure::FixedText(percent, decimals);
 }
 
 constexpr double LogSpan = 3.0; // decades from AxisLowHz to AxisHighHz
@@ -174,7 +162,7 @@ std::vector<ColumnLevels> ReduceToColumns(const std::vector<double>& db, double 
 
 std::string DbText(double db)
 {
-    return Fixed(db, 1);
+    return measure::FixedText(db, 1);
 }
 
 std::string RelativeText(const measure::HarmonicReading& harmonic)
@@ -199,9 +187,10 @@ std::vector<std::string> ReadingLines(const measure::DistortionReading& reading,
     const std::string unit = " " + LevelUnit(calibration);
     const auto level = [&](double dbfs) { return DbText(LevelShown(dbfs, calibration)) + unit; };
     std::vector<std::string> lines;
-    lines.push_back("Fundamental " + Fixed(reading.fundamentalHz, 2) + " Hz  " + level(reading.fundamentalDbfs));
+    lines.push_back("Fundamental " + measure::FixedText(reading.fundamentalHz, 2) + " Hz  " +
+                    level(reading.fundamentalDbfs));
     for (const measure::HarmonicReading& harmonic : reading.harmonics)
-        lines.push_back("H" + std::to_string(harmonic.order) + "  " + Fixed(harmonic.hz, 1) + " Hz  " +
+        lines.push_back("H" + std::to_string(harmonic.order) + "  " + measure::FixedText(harmonic.hz, 1) + " Hz  " +
                         RelativeText(harmonic) + "  " + (harmonic.belowNoise ? "< " : "") + level(harmonic.dbfs));
     lines.push_back("THD " + PercentText(reading.thdPercent) + " %  " + DbText(reading.thdDb) + " dB");
     lines.push_back("THD+N " + PercentText(reading.thdnPercent) + " %  " + DbText(reading.thdnDb) + " dB");
@@ -216,7 +205,7 @@ std::vector<std::string> ReadingLines(const measure::DistortionReading& reading,
 
 std::string HoverText(double hz, double level, const Calibration& calibration)
 {
-    return Fixed(hz, hz < 100.0 ? 2 : 1) + " Hz  " + DbText(LevelShown(level, calibration)) + " " +
+    return measure::FixedText(hz, hz < 100.0 ? 2 : 1) + " Hz  " + DbText(LevelShown(level, calibration)) + " " +
            LevelUnit(calibration);
 }
 
@@ -236,19 +225,22 @@ std::string CsvText(const std::vector<ChannelReading>& readings, const Calibrati
             row("none", "", "", "", "", reading.clipped ? "no test tone found; clipped" : "no test tone found");
             continue;
         }
-        const auto level = [&](double dbfs) { return Fixed(LevelShown(dbfs, calibration), 2); };
-        row("fundamental", Fixed(reading.fundamentalHz, 2), level(reading.fundamentalDbfs), "", "", clipped);
+        const auto level = [&](double dbfs) { return measure::FixedText(LevelShown(dbfs, calibration), 2); };
+        row("fundamental", measure::FixedText(reading.fundamentalHz, 2), level(reading.fundamentalDbfs), "", "",
+            clipped);
         for (const measure::HarmonicReading& harmonic : reading.harmonics) {
             std::string status = harmonic.belowNoise ? "below noise" : "";
             if (reading.clipped)
                 status += status.empty() ? "clipped" : "; clipped";
-            row("H" + std::to_string(harmonic.order), Fixed(harmonic.hz, 2), level(harmonic.dbfs),
-                Fixed(harmonic.dbRelative, 2), Fixed(Percent(harmonic.dbRelative), 6), status);
+            row("H" + std::to_string(harmonic.order), measure::FixedText(harmonic.hz, 2), level(harmonic.dbfs),
+                measure::FixedText(harmonic.dbRelative, 2), measure::FixedText(Percent(harmonic.dbRelative), 6),
+                status);
         }
-        row("THD", "", "", Fixed(reading.thdDb, 2), Fixed(reading.thdPercent, 6), clipped);
-        row("THD+N", "", "", Fixed(reading.thdnDb, 2), Fixed(reading.thdnPercent, 6), clipped);
-        row("SINAD", "", "", Fixed(reading.sinadDb, 2), "", clipped);
-        row("SNR", "", "", Fixed(reading.snrDb, 2), "", clipped);
+        row("THD", "", "", measure::FixedText(reading.thdDb, 2), measure::FixedText(reading.thdPercent, 6), clipped);
+        row("THD+N", "", "", measure::FixedText(reading.thdnDb, 2), measure::FixedText(reading.thdnPercent, 6),
+            clipped);
+        row("SINAD", "", "", measure::FixedText(reading.sinadDb, 2), "", clipped);
+        row("SNR", "", "", measure::FixedText(reading.snrDb, 2), "", clipped);
         row("noise floor per bin", "", level(reading.noiseFloorDbfs), "", "", clipped);
     }
     return csv;

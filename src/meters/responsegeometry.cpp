@@ -1,5 +1,7 @@
 #include "meters/responsegeometry.h"
 
+#include "measure/textfields.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -68,23 +70,11 @@ double ColumnTime(double column, const TimeRange& range, const Box& plot)
     return range.startMs + fraction * (range.endMs - range.startMs);
 }
 
-std::string Fixed(double value, int decimals)
-{
-    if (!std::isfinite(value))
-        return value > 0 ? "inf" : (value < 0 ? "-inf" : "nan");
-    char text[64];
-    const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr;
-    std::string result(text, end);
-    if (result.front() == '-' && result.find_first_not_of("-0.") == std::string::npos)
-        result.erase(0, 1);
-    return result;
-}
-
 std::vector<Tick> FrequencyTicks(const Box& plot)
 {
     std::vector<Tick> ticks;
     for (double hz : {20.0, 50.0, 100.0, 200.0, 500.0, 1000.0, 2000.0, 5000.0, 10000.0, 20000.0}) {
-        const std::string text = hz >= 1000 ? Fixed(hz / 1000, 0) + "k" : Fixed(hz, 0);
+        const std::string text = hz >= 1000 ? measure::FixedText(hz / 1000, 0) + "k" : measure::FixedText(hz, 0);
         ticks.push_back({hz, static_cast<int>(std::lround(FrequencyColumn(hz, plot))), text});
     }
     return ticks;
@@ -98,7 +88,8 @@ std::vector<Tick> ValueTicks(const ValueRange& range, double step, const Box& pl
     const double low = std::min(range.top, range.bottom), high = std::max(range.top, range.bottom);
     const int decimals = step >= 1 ? 0 : (step >= 0.1 ? 1 : 2);
     for (double value = std::ceil(low / step - 1e-9) * step; value <= high + 1e-9 * step; value += step)
-        ticks.push_back({value, static_cast<int>(std::lround(ValueRow(value, range, plot))), Fixed(value, decimals)});
+        ticks.push_back(
+            {value, static_cast<int>(std::lround(ValueRow(value, range, plot))), measure::FixedText(value, decimals)});
     return ticks;
 }
 
@@ -118,7 +109,8 @@ std::vector<Tick> TimeTicks(const TimeRange& range, const Box& plot, int wanted)
             step = decade * factor;
     const int decimals = step >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
     for (double ms = std::ceil(range.startMs / step - 1e-9) * step; ms <= range.endMs + 1e-9 * step; ms += step)
-        ticks.push_back({ms, static_cast<int>(std::lround(TimeColumn(ms, range, plot))), Fixed(ms, decimals)});
+        ticks.push_back(
+            {ms, static_cast<int>(std::lround(TimeColumn(ms, range, plot))), measure::FixedText(ms, decimals)});
     return ticks;
 }
 
@@ -279,15 +271,16 @@ std::vector<Box> LegendRows(int count, const Box& plot, int width, int rowHeight
 
 std::string HoverText(double hz, const std::vector<CurveValue>& values, const std::string& unit, int decimals)
 {
-    std::string text = Fixed(hz, hz < 100.0 ? 2 : 1) + " Hz";
+    std::string text = measure::FixedText(hz, hz < 100.0 ? 2 : 1) + " Hz";
     for (const CurveValue& curve : values)
-        text += "\n" + curve.name + ": " + (curve.value ? Fixed(*curve.value, decimals) + " " + unit : "-");
+        text += "\n" + curve.name + ": " +
+                (curve.value ? measure::FixedText(*curve.value, decimals) + " " + unit : "-");
     return text;
 }
 
 std::string DelayText(double delayMs, double delaySamples)
 {
-    return Fixed(delayMs, 2) + " ms (" + Fixed(delaySamples, 1) + " samples)";
+    return measure::FixedText(delayMs, 2) + " ms (" + measure::FixedText(delaySamples, 1) + " samples)";
 }
 
 std::string LegendText(const std::string& name, bool clipped)
@@ -298,7 +291,7 @@ std::string LegendText(const std::string& name, bool clipped)
 std::string MagnitudeAxisLabel(const std::optional<double>& calibrationDb, double levelDbfs)
 {
     if (calibrationDb)
-        return "dB SPL (sweep at " + Fixed(levelDbfs, 1) + " dBFS)";
+        return "dB SPL (sweep at " + measure::FixedText(levelDbfs, 1) + " dBFS)";
     return "dB";
 }
 

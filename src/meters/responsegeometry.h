@@ -119,9 +119,6 @@ PanelPlaces LayoutPanel(int width, int height, bool coherenceStrip);
 // apart and `width` wide; as many rows as fit, the rest left out.
 std::vector<Box> LegendRows(int count, const Box& plot, int width, int rowHeight);
 
-// A number with `decimals` decimals, '.' whatever the locale, never "-0.0".
-std::string Fixed(double value, int decimals);
-
 // One curve's reading at the pointer, for the readout.
 struct CurveValue {
     std::string name;
