@@ -259,4 +259,10 @@ BackgroundCommand::~BackgroundCommand()
     thread_.join();
 }
 
+void SetHeadsetLoopbackToUnity()
+{
+    Pactl("set-sink-volume test_headset 100%");
+    Pactl("set-sink-mute test_headset 0");
+}
+
 } // namespace testsupport

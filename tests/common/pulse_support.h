@@ -26,6 +26,10 @@ CommandResult Pactl(const std::string& arguments);
 // True when scripts/test.sh (or the user) named a private server.
 bool HavePrivateServer();
 
+// The test headset's loopback carrying the played samples as they are: its
+// sink at 100 % and unmuted.
+void SetHeadsetLoopbackToUnity();
+
 // Polls done() every few milliseconds until it holds or the timeout passes;
 // returns its last result.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);

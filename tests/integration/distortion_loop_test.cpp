@@ -65,8 +65,7 @@ protected:
     {
         // The loopback carries the played samples as they are.
         if (testsupport::HavePrivateServer()) {
-            testsupport::Pactl("set-sink-volume test_headset 100%");
-            testsupport::Pactl("set-sink-mute test_headset 0");
+            testsupport::SetHeadsetLoopbackToUnity();
             testsupport::Pactl("set-source-mute test_headset.monitor 0");
         }
         LiveProgram::SetUp();

@@ -72,8 +72,7 @@ protected:
         if (!testsupport::HavePrivateServer())
             GTEST_SKIP() << "needs the private sound server of scripts/test.sh";
         // The loopback carries the played samples as they are.
-        testsupport::Pactl("set-sink-volume test_headset 100%");
-        testsupport::Pactl("set-sink-mute test_headset 0");
+        testsupport::SetHeadsetLoopbackToUnity();
     }
     QTemporaryDir dir;
 };

@@ -176,8 +176,7 @@ protected:
         if (!testsupport::HavePrivateServer())
             GTEST_SKIP() << "needs the private sound server of scripts/test.sh";
         // The loopbacks carry the played samples as they are.
-        testsupport::Pactl("set-sink-volume test_headset 100%");
-        testsupport::Pactl("set-sink-mute test_headset 0");
+        testsupport::SetHeadsetLoopbackToUnity();
     }
 
     static Outcome Measure(const QStringList& arguments)
